@@ -1,0 +1,80 @@
+#include "data_file.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+
+namespace hostally {
+
+namespace {
+
+// A real data file is a few kilobytes; refusing anything far larger keeps a
+// wrong file chosen by mistake from eating the machine's memory.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+Status fileFailure(const QString &path, const QString &what, const QString &reason)
+{
+    Status s = Status::failure(0, (what + ": " + reason).toStdString());
+    s.file = path.toStdString();
+    return s;
+}
+
+} // namespace
+
+QString dataFilePath()
+{
+    // Appended as it stands: a program in the root folder gets "//data.txt",
+    // which the system reads as "/data.txt".
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt");
+}
+
+Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fileFailure(path, QStringLiteral("cannot open the file for reading"),
+                           file.errorString());
+    if (file.size() > kMaxFileSize)
+        return fileFailure(path, QStringLiteral("cannot read the file"),
+                           QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
+    // Read one byte past the limit so a file that grows, or a device that
+    // reports no size, is caught as well.
+    const QByteArray bytes = file.read(kMaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return fileFailure(path, QStringLiteral("cannot read the file"), file.errorString());
+    if (bytes.size() > kMaxFileSize)
+        return fileFailure(path, QStringLiteral("cannot read the file"),
+                           QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
+    file.close();
+
+    Status s = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                             leagues, events);
+    if (!s.ok)
+        s.file = path.toStdString();
+    return s;
+}
+
+Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyTable &events)
+{
+    const std::string text = formatDataFile(leagues, events);
+
+    // QSaveFile writes beside the target and renames over it only on commit;
+    // leaving without a commit removes the temporary file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fileFailure(path, QStringLiteral("cannot open the file for writing"),
+                           file.errorString());
+    const qint64 size = static_cast<qint64>(text.size());
+    if (file.write(text.data(), size) != size)
+        return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());
+    // Flush before commit: commit() does not check that its own final flush
+    // reached the disk, and on a full disk would rename a truncated file over
+    // the user's data.
+    if (!file.flush())
+        return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());
+    if (!file.commit())
+        return fileFailure(path, QStringLiteral("cannot save the file"), file.errorString());
+    return Status::success();
+}
+
+} // namespace hostally

@@ -1,0 +1,282 @@
+#include "data_format.h"
+
+#include <cstdint>
+
+namespace hostally {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// How much of an offending field an error message quotes.
+constexpr std::size_t kQuoteLimit = 40;
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool isLineEndChar(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+// Shows raw bytes in an error message so that control characters, quotes and
+// bytes of other code pages stay visible and cannot break the message.
+std::string quoted(std::string_view bytes, bool truncated)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+    if (truncated)
+        out += "...";
+    return out + "\"";
+}
+
+// Walks the text one field at a time, counting lines as it goes. A line end is
+// CR LF, LF, or a lone CR.
+class Reader {
+public:
+    explicit Reader(std::string_view text) : m_text(text)
+    {
+        if (m_text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+            m_pos = kByteOrderMark.size();
+    }
+
+    bool atEnd() const { return m_pos >= m_text.size(); }
+    bool atLineEnd() const { return !atEnd() && isLineEndChar(m_text[m_pos]); }
+    char peek() const { return atEnd() ? '\0' : m_text[m_pos]; }
+    int line() const { return m_line; }
+
+    void skipSpaces()
+    {
+        while (!atEnd() && isSpace(m_text[m_pos]))
+            ++m_pos;
+    }
+
+    void takeLineEnd()
+    {
+        if (m_text[m_pos] == '\r' && m_pos + 1 < m_text.size() && m_text[m_pos + 1] == '\n')
+            ++m_pos;
+        ++m_pos;
+        ++m_line;
+    }
+
+    // Skips lines that hold nothing but spaces and tabs; stops at the first
+    // character of the next field, or at the end of the text.
+    void skipBlankLines()
+    {
+        for (;;) {
+            skipSpaces();
+            if (!atLineEnd())
+                return;
+            takeLineEnd();
+        }
+    }
+
+    // The text of the current field up to the next comma or line end, spaces
+    // and tabs at its end left out.
+    std::string_view field() const
+    {
+        std::size_t end = m_pos;
+        while (end < m_text.size() && m_text[end] != ',' && !isLineEndChar(m_text[end]))
+            ++end;
+        std::size_t last = end;
+        while (last > m_pos && isSpace(m_text[last - 1]))
+            --last;
+        return m_text.substr(m_pos, last - m_pos);
+    }
+
+    void skip(std::size_t n) { m_pos += n; }
+
+    // What stands at the reading position, for an error message.
+    std::string found() const
+    {
+        if (atEnd())
+            return "end of file";
+        if (atLineEnd())
+            return "end of line";
+        std::string_view text = field();
+        if (text.empty())
+            text = m_text.substr(m_pos, 1);
+        const bool truncated = text.size() > kQuoteLimit;
+        return quoted(text.substr(0, kQuoteLimit), truncated);
+    }
+
+    // Reads a double-quoted name; the reading position is on the opening quote.
+    Status readName(std::string &name)
+    {
+        const std::size_t start = m_pos + 1;
+        std::size_t end = start;
+        while (end < m_text.size() && m_text[end] != '"' && !isLineEndChar(m_text[end]))
+            ++end;
+        if (end >= m_text.size())
+            return Status::failure(m_line, "expected a closing double quote, found end of file");
+        if (m_text[end] != '"')
+            return Status::failure(
+                m_line, "expected a closing double quote, found a line end inside the name "
+                            + quoted(m_text.substr(start, std::min(end - start, kQuoteLimit)),
+                                     end - start > kQuoteLimit));
+        name.assign(m_text.substr(start, end - start));
+        m_pos = end + 1;
+        return Status::success();
+    }
+
+private:
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+    int m_line = 1;
+};
+
+enum class CountParse { Ok, NotANumber, TooLarge };
+
+// A count is an optional sign and decimal digits, nothing else.
+CountParse parseCount(std::string_view text, std::int64_t &value)
+{
+    std::size_t i = 0;
+    bool negative = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        negative = text[0] == '-';
+        i = 1;
+    }
+    if (i == text.size())
+        return CountParse::NotANumber;
+    std::int64_t magnitude = 0;
+    bool tooLarge = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return CountParse::NotANumber;
+        // Stop accumulating once past the limit so the sum cannot overflow;
+        // keep scanning so "99999999999999999x" still reads as not a number.
+        if (!tooLarge) {
+            magnitude = magnitude * 10 + (c - '0');
+            tooLarge = magnitude > kCountLimit;
+        }
+    }
+    if (tooLarge)
+        return CountParse::TooLarge;
+    value = negative ? -magnitude : magnitude;
+    return CountParse::Ok;
+}
+
+// Reads one record: a quoted name, then a comma or a line end, then a count
+// that ends its line. `what` names the record in error messages.
+Status readRecord(Reader &reader, const std::string &what, TallyEntry &entry)
+{
+    reader.skipSpaces();
+    if (reader.peek() != '"')
+        return Status::failure(reader.line(), "expected the name of " + what
+                                                  + " in double quotes, found " + reader.found());
+    if (Status s = reader.readName(entry.name); !s.ok)
+        return s;
+
+    reader.skipSpaces();
+    if (reader.peek() == ',') {
+        reader.skip(1);
+        reader.skipSpaces();
+    } else if (reader.atLineEnd()) {
+        reader.takeLineEnd();
+        reader.skipSpaces();
+    } else if (!reader.atEnd()) {
+        return Status::failure(reader.line(), "expected a comma or a line end after the name, found "
+                                                  + reader.found());
+    }
+
+    const std::string_view text = reader.field();
+    if (text.empty())
+        return Status::failure(reader.line(), "expected a count, found " + reader.found());
+    switch (parseCount(text, entry.count)) {
+    case CountParse::Ok:
+        break;
+    case CountParse::NotANumber:
+        return Status::failure(reader.line(), "expected a count, found " + reader.found());
+    case CountParse::TooLarge:
+        return Status::failure(reader.line(), "expected a count of at most "
+                                                  + std::to_string(kCountLimit) + " either way, found "
+                                                  + reader.found());
+    }
+    reader.skip(text.size());
+    reader.skipSpaces();
+    if (reader.atLineEnd())
+        reader.takeLineEnd();
+    else if (!reader.atEnd())
+        return Status::failure(reader.line(),
+                               "expected a line end after the count, found " + reader.found());
+    return Status::success();
+}
+
+void appendRecord(std::string &out, const TallyEntry &entry)
+{
+    out += '"';
+    out += entry.name;
+    out += "\"\r\n";
+    out += std::to_string(entry.count);
+    out += "\r\n";
+}
+
+} // namespace
+
+Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &events)
+{
+    Reader reader(text);
+    TallyTable newLeagues(kLeagueCapacity);
+    TallyTable newEvents(kEventCapacity);
+
+    for (int i = 0; i < kLeagueCapacity; ++i) {
+        reader.skipBlankLines();
+        if (reader.atEnd()) {
+            if (i == 0)
+                return Status::failure(reader.line(),
+                                       "the file is empty, expected three league records");
+            return Status::failure(reader.line(), "expected the name of league "
+                                                      + std::to_string(i + 1)
+                                                      + " of 3, found end of file");
+        }
+        TallyEntry entry;
+        if (Status s = readRecord(reader, "league " + std::to_string(i + 1) + " of 3", entry);
+            !s.ok)
+            return s;
+        newLeagues.setEntry(i, std::move(entry.name), entry.count);
+    }
+
+    for (int n = 0;; ++n) {
+        reader.skipBlankLines();
+        if (reader.atEnd())
+            break;
+        if (n == kEventCapacity)
+            return Status::failure(reader.line(), "expected the end of the file after "
+                                                      + std::to_string(kEventCapacity)
+                                                      + " event records, found a 101st record");
+        TallyEntry entry;
+        if (Status s = readRecord(reader, "event " + std::to_string(n + 1), entry); !s.ok)
+            return s;
+        newEvents.setEntry(n, std::move(entry.name), entry.count);
+    }
+
+    leagues = std::move(newLeagues);
+    events = std::move(newEvents);
+    return Status::success();
+}
+
+std::string formatDataFile(const TallyTable &leagues, const TallyTable &events)
+{
+    std::string out;
+    for (int i = 0; i < leagues.used(); ++i)
+        appendRecord(out, leagues.entry(i));
+    for (int i = 0; i < events.used(); ++i)
+        appendRecord(out, events.entry(i));
+    return out;
+}
+
+} // namespace hostally

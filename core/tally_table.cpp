@@ -1,0 +1,114 @@
+#include "tally_table.h"
+
+#include <cassert>
+#include <cstdlib>
+
+namespace hostally {
+
+namespace {
+constexpr std::size_t kNameColumn = 13;
+const char kTotalPrefix[] = "Total Hosted: ";
+} // namespace
+
+TallyTable::TallyTable(int capacity) : m_slots(capacity > 0 ? capacity : 0) {}
+
+void TallyTable::setEntry(int i, std::string name, std::int64_t count)
+{
+    assert(i >= 0 && i < capacity());
+    if (i < 0 || i >= capacity())
+        return;
+    // Slots skipped over hold empty entries with count 0, so the total stays
+    // the sum of the used slots whatever order the loader fills them in.
+    if (i < m_used)
+        m_total -= m_slots[i].count;
+    else
+        m_used = i + 1;
+    m_slots[i].name = std::move(name);
+    m_slots[i].count = count;
+    m_total += count;
+}
+
+bool TallyTable::add(int i)
+{
+    assert(isUsed(i));
+    if (!isUsed(i) || m_slots[i].count >= kCountLimit)
+        return false;
+    ++m_slots[i].count;
+    ++m_total;
+    return true;
+}
+
+bool TallyTable::remove(int i)
+{
+    assert(isUsed(i));
+    // Zero is the floor for the user's own steps; a negative count can only
+    // come from a hand-edited file and is lowered further, as users expect of
+    // a plain counter.
+    if (!isUsed(i) || m_slots[i].count == 0 || m_slots[i].count <= -kCountLimit)
+        return false;
+    --m_slots[i].count;
+    --m_total;
+    return true;
+}
+
+void TallyTable::reset()
+{
+    for (int i = 0; i < m_used; ++i)
+        m_slots[i].count = 0;
+    m_total = 0;
+}
+
+std::string TallyTable::entryLine(int i) const
+{
+    const TallyEntry &e = entry(i);
+    std::string line = e.name;
+    if (line.size() < kNameColumn)
+        line.append(kNameColumn - line.size(), ' ');
+    line += '-';
+    line += numberText(e.count);
+    return line;
+}
+
+std::string TallyTable::totalLine() const
+{
+    return kTotalPrefix + numberText(m_total);
+}
+
+const TallyEntry &TallyTable::entry(int i) const
+{
+    assert(isUsed(i));
+    return m_slots.at(static_cast<std::size_t>(i));
+}
+
+const std::string &TallyTable::name(int i) const
+{
+    return entry(i).name;
+}
+
+std::int64_t TallyTable::count(int i) const
+{
+    return entry(i).count;
+}
+
+bool operator==(const TallyTable &a, const TallyTable &b)
+{
+    if (a.capacity() != b.capacity() || a.m_used != b.m_used || a.m_total != b.m_total)
+        return false;
+    for (int i = 0; i < a.m_used; ++i) {
+        if (!(a.m_slots[i] == b.m_slots[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string numberText(std::int64_t value)
+{
+    // Work on the magnitude as unsigned so even the most negative value has
+    // digits to print.
+    const bool negative = value < 0;
+    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value)
+                                       : static_cast<std::uint64_t>(value);
+    return (negative ? "-" : " ") + std::to_string(magnitude);
+}
+
+} // namespace hostally

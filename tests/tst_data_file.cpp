@@ -1,0 +1,267 @@
+#include "data_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace hostally;
+
+namespace {
+
+const QByteArray kOld = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n\"Quiz\"\r\n3\r\n";
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<unreadable: " + file.errorString().toUtf8() + ">";
+    return file.readAll();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+// Tables much larger than kOld, so a save of them needs more room than it had.
+void bigTables(TallyTable &leagues, TallyTable &events)
+{
+    leagues = TallyTable(kLeagueCapacity);
+    events = TallyTable(kEventCapacity);
+    for (int i = 0; i < 3; ++i)
+        leagues.setEntry(i, "League " + std::to_string(i), i);
+    for (int i = 0; i < 100; ++i)
+        events.setEntry(i, "An event with a longish name " + std::to_string(i), i);
+}
+
+// Holds RLIMIT_FSIZE low for its lifetime, so writes past `bytes` fail with
+// EFBIG as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit low = m_saved;
+        low.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &low);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+
+private:
+    rlimit m_saved{};
+};
+
+} // namespace
+
+class TestDataFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void loadReportsFileAndLine();
+    void loadMissingFile();
+    void loadFolderInsteadOfFile();
+    void loadUnreadableFile();
+    void saveWritesExactBytesAndRoundTrips();
+    void saveIntoMissingFolderKeepsNothing();
+    void saveIntoReadOnlyFolderKeepsOldFile();
+    void saveWhenWritesFailKeepsOldFile();
+    void saveOnFullDiskKeepsOldFile();
+
+private:
+    void checkOldFileKept(const QString &dir, const Status &status);
+
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+void TestDataFile::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_path = m_dir.filePath("data.txt");
+    QFile::remove(m_path);
+}
+
+void TestDataFile::loadReportsFileAndLine()
+{
+    QVERIFY(writeAll(m_path, kOld + "\"Relay\"\r\nabc\r\n"));
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    const Status status = loadDataFile(m_path, leagues, events);
+    QVERIFY(!status.ok);
+    QCOMPARE(QString::fromStdString(status.toString()),
+             m_path + ":10: expected a count, found \"abc\"");
+    QCOMPARE(events.used(), 0);
+    QCOMPARE(readAll(m_path), kOld + "\"Relay\"\r\nabc\r\n");
+}
+
+void TestDataFile::loadMissingFile()
+{
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    const Status status = loadDataFile(m_path, leagues, events);
+    QVERIFY(!status.ok);
+    QCOMPARE(QString::fromStdString(status.toString()),
+             m_path + ": cannot open the file for reading: No such file or directory");
+    QVERIFY(!QFile::exists(m_path));
+}
+
+void TestDataFile::loadFolderInsteadOfFile()
+{
+    QVERIFY(QDir(m_dir.path()).mkdir("data.txt"));
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    const Status status = loadDataFile(m_path, leagues, events);
+    QDir(m_dir.path()).rmdir("data.txt");
+    QVERIFY(!status.ok);
+    QVERIFY2(QString::fromStdString(status.toString()).startsWith(m_path + ": cannot "),
+             status.toString().c_str());
+}
+
+void TestDataFile::loadUnreadableFile()
+{
+    if (geteuid() == 0)
+        QSKIP("root reads any file; the unprivileged case runs in the fault suite");
+    QVERIFY(writeAll(m_path, kOld));
+    QFile::setPermissions(m_path, QFileDevice::WriteOwner);
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    const Status status = loadDataFile(m_path, leagues, events);
+    QVERIFY(!status.ok);
+    QCOMPARE(QString::fromStdString(status.toString()),
+             m_path + ": cannot open the file for reading: Permission denied");
+}
+
+void TestDataFile::saveWritesExactBytesAndRoundTrips()
+{
+    QVERIFY(writeAll(m_path, kOld));
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    QVERIFY(loadDataFile(m_path, leagues, events).ok);
+    QVERIFY(saveDataFile(m_path, leagues, events).ok);
+    QCOMPARE(readAll(m_path), kOld);
+
+    events.add(0);
+    leagues.remove(0);
+    QVERIFY(saveDataFile(m_path, leagues, events).ok);
+    QCOMPARE(readAll(m_path),
+             QByteArray("\"North\"\r\n3\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n\"Quiz\"\r\n4\r\n"));
+    TallyTable leagues2(kLeagueCapacity);
+    TallyTable events2(kEventCapacity);
+    QVERIFY(loadDataFile(m_path, leagues2, events2).ok);
+    QVERIFY(leagues2 == leagues);
+    QVERIFY(events2 == events);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"data.txt"});
+}
+
+void TestDataFile::checkOldFileKept(const QString &dir, const Status &status)
+{
+    QVERIFY(!status.ok);
+    QVERIFY2(status.file == (dir + "/data.txt").toStdString(), status.toString().c_str());
+    QVERIFY(!status.message.empty());
+    QCOMPARE(readAll(dir + "/data.txt"), kOld);
+    const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QVERIFY2(left.filter("data.txt").size() == 1, qPrintable(left.join(", ")));
+}
+
+void TestDataFile::saveIntoMissingFolderKeepsNothing()
+{
+    const QString path = m_dir.filePath("gone/data.txt");
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    bigTables(leagues, events);
+    const Status status = saveDataFile(path, leagues, events);
+    QVERIFY(!status.ok);
+    QVERIFY(QString::fromStdString(status.toString()).startsWith(path + ": cannot open the file for writing: "));
+    QVERIFY(!QFile::exists(m_dir.filePath("gone")));
+}
+
+void TestDataFile::saveIntoReadOnlyFolderKeepsOldFile()
+{
+    if (geteuid() == 0)
+        QSKIP("root writes into any folder; the unprivileged case runs in the fault suite");
+    QVERIFY(writeAll(m_path, kOld));
+    QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    bigTables(leagues, events);
+    const Status status = saveDataFile(m_path, leagues, events);
+    QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                            | QFileDevice::ExeOwner);
+    checkOldFileKept(m_dir.path(), status);
+}
+
+// Writes fail part-way through, as they do on a full disk: the save must
+// report it and the old file must stay.
+void TestDataFile::saveWhenWritesFailKeepsOldFile()
+{
+    QVERIFY(writeAll(m_path, kOld));
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    bigTables(leagues, events);
+    Status status;
+    {
+        FileSizeLimit limit(static_cast<rlim_t>(kOld.size()) + 100);
+        status = saveDataFile(m_path, leagues, events);
+    }
+    checkOldFileKept(m_dir.path(), status);
+    QVERIFY2(status.message.rfind("cannot write the file: ", 0) == 0, status.message.c_str());
+
+    // Once the fault is gone the same tables save.
+    QVERIFY(saveDataFile(m_path, leagues, events).ok);
+    QCOMPARE(readAll(m_path), QByteArray::fromStdString(formatDataFile(leagues, events)));
+}
+
+// A real full disk: a tmpfs just large enough for the old file.
+void TestDataFile::saveOnFullDiskKeepsOldFile()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs needs root");
+    QTemporaryDir mountPoint;
+    QVERIFY(mountPoint.isValid());
+    const QByteArray where = QFile::encodeName(mountPoint.path());
+    if (mount("tmpfs", where.constData(), "tmpfs", 0, "size=8k") != 0)
+        QSKIP(qPrintable("cannot mount a tmpfs here: " + QString::fromLocal8Bit(strerror(errno))));
+    const QString dir = mountPoint.path();
+    const QString path = dir + "/data.txt";
+    QVERIFY(writeAll(path, kOld));
+    // Take the rest of the space.
+    QFile filler(dir + "/filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(512, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    bigTables(leagues, events);
+    const Status status = saveDataFile(path, leagues, events);
+    const QByteArray kept = readAll(path);
+    const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+
+    // Free the space: the save must now go through.
+    QFile::remove(dir + "/filler");
+    const Status retry = saveDataFile(path, leagues, events);
+    const QByteArray written = readAll(path);
+    umount2(where.constData(), MNT_DETACH);
+
+    QVERIFY(!status.ok);
+    QVERIFY2(status.message.find("No space left on device") != std::string::npos,
+             status.message.c_str());
+    QCOMPARE(kept, kOld);
+    QCOMPARE(left, (QStringList{"data.txt", "filler"}));
+    QVERIFY(retry.ok);
+    QCOMPARE(written, QByteArray::fromStdString(formatDataFile(leagues, events)));
+}
+
+QTEST_GUILESS_MAIN(TestDataFile)
+#include "tst_data_file.moc"

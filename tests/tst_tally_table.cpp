@@ -1,0 +1,225 @@
+#include "tally_table.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using hostally::kCountLimit;
+using hostally::TallyTable;
+
+namespace {
+
+std::int64_t sumOfCounts(const TallyTable &table)
+{
+    std::int64_t sum = 0;
+    for (int i = 0; i < table.used(); ++i)
+        sum += table.count(i);
+    return sum;
+}
+
+} // namespace
+
+class TestTallyTable : public QObject {
+    Q_OBJECT
+
+private slots:
+    void numberText_data();
+    void numberText();
+    void entryLine_data();
+    void entryLine();
+    void totalLine_data();
+    void totalLine();
+    void step_data();
+    void step();
+    void reset();
+    void resetEmptyTable();
+    void setEntryReplacesSlot();
+    void totalFollowsRandomSteps();
+};
+
+void TestTallyTable::numberText_data()
+{
+    QTest::addColumn<qint64>("value");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("positive") << qint64(7) << QByteArray(" 7");
+    QTest::newRow("zero") << qint64(0) << QByteArray(" 0");
+    QTest::newRow("negative") << qint64(-2) << QByteArray("-2");
+    QTest::newRow("no separators") << qint64(1234567) << QByteArray(" 1234567");
+    QTest::newRow("limit") << qint64(kCountLimit) << QByteArray(" 999999999999999");
+    QTest::newRow("most negative") << std::numeric_limits<qint64>::min()
+                                   << QByteArray("-9223372036854775808");
+}
+
+void TestTallyTable::numberText()
+{
+    QFETCH(qint64, value);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(QByteArray::fromStdString(hostally::numberText(value)), expected);
+}
+
+void TestTallyTable::entryLine_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("empty name gets 13 spaces")
+        << QByteArray() << qint64(0) << QByteArray("             - 0");
+    QTest::newRow("five characters") << QByteArray("North") << qint64(3)
+                                     << QByteArray("North        - 3");
+    QTest::newRow("twelve characters get one space")
+        << QByteArray("Twelve chars") << qint64(1) << QByteArray("Twelve chars - 1");
+    QTest::newRow("thirteen characters get none")
+        << QByteArray("Thirteen char") << qint64(10) << QByteArray("Thirteen char- 10");
+    QTest::newRow("long name kept whole")
+        << QByteArray("A much longer event name") << qint64(2)
+        << QByteArray("A much longer event name- 2");
+    QTest::newRow("negative count") << QByteArray("West") << qint64(-2)
+                                    << QByteArray("West         --2");
+    QTest::newRow("8-bit bytes count one each")
+        << QByteArray("Caf\xE9") << qint64(4) << QByteArray("Caf\xE9         - 4");
+    QTest::newRow("comma and spaces kept") << QByteArray(" a, b ") << qint64(0)
+                                           << QByteArray(" a, b        - 0");
+}
+
+void TestTallyTable::entryLine()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(qint64, count);
+    QFETCH(QByteArray, expected);
+    TallyTable table(3);
+    table.setEntry(0, name.toStdString(), count);
+    const QByteArray line = QByteArray::fromStdString(table.entryLine(0));
+    QCOMPARE(line, expected);
+    if (name.size() <= 12)
+        QCOMPARE(line.indexOf('-', name.size()), 13);
+}
+
+void TestTallyTable::totalLine_data()
+{
+    QTest::addColumn<QList<qint64>>("counts");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("two spaces before a positive total")
+        << QList<qint64>{4, 0, 8} << QByteArray("Total Hosted:  12");
+    QTest::newRow("negative total") << QList<qint64>{-3, 2} << QByteArray("Total Hosted: -1");
+    QTest::newRow("entries summing to zero")
+        << QList<qint64>{5, -5, 0} << QByteArray("Total Hosted:  0");
+    QTest::newRow("empty table") << QList<qint64>{} << QByteArray("Total Hosted:  0");
+}
+
+void TestTallyTable::totalLine()
+{
+    QFETCH(QList<qint64>, counts);
+    QFETCH(QByteArray, expected);
+    TallyTable table(100);
+    for (int i = 0; i < counts.size(); ++i)
+        table.setEntry(i, "e" + std::to_string(i), counts[i]);
+    QCOMPARE(QByteArray::fromStdString(table.totalLine()), expected);
+}
+
+void TestTallyTable::step_data()
+{
+    QTest::addColumn<bool>("isAdd");
+    QTest::addColumn<qint64>("before");
+    QTest::addColumn<qint64>("after");
+    QTest::addColumn<bool>("changed");
+    QTest::newRow("add to zero") << true << qint64(0) << qint64(1) << true;
+    QTest::newRow("add to minus one gives zero") << true << qint64(-1) << qint64(0) << true;
+    QTest::newRow("add at the limit changes nothing")
+        << true << qint64(kCountLimit) << qint64(kCountLimit) << false;
+    QTest::newRow("remove from five") << false << qint64(5) << qint64(4) << true;
+    QTest::newRow("remove from one") << false << qint64(1) << qint64(0) << true;
+    QTest::newRow("remove from zero changes nothing") << false << qint64(0) << qint64(0) << false;
+    QTest::newRow("remove from minus one gives minus two")
+        << false << qint64(-1) << qint64(-2) << true;
+    QTest::newRow("remove at the negative limit changes nothing")
+        << false << qint64(-kCountLimit) << qint64(-kCountLimit) << false;
+}
+
+void TestTallyTable::step()
+{
+    QFETCH(bool, isAdd);
+    QFETCH(qint64, before);
+    QFETCH(qint64, after);
+    QFETCH(bool, changed);
+    TallyTable table(3);
+    table.setEntry(0, "North", 7);
+    table.setEntry(1, "South", before);
+    table.setEntry(2, "West", -3);
+    const std::int64_t totalBefore = table.total();
+
+    const bool result = isAdd ? table.add(1) : table.remove(1);
+
+    QCOMPARE(result, changed);
+    QCOMPARE(table.count(1), after);
+    QCOMPARE(table.total(), totalBefore + (after - before));
+    QCOMPARE(table.count(0), 7);
+    QCOMPARE(table.count(2), -3);
+}
+
+void TestTallyTable::reset()
+{
+    TallyTable table(3);
+    table.setEntry(0, "North", 7);
+    table.setEntry(1, "South", -4);
+    table.setEntry(2, "West", 0);
+    table.reset();
+    QCOMPARE(table.used(), 3);
+    QCOMPARE(table.total(), 0);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(table.count(i), 0);
+    QCOMPARE(table.name(1), std::string("South"));
+}
+
+void TestTallyTable::resetEmptyTable()
+{
+    TallyTable table(100);
+    table.reset();
+    QCOMPARE(table.used(), 0);
+    QCOMPARE(table.total(), 0);
+    QCOMPARE(QByteArray::fromStdString(table.totalLine()), QByteArray("Total Hosted:  0"));
+}
+
+void TestTallyTable::setEntryReplacesSlot()
+{
+    TallyTable table(100);
+    table.setEntry(0, "Quiz", 5);
+    table.setEntry(1, "Relay", 1);
+    table.setEntry(0, "Quiz", 2);
+    QCOMPARE(table.used(), 2);
+    QCOMPARE(table.total(), 3);
+    QCOMPARE(table.capacity(), 100);
+}
+
+// Whatever the order of steps, the total stays the sum of the counts.
+void TestTallyTable::totalFollowsRandomSteps()
+{
+    QRandomGenerator rng(20261207);
+    TallyTable table(100);
+    for (int i = 0; i < 100; ++i)
+        table.setEntry(i, "e", rng.bounded(-3, 4));
+    for (int step = 0; step < 20000; ++step) {
+        const int i = rng.bounded(100);
+        switch (rng.bounded(20)) {
+        case 0:
+            table.reset();
+            break;
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 7:
+        case 8:
+        case 9:
+            table.add(i);
+            break;
+        default:
+            table.remove(i);
+            break;
+        }
+        QCOMPARE(table.total(), sumOfCounts(table));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestTallyTable)
+#include "tst_tally_table.moc"
