@@ -32,11 +32,11 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return fileFailure(path, QStringLiteral("cannot open the file for reading"),
-                           file.errorString());
+        return fileFailure(
+            path, QStringLiteral("cannot open the file for reading"), file.errorString());
     if (file.size() > kMaxFileSize)
         return fileFailure(path, QStringLiteral("cannot read the file"),
-                           QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
+            QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
     // Read one byte past the limit so a file that grows, or a device that
     // reports no size, is caught as well.
     const QByteArray bytes = file.read(kMaxFileSize + 1);
@@ -44,11 +44,12 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
         return fileFailure(path, QStringLiteral("cannot read the file"), file.errorString());
     if (bytes.size() > kMaxFileSize)
         return fileFailure(path, QStringLiteral("cannot read the file"),
-                           QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
+            QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
     file.close();
 
-    Status s = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                             leagues, events);
+    Status s
+        = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+            leagues, events);
     if (!s.ok)
         s.file = path.toStdString();
     return s;
@@ -62,8 +63,8 @@ Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyT
     // leaving without a commit removes the temporary file.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return fileFailure(path, QStringLiteral("cannot open the file for writing"),
-                           file.errorString());
+        return fileFailure(
+            path, QStringLiteral("cannot open the file for writing"), file.errorString());
     const qint64 size = static_cast<qint64>(text.size());
     if (file.write(text.data(), size) != size)
         return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());

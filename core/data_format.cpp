@@ -123,10 +123,10 @@ public:
         if (end >= m_text.size())
             return Status::failure(m_line, "expected a closing double quote, found end of file");
         if (m_text[end] != '"')
-            return Status::failure(
-                m_line, "expected a closing double quote, found a line end inside the name "
-                            + quoted(m_text.substr(start, std::min(end - start, kQuoteLimit)),
-                                     end - start > kQuoteLimit));
+            return Status::failure(m_line,
+                "expected a closing double quote, found a line end inside the name "
+                    + quoted(m_text.substr(start, std::min(end - start, kQuoteLimit)),
+                        end - start > kQuoteLimit));
         name.assign(m_text.substr(start, end - start));
         m_pos = end + 1;
         return Status::success();
@@ -176,8 +176,8 @@ Status readRecord(Reader &reader, const std::string &what, TallyEntry &entry)
 {
     reader.skipSpaces();
     if (reader.peek() != '"')
-        return Status::failure(reader.line(), "expected the name of " + what
-                                                  + " in double quotes, found " + reader.found());
+        return Status::failure(reader.line(),
+            "expected the name of " + what + " in double quotes, found " + reader.found());
     if (Status s = reader.readName(entry.name); !s.ok)
         return s;
 
@@ -189,8 +189,8 @@ Status readRecord(Reader &reader, const std::string &what, TallyEntry &entry)
         reader.takeLineEnd();
         reader.skipSpaces();
     } else if (!reader.atEnd()) {
-        return Status::failure(reader.line(), "expected a comma or a line end after the name, found "
-                                                  + reader.found());
+        return Status::failure(reader.line(),
+            "expected a comma or a line end after the name, found " + reader.found());
     }
 
     const std::string_view text = reader.field();
@@ -202,17 +202,17 @@ Status readRecord(Reader &reader, const std::string &what, TallyEntry &entry)
     case CountParse::NotANumber:
         return Status::failure(reader.line(), "expected a count, found " + reader.found());
     case CountParse::TooLarge:
-        return Status::failure(reader.line(), "expected a count of at most "
-                                                  + std::to_string(kCountLimit) + " either way, found "
-                                                  + reader.found());
+        return Status::failure(reader.line(),
+            "expected a count of at most " + std::to_string(kCountLimit) + " either way, found "
+                + reader.found());
     }
     reader.skip(text.size());
     reader.skipSpaces();
     if (reader.atLineEnd())
         reader.takeLineEnd();
     else if (!reader.atEnd())
-        return Status::failure(reader.line(),
-                               "expected a line end after the count, found " + reader.found());
+        return Status::failure(
+            reader.line(), "expected a line end after the count, found " + reader.found());
     return Status::success();
 }
 
@@ -237,11 +237,11 @@ Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &eve
         reader.skipBlankLines();
         if (reader.atEnd()) {
             if (i == 0)
-                return Status::failure(reader.line(),
-                                       "the file is empty, expected three league records");
-            return Status::failure(reader.line(), "expected the name of league "
-                                                      + std::to_string(i + 1)
-                                                      + " of 3, found end of file");
+                return Status::failure(
+                    reader.line(), "the file is empty, expected three league records");
+            return Status::failure(reader.line(),
+                "expected the name of league " + std::to_string(i + 1)
+                    + " of 3, found end of file");
         }
         TallyEntry entry;
         if (Status s = readRecord(reader, "league " + std::to_string(i + 1) + " of 3", entry);
@@ -255,9 +255,9 @@ Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &eve
         if (reader.atEnd())
             break;
         if (n == kEventCapacity)
-            return Status::failure(reader.line(), "expected the end of the file after "
-                                                      + std::to_string(kEventCapacity)
-                                                      + " event records, found a 101st record");
+            return Status::failure(reader.line(),
+                "expected the end of the file after " + std::to_string(kEventCapacity)
+                    + " event records, found a 101st record");
         TallyEntry entry;
         if (Status s = readRecord(reader, "event " + std::to_string(n + 1), entry); !s.ok)
             return s;

@@ -8,8 +8,8 @@ namespace hostally {
 // expected and what was found, with the file and line it concerns.
 struct Status {
     bool ok = true;
-    std::string file;    // the path concerned, empty when the text came from memory
-    int line = 0;        // 1-based line of the fault, 0 when no line applies
+    std::string file; // the path concerned, empty when the text came from memory
+    int line = 0; // 1-based line of the fault, 0 when no line applies
     std::string message; // e.g. expected a count, found "abc"
 
     // A success.

@@ -10,7 +10,9 @@ constexpr std::size_t kNameColumn = 13;
 const char kTotalPrefix[] = "Total Hosted: ";
 } // namespace
 
-TallyTable::TallyTable(int capacity) : m_slots(capacity > 0 ? capacity : 0) {}
+TallyTable::TallyTable(int capacity) : m_slots(capacity > 0 ? capacity : 0)
+{
+}
 
 void TallyTable::setEntry(int i, std::string name, std::int64_t count)
 {
@@ -106,8 +108,8 @@ std::string numberText(std::int64_t value)
     // Work on the magnitude as unsigned so even the most negative value has
     // digits to print.
     const bool negative = value < 0;
-    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value)
-                                       : static_cast<std::uint64_t>(value);
+    std::uint64_t magnitude
+        = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     return (negative ? "-" : " ") + std::to_string(magnitude);
 }
 

@@ -56,7 +56,7 @@ public:
     ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
 
 private:
-    rlimit m_saved{};
+    rlimit m_saved {};
 };
 
 } // namespace
@@ -97,8 +97,8 @@ void TestDataFile::loadReportsFileAndLine()
     TallyTable events(kEventCapacity);
     const Status status = loadDataFile(m_path, leagues, events);
     QVERIFY(!status.ok);
-    QCOMPARE(QString::fromStdString(status.toString()),
-             m_path + ":10: expected a count, found \"abc\"");
+    QCOMPARE(
+        QString::fromStdString(status.toString()), m_path + ":10: expected a count, found \"abc\"");
     QCOMPARE(events.used(), 0);
     QCOMPARE(readAll(m_path), kOld + "\"Relay\"\r\nabc\r\n");
 }
@@ -110,7 +110,7 @@ void TestDataFile::loadMissingFile()
     const Status status = loadDataFile(m_path, leagues, events);
     QVERIFY(!status.ok);
     QCOMPARE(QString::fromStdString(status.toString()),
-             m_path + ": cannot open the file for reading: No such file or directory");
+        m_path + ": cannot open the file for reading: No such file or directory");
     QVERIFY(!QFile::exists(m_path));
 }
 
@@ -123,7 +123,7 @@ void TestDataFile::loadFolderInsteadOfFile()
     QDir(m_dir.path()).rmdir("data.txt");
     QVERIFY(!status.ok);
     QVERIFY2(QString::fromStdString(status.toString()).startsWith(m_path + ": cannot "),
-             status.toString().c_str());
+        status.toString().c_str());
 }
 
 void TestDataFile::loadUnreadableFile()
@@ -137,7 +137,7 @@ void TestDataFile::loadUnreadableFile()
     const Status status = loadDataFile(m_path, leagues, events);
     QVERIFY(!status.ok);
     QCOMPARE(QString::fromStdString(status.toString()),
-             m_path + ": cannot open the file for reading: Permission denied");
+        m_path + ": cannot open the file for reading: Permission denied");
 }
 
 void TestDataFile::saveWritesExactBytesAndRoundTrips()
@@ -153,13 +153,13 @@ void TestDataFile::saveWritesExactBytesAndRoundTrips()
     leagues.remove(0);
     QVERIFY(saveDataFile(m_path, leagues, events).ok);
     QCOMPARE(readAll(m_path),
-             QByteArray("\"North\"\r\n3\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n\"Quiz\"\r\n4\r\n"));
+        QByteArray("\"North\"\r\n3\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n\"Quiz\"\r\n4\r\n"));
     TallyTable leagues2(kLeagueCapacity);
     TallyTable events2(kEventCapacity);
     QVERIFY(loadDataFile(m_path, leagues2, events2).ok);
     QVERIFY(leagues2 == leagues);
     QVERIFY(events2 == events);
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"data.txt"});
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"data.txt"});
 }
 
 void TestDataFile::checkOldFileKept(const QString &dir, const Status &status)
@@ -180,7 +180,8 @@ void TestDataFile::saveIntoMissingFolderKeepsNothing()
     bigTables(leagues, events);
     const Status status = saveDataFile(path, leagues, events);
     QVERIFY(!status.ok);
-    QVERIFY(QString::fromStdString(status.toString()).startsWith(path + ": cannot open the file for writing: "));
+    QVERIFY(QString::fromStdString(status.toString())
+                .startsWith(path + ": cannot open the file for writing: "));
     QVERIFY(!QFile::exists(m_dir.filePath("gone")));
 }
 
@@ -194,8 +195,8 @@ void TestDataFile::saveIntoReadOnlyFolderKeepsOldFile()
     TallyTable events(kEventCapacity);
     bigTables(leagues, events);
     const Status status = saveDataFile(m_path, leagues, events);
-    QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                            | QFileDevice::ExeOwner);
+    QFile::setPermissions(
+        m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     checkOldFileKept(m_dir.path(), status);
 }
 
@@ -237,8 +238,7 @@ void TestDataFile::saveOnFullDiskKeepsOldFile()
     QFile filler(dir + "/filler");
     QVERIFY(filler.open(QIODevice::WriteOnly));
     const QByteArray block(512, 'x');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
+    while (filler.write(block) == block.size() && filler.flush()) { }
     filler.close();
 
     TallyTable leagues(kLeagueCapacity);
@@ -256,9 +256,9 @@ void TestDataFile::saveOnFullDiskKeepsOldFile()
 
     QVERIFY(!status.ok);
     QVERIFY2(status.message.find("No space left on device") != std::string::npos,
-             status.message.c_str());
+        status.message.c_str());
     QCOMPARE(kept, kOld);
-    QCOMPARE(left, (QStringList{"data.txt", "filler"}));
+    QCOMPARE(left, (QStringList {"data.txt", "filler"}));
     QVERIFY(retry.ok);
     QCOMPARE(written, QByteArray::fromStdString(formatDataFile(leagues, events)));
 }

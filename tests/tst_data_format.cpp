@@ -48,12 +48,13 @@ void TestDataFormat::accepts_data()
     QTest::addColumn<qint64>("leagueTotal");
     QTest::addColumn<qint64>("eventTotal");
 
-    QTest::newRow("example as save writes it") << kExample << kExample << 2 << qint64(11) << qint64(4);
+    QTest::newRow("example as save writes it")
+        << kExample << kExample << 2 << qint64(11) << qint64(4);
     QTest::newRow("leagues only") << kLeaguesOnly << kLeaguesOnly << 0 << qint64(11) << qint64(0);
     QTest::newRow("exactly 100 events")
         << fileWithEvents(100) << fileWithEvents(100) << 100 << qint64(11) << qint64(297);
-    QTest::newRow("LF line ends")
-        << QByteArray(kExample).replace("\r\n", "\n") << kExample << 2 << qint64(11) << qint64(4);
+    QTest::newRow("LF line ends") << QByteArray(kExample).replace("\r\n", "\n") << kExample << 2
+                                  << qint64(11) << qint64(4);
     QTest::newRow("lone CR line ends")
         << QByteArray(kExample).replace("\r\n", "\r") << kExample << 2 << qint64(11) << qint64(4);
     QTest::newRow("no line end after the last count")
@@ -120,9 +121,8 @@ void TestDataFormat::rejects_data()
 
     QTest::newRow("empty file") << QByteArray() << 1
                                 << "the file is empty, expected three league records";
-    QTest::newRow("only blank lines and a byte-order mark")
-        << QByteArray("\xEF\xBB\xBF\r\n \r\n") << 3
-        << "the file is empty, expected three league records";
+    QTest::newRow("only blank lines and a byte-order mark") << QByteArray(
+        "\xEF\xBB\xBF\r\n \r\n") << 3 << "the file is empty, expected three league records";
     QTest::newRow("name without quotes")
         << QByteArray("North\r\n4\r\n") << 1
         << "expected the name of league 1 of 3 in double quotes, found \"North\"";
@@ -132,8 +132,8 @@ void TestDataFormat::rejects_data()
     QTest::newRow("line end inside a name")
         << QByteArray("\"North\"\r\n4\r\n\"So\r\nuth\"\r\n0\r\n") << 3
         << "expected a closing double quote, found a line end inside the name \"So\"";
-    QTest::newRow("name never closed") << QByteArray("\"North") << 1
-                                       << "expected a closing double quote, found end of file";
+    QTest::newRow("name never closed")
+        << QByteArray("\"North") << 1 << "expected a closing double quote, found end of file";
     QTest::newRow("text for a count") << (kLeaguesOnly + "\"Quiz\"\r\n3\r\n\"Relay\"\r\nabc\r\n")
                                       << 10 << "expected a count, found \"abc\"";
     QTest::newRow("fraction for a count")
@@ -142,10 +142,10 @@ void TestDataFormat::rejects_data()
         << QByteArray("\"North\"\r\n4 5\r\n") << 2 << "expected a count, found \"4 5\"";
     QTest::newRow("sign alone") << QByteArray("\"North\"\r\n-\r\n") << 2
                                 << "expected a count, found \"-\"";
-    QTest::newRow("empty count line") << QByteArray("\"North\"\r\n\r\n4\r\n") << 2
-                                      << "expected a count, found end of line";
-    QTest::newRow("nothing after the comma") << QByteArray("\"North\",\r\n4\r\n") << 1
-                                             << "expected a count, found end of line";
+    QTest::newRow("empty count line")
+        << QByteArray("\"North\"\r\n\r\n4\r\n") << 2 << "expected a count, found end of line";
+    QTest::newRow("nothing after the comma")
+        << QByteArray("\"North\",\r\n4\r\n") << 1 << "expected a count, found end of line";
     QTest::newRow("count past the bound")
         << QByteArray("\"North\"\r\n1000000000000000\r\n") << 2
         << "expected a count of at most 999999999999999 either way, found \"1000000000000000\"";
@@ -153,22 +153,23 @@ void TestDataFormat::rejects_data()
         << QByteArray("\"North\"\r\n-99999999999999999999999\r\n") << 2
         << "expected a count of at most 999999999999999 either way, found "
            "\"-99999999999999999999999\"";
-    QTest::newRow("NUL byte in a count") << QByteArray("\"North\"\r\n4\0\r\n", 12) << 2
-                                         << "expected a count, found \"4\\x00\"";
-    QTest::newRow("text after the name") << QByteArray("\"North\" x\r\n4\r\n") << 1
-                                         << "expected a comma or a line end after the name, found \"x\"";
+    QTest::newRow("NUL byte in a count")
+        << QByteArray("\"North\"\r\n4\0\r\n", 12) << 2 << "expected a count, found \"4\\x00\"";
+    QTest::newRow("text after the name")
+        << QByteArray("\"North\" x\r\n4\r\n") << 1
+        << "expected a comma or a line end after the name, found \"x\"";
     QTest::newRow("comma after the count") << QByteArray("\"North\",4,\"South\",0\r\n") << 1
                                            << "expected a line end after the count, found \",\"";
-    QTest::newRow("two league records") << kLeaguesOnly.left(kLeaguesOnly.lastIndexOf("\"West\""))
-                                        << 5 << "expected the name of league 3 of 3, found end of file";
-    QTest::newRow("league name without a count") << QByteArray("\"North\"\r\n") << 2
-                                                 << "expected a count, found end of file";
+    QTest::newRow("two league records")
+        << kLeaguesOnly.left(kLeaguesOnly.lastIndexOf("\"West\"")) << 5
+        << "expected the name of league 3 of 3, found end of file";
+    QTest::newRow("league name without a count")
+        << QByteArray("\"North\"\r\n") << 2 << "expected a count, found end of file";
     QTest::newRow("event record with a name but no count")
         << (kLeaguesOnly + "\"Quiz\"\r\n3\r\n\"Relay\"\r\n") << 10
         << "expected a count, found end of file";
-    QTest::newRow("101 event records")
-        << fileWithEvents(101) << 207
-        << "expected the end of the file after 100 event records, found a 101st record";
+    QTest::newRow("101 event records") << fileWithEvents(
+        101) << 207 << "expected the end of the file after 100 event records, found a 101st record";
     QTest::newRow("quote inside a quoted name")
         << QByteArray("\"Nor\"th\"\r\n4\r\n") << 1
         << "expected a comma or a line end after the name, found \"th\\\"\"";
@@ -195,7 +196,9 @@ void TestDataFormat::failureLeavesTablesAlone()
     const TallyTable leaguesBefore = leagues;
     const TallyTable eventsBefore = events;
     // Fails only at the last record, after both tables would have been filled.
-    QVERIFY(!parseDataFile(view(kLeaguesOnly + "\"Other\"\r\n1\r\n\"Bad\"\r\nx\r\n"), leagues, events).ok);
+    QVERIFY(
+        !parseDataFile(view(kLeaguesOnly + "\"Other\"\r\n1\r\n\"Bad\"\r\nx\r\n"), leagues, events)
+             .ok);
     QVERIFY(leagues == leaguesBefore);
     QVERIFY(events == eventsBefore);
 }
@@ -212,8 +215,8 @@ void TestDataFormat::writesExactBytes()
     events.add(0);
     leagues.remove(2);
     QCOMPARE(QByteArray::fromStdString(formatDataFile(leagues, events)),
-             QByteArray("\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n6\r\n"
-                        "\"Quiz\"\r\n4\r\n\"Relay\"\r\n1\r\n"));
+        QByteArray("\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n6\r\n"
+                   "\"Quiz\"\r\n4\r\n\"Relay\"\r\n1\r\n"));
 }
 
 void TestDataFormat::writesOnlyLeaguesForEmptyEvents()
@@ -237,12 +240,11 @@ void TestDataFormat::truncatedFilesNeverCrash()
         const Status status = parseDataFile(view(prefix), leagues, events);
         if (status.ok) {
             QVERIFY2(prefix.endsWith("\"Relay\"\r\n1") || prefix.endsWith("\"Relay\"\r\n1\r")
-                         || prefix.endsWith("\"Relay\"\r\n1\r\n")
-                         || prefix.endsWith("\"Quiz\"\r\n3\r\n") || prefix.endsWith("\"Quiz\"\r\n3")
-                         || prefix.endsWith("\"Quiz\"\r\n3\r")
-                         || prefix.endsWith("\"West\"\r\n7\r\n") || prefix.endsWith("\"West\"\r\n7")
-                         || prefix.endsWith("\"West\"\r\n7\r"),
-                     prefix.constData());
+                    || prefix.endsWith("\"Relay\"\r\n1\r\n") || prefix.endsWith("\"Quiz\"\r\n3\r\n")
+                    || prefix.endsWith("\"Quiz\"\r\n3") || prefix.endsWith("\"Quiz\"\r\n3\r")
+                    || prefix.endsWith("\"West\"\r\n7\r\n") || prefix.endsWith("\"West\"\r\n7")
+                    || prefix.endsWith("\"West\"\r\n7\r"),
+                prefix.constData());
         } else {
             QVERIFY(status.line >= 1);
             const int lineEnds = prefix.count('\n') + (prefix.endsWith('\r') ? 1 : 0);

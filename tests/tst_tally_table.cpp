@@ -45,8 +45,8 @@ void TestTallyTable::numberText_data()
     QTest::newRow("negative") << qint64(-2) << QByteArray("-2");
     QTest::newRow("no separators") << qint64(1234567) << QByteArray(" 1234567");
     QTest::newRow("limit") << qint64(kCountLimit) << QByteArray(" 999999999999999");
-    QTest::newRow("most negative") << std::numeric_limits<qint64>::min()
-                                   << QByteArray("-9223372036854775808");
+    QTest::newRow("most negative")
+        << std::numeric_limits<qint64>::min() << QByteArray("-9223372036854775808");
 }
 
 void TestTallyTable::numberText()
@@ -63,21 +63,20 @@ void TestTallyTable::entryLine_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("empty name gets 13 spaces")
         << QByteArray() << qint64(0) << QByteArray("             - 0");
-    QTest::newRow("five characters") << QByteArray("North") << qint64(3)
-                                     << QByteArray("North        - 3");
+    QTest::newRow("five characters")
+        << QByteArray("North") << qint64(3) << QByteArray("North        - 3");
     QTest::newRow("twelve characters get one space")
         << QByteArray("Twelve chars") << qint64(1) << QByteArray("Twelve chars - 1");
     QTest::newRow("thirteen characters get none")
         << QByteArray("Thirteen char") << qint64(10) << QByteArray("Thirteen char- 10");
-    QTest::newRow("long name kept whole")
-        << QByteArray("A much longer event name") << qint64(2)
-        << QByteArray("A much longer event name- 2");
-    QTest::newRow("negative count") << QByteArray("West") << qint64(-2)
-                                    << QByteArray("West         --2");
+    QTest::newRow("long name kept whole") << QByteArray("A much longer event name") << qint64(2)
+                                          << QByteArray("A much longer event name- 2");
+    QTest::newRow("negative count")
+        << QByteArray("West") << qint64(-2) << QByteArray("West         --2");
     QTest::newRow("8-bit bytes count one each")
         << QByteArray("Caf\xE9") << qint64(4) << QByteArray("Caf\xE9         - 4");
-    QTest::newRow("comma and spaces kept") << QByteArray(" a, b ") << qint64(0)
-                                           << QByteArray(" a, b        - 0");
+    QTest::newRow("comma and spaces kept")
+        << QByteArray(" a, b ") << qint64(0) << QByteArray(" a, b        - 0");
 }
 
 void TestTallyTable::entryLine()
@@ -98,11 +97,11 @@ void TestTallyTable::totalLine_data()
     QTest::addColumn<QList<qint64>>("counts");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("two spaces before a positive total")
-        << QList<qint64>{4, 0, 8} << QByteArray("Total Hosted:  12");
-    QTest::newRow("negative total") << QList<qint64>{-3, 2} << QByteArray("Total Hosted: -1");
+        << QList<qint64> {4, 0, 8} << QByteArray("Total Hosted:  12");
+    QTest::newRow("negative total") << QList<qint64> {-3, 2} << QByteArray("Total Hosted: -1");
     QTest::newRow("entries summing to zero")
-        << QList<qint64>{5, -5, 0} << QByteArray("Total Hosted:  0");
-    QTest::newRow("empty table") << QList<qint64>{} << QByteArray("Total Hosted:  0");
+        << QList<qint64> {5, -5, 0} << QByteArray("Total Hosted:  0");
+    QTest::newRow("empty table") << QList<qint64> {} << QByteArray("Total Hosted:  0");
 }
 
 void TestTallyTable::totalLine()

@@ -1,0 +1,20 @@
+#include "data_file.h"
+#include "dialogs.h"
+#include "main_form.h"
+#include "start_up.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Hostally"));
+    QApplication::setDesktopFileName(QStringLiteral("hostally"));
+
+    MessageBoxDialogs dialogs;
+    const std::unique_ptr<MainForm> form = openMainForm(hostally::dataFilePath(), &dialogs);
+    if (!form)
+        return 1;
+    form->show();
+    return QApplication::exec();
+}

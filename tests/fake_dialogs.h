@@ -1,0 +1,50 @@
+#pragma once
+
+#include "dialogs.h"
+
+#include <QList>
+#include <QString>
+
+// Answers the window's questions from a script and records everything it was
+// asked or shown, so tests can check prompts, titles and their order.
+class FakeDialogs : public Dialogs {
+public:
+    struct Call {
+        QString kind; // "ask", "inform" or "error"
+        QString prompt;
+        QString title;
+    };
+
+    bool askYesNo(QWidget *, const QString &prompt, const QString &title) override
+    {
+        calls.append({QStringLiteral("ask"), prompt, title});
+        if (answers.isEmpty()) {
+            unexpectedQuestions.append(prompt);
+            return false;
+        }
+        return answers.takeFirst();
+    }
+
+    void inform(QWidget *, const QString &prompt, const QString &title) override
+    {
+        calls.append({QStringLiteral("inform"), prompt, title});
+    }
+
+    void showError(QWidget *, const QString &message, const QString &title) override
+    {
+        calls.append({QStringLiteral("error"), message, title});
+    }
+
+    // Calls as "kind|prompt|title" lines, easy to compare.
+    QStringList log() const
+    {
+        QStringList lines;
+        for (const Call &call : calls)
+            lines.append(call.kind + '|' + call.prompt + '|' + call.title);
+        return lines;
+    }
+
+    QList<bool> answers;
+    QList<Call> calls;
+    QStringList unexpectedQuestions;
+};

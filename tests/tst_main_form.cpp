@@ -1,0 +1,623 @@
+#include "data_file.h"
+#include "fake_dialogs.h"
+#include "main_form.h"
+#include "start_up.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using hostally::TallyTable;
+
+namespace {
+
+// Leagues: a positive, a zero and a negative count; events the same and one more.
+const QByteArray kData = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n-1\r\n"
+                         "\"Quiz\"\r\n3\r\n\"Relay\"\r\n0\r\n\"Darts\"\r\n-2\r\n"
+                         "\"A long event name\"\r\n1\r\n";
+const QByteArray kLeaguesOnly = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n-1\r\n";
+
+const QString kSaveQuestion = QStringLiteral("ask|Save your changes?|Save");
+const QString kSaved = QStringLiteral("inform|Saved|Saved");
+const QString kResetQuestion
+    = QStringLiteral("ask|Are you sure you wish to erase your stats?|Confirm");
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QStringList lines(const QListWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out.append(list->item(i)->text());
+    return out;
+}
+
+QStringList tableLines(const TallyTable &table)
+{
+    QStringList out;
+    for (int i = 0; i < table.used(); ++i)
+        out.append(QString::fromLatin1(table.entryLine(i)));
+    return out;
+}
+
+int selectedRow(const QListWidget *list)
+{
+    const auto items = list->selectedItems();
+    return items.isEmpty() ? -1 : list->row(items.first());
+}
+
+// One of the twin columns, found by the names of its controls.
+struct ColumnControls {
+    QListWidget *list;
+    QPushButton *add;
+    QPushButton *remove;
+    QPushButton *reset;
+    QLabel *total;
+    const TallyTable *table;
+};
+
+ColumnControls columnOf(MainForm &form, const QString &which)
+{
+    if (which == "events")
+        return {form.lHosted, form.Command1, form.Command2, form.Command3, form.total,
+            &form.eventTable()};
+    return {form.lLeagues, form.ladd, form.lRemove, form.cReset, form.total2, &form.leagueTable()};
+}
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void layout_data();
+    void layout();
+    void windowAndMenu();
+    void listsLineUpTheirDashes();
+    void startUp();
+    void startUpWithNoEvents();
+    void startUpFailureShowsNoWindow();
+    void entryLinesShowWindows1252();
+
+    void stepCommand_data();
+    void stepCommand();
+    void addOnEmptyList();
+    void resetCommand_data();
+    void resetCommand();
+    void resetEmptyEvents();
+
+    void save();
+    void saveWithNoEvents();
+    void saveFailureKeepsCounts();
+    void failedSaveOfUnchangedDataStillAsksOnQuit();
+    void quit_data();
+    void quit();
+    void quitWhoseSaveFailsStaysOpen();
+    void closeButtonAsksLikeQuit_data();
+    void closeButtonAsksLikeQuit();
+
+private:
+    MainForm &open(const QByteArray &data = kData);
+    void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+    QTemporaryDir *m_dir = nullptr;
+    QString m_path;
+    FakeDialogs m_dialogs;
+    std::unique_ptr<MainForm> m_form;
+};
+
+void TestMainForm::init()
+{
+    m_dir = new QTemporaryDir;
+    QVERIFY(m_dir->isValid());
+    m_path = m_dir->filePath("data.txt");
+    m_dialogs = FakeDialogs();
+}
+
+void TestMainForm::cleanup()
+{
+    m_form.reset();
+    delete m_dir;
+    m_dir = nullptr;
+    QVERIFY2(m_dialogs.unexpectedQuestions.isEmpty(),
+        qPrintable(m_dialogs.unexpectedQuestions.join("; ")));
+}
+
+MainForm &TestMainForm::open(const QByteArray &data)
+{
+    QFile file(m_path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(data);
+    file.close();
+    m_form = openMainForm(m_path, &m_dialogs);
+    if (!m_form)
+        qFatal("start-up failed: %s", qPrintable(m_dialogs.log().join("; ")));
+    // The offscreen platform cannot pass a fixed size on to a window manager.
+    if (QGuiApplication::platformName() == "offscreen")
+        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    m_form->show();
+    m_form->activateWindow();
+    if (!QTest::qWaitForWindowActive(m_form.get()))
+        qWarning("window did not become active");
+    return *m_form;
+}
+
+void TestMainForm::layout_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("twips");
+    QTest::addColumn<qreal>("points");
+    QTest::addColumn<bool>("bold");
+
+    auto row = [](const char *name, const char *cls, const char *caption, QRect twips, qreal points,
+                   bool bold) {
+        QTest::newRow(name) << name << cls << caption << twips << points << bold;
+    };
+    row("lHosted", "QListWidget", "", QRect(120, 1080, 2775, 3570), 9.75, false);
+    row("Label1", "QLabel", "Choose an event:", QRect(240, 120, 2655, 255), 9.75, true);
+    row("Command1", "QPushButton", "Add", QRect(120, 480, 855, 375), 9.75, false);
+    row("Command2", "QPushButton", "Remove", QRect(1080, 480, 855, 375), 9.75, false);
+    row("Command3", "QPushButton", "Reset", QRect(2040, 480, 855, 375), 9.75, false);
+    row("total", "QLabel", "Total Hosted:  2", QRect(120, 4800, 2775, 375), 12, false);
+    row("lLeagues", "QListWidget", "", QRect(3360, 1080, 2775, 645), 9.75, false);
+    row("total2", "QLabel", "Total Hosted:  3", QRect(3360, 1920, 2775, 375), 12, false);
+    row("Label2", "QLabel", "Choose a league:", QRect(3360, 120, 2175, 255), 9.75, true);
+    row("ladd", "QPushButton", "Add", QRect(3360, 480, 855, 375), 9.75, false);
+    row("lRemove", "QPushButton", "Remove", QRect(4320, 480, 855, 375), 9.75, false);
+    row("cReset", "QPushButton", "Reset", QRect(5280, 480, 975, 375), 9.75, false);
+    row("About", "QGroupBox", "About", QRect(3120, 2640, 3255, 2055), 9.75, false);
+    row("Text1", "QPlainTextEdit", "", QRect(120, 240, 2895, 1575), 9.75, false);
+}
+
+void TestMainForm::layout()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, caption);
+    QFETCH(QRect, twips);
+    QFETCH(qreal, points);
+    QFETCH(bool, bold);
+
+    MainForm &form = open();
+    auto *widget = form.findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->metaObject()->className(), className);
+    QCOMPARE(widget->geometry(),
+        QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    QCOMPARE(widget->font().families().value(0), QStringLiteral("Lucida Console"));
+    QCOMPARE(widget->font().pointSizeF(), points);
+    QCOMPARE(widget->font().bold(), bold);
+    QVERIFY(QFontInfo(widget->font()).fixedPitch());
+
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        QCOMPARE(label->text(), caption);
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        QCOMPARE(button->text(), caption);
+    if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        QCOMPARE(frame->title(), caption);
+    if (auto *list = qobject_cast<QListWidget *>(widget)) {
+        QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+        QVERIFY(!list->isSortingEnabled());
+        // 18 rows for the events, 3 for the leagues.
+        QCOMPARE(list->viewport()->height() / list->sizeHintForRow(0), name == "lHosted" ? 18 : 3);
+    }
+    if (auto *text = qobject_cast<QPlainTextEdit *>(widget)) {
+        QCOMPARE(text->parentWidget(), form.About);
+        QVERIFY(text->isReadOnly());
+        QVERIFY(text->toPlainText().contains("data.txt"));
+    }
+}
+
+void TestMainForm::windowAndMenu()
+{
+    MainForm &form = open();
+    QCOMPARE(form.windowTitle(), QStringLiteral("Hostally"));
+    QCOMPARE(form.centralWidget()->size(), QSize(432, 346));
+    QCOMPARE(form.centralWidget()->y(), form.menuBar()->height());
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    QCOMPARE(form.windowIcon().availableSizes().value(0), QSize(48, 48));
+    const QRect screen = form.screen()->availableGeometry();
+    QVERIFY2((form.frameGeometry().center() - screen.center()).manhattanLength() <= 2,
+        "window not centred");
+
+    // Tab order, starting from the focused events list.
+    QVERIFY(form.lHosted->hasFocus());
+    const QStringList expected {"Command1", "Command2", "Command3", "lLeagues", "ladd", "lRemove",
+        "cReset", "Text1", "lHosted"};
+    QStringList visited;
+    for (int i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.append(QApplication::focusWidget()->objectName());
+    }
+    QCOMPARE(visited, expected);
+
+    // The menu bar holds one menu: Save, a separator, Quit, no shortcuts.
+    const QList<QAction *> menus = form.menuBar()->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus[0]->menu()->objectName(), QStringLiteral("mFile"));
+    QCOMPARE(menus[0]->text(), QStringLiteral("File"));
+    QStringList items;
+    for (QAction *action : form.mFile->actions()) {
+        items.append(action->objectName() + ':' + (action->isSeparator() ? "-" : action->text()));
+        QVERIFY(action->shortcut().isEmpty());
+    }
+    QCOMPARE(items, (QStringList {"mSave:Save", "a:-", "mQuit:Quit"}));
+}
+
+void TestMainForm::listsLineUpTheirDashes()
+{
+    MainForm &form = open();
+    const QFontMetrics metrics(form.lHosted->font());
+    // Names of up to 12 characters put their "-" in column 14, whatever the letters.
+    const int column = metrics.horizontalAdvance(QString(13, ' '));
+    for (const QString &line : lines(form.lHosted) + lines(form.lLeagues)) {
+        if (line.indexOf('-') == 13)
+            QCOMPARE(metrics.horizontalAdvance(line.left(13)), column);
+    }
+    QCOMPARE(
+        metrics.horizontalAdvance("iiiiiiiiiiiii"), metrics.horizontalAdvance("WWWWWWWWWWWWW"));
+}
+
+void TestMainForm::startUp()
+{
+    MainForm &form = open();
+    QCOMPARE(lines(form.lHosted),
+        (QStringList {
+            "Quiz         - 3", "Relay        - 0", "Darts        --2", "A long event name- 1"}));
+    QCOMPARE(lines(form.lLeagues),
+        (QStringList {"North        - 4", "South        - 0", "West         --1"}));
+    QCOMPARE(form.total->text(), QStringLiteral("Total Hosted:  2"));
+    QCOMPARE(form.total2->text(), QStringLiteral("Total Hosted:  3"));
+    QCOMPARE(selectedRow(form.lHosted), -1);
+    QCOMPARE(selectedRow(form.lLeagues), -1);
+    QVERIFY(!form.isChanged());
+    QVERIFY(m_dialogs.calls.isEmpty());
+}
+
+void TestMainForm::startUpWithNoEvents()
+{
+    MainForm &form = open(kLeaguesOnly);
+    QCOMPARE(form.lHosted->count(), 0);
+    QCOMPARE(form.total->text(), QStringLiteral("Total Hosted:  0"));
+    QCOMPARE(form.lLeagues->count(), 3);
+}
+
+void TestMainForm::startUpFailureShowsNoWindow()
+{
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(kLeaguesOnly + "\"Quiz\"\r\nabc\r\n");
+    file.close();
+    const std::unique_ptr<MainForm> form = openMainForm(m_path, &m_dialogs);
+    QVERIFY(!form);
+    QCOMPARE(m_dialogs.calls.size(), 1);
+    QCOMPARE(m_dialogs.calls[0].kind, QStringLiteral("error"));
+    QCOMPARE(m_dialogs.calls[0].title, QStringLiteral("Hostally"));
+    QVERIFY2(m_dialogs.calls[0].prompt.contains(m_path + ":8: expected a count, found \"abc\""),
+        qPrintable(m_dialogs.calls[0].prompt));
+    QCOMPARE(readAll(m_path), kLeaguesOnly + "\"Quiz\"\r\nabc\r\n");
+    QVERIFY(QApplication::topLevelWidgets().isEmpty()
+        || std::none_of(QApplication::topLevelWidgets().cbegin(),
+            QApplication::topLevelWidgets().cend(), [](QWidget *w) { return w->isVisible(); }));
+}
+
+void TestMainForm::entryLinesShowWindows1252()
+{
+    MainForm &form = open(kLeaguesOnly + "\"Caf\xE9 \x80\x99\"\r\n2\r\n");
+    QCOMPARE(form.lHosted->item(0)->text(), QString::fromUtf8("Caf\u00E9 \u20AC\u2122      - 2"));
+}
+
+void TestMainForm::stepCommand_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<bool>("isAdd");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("change");
+    QTest::addColumn<int>("selectedAfter");
+
+    for (const char *column : {"events", "leagues"}) {
+        const int last = QByteArray(column) == "events" ? 3 : 2;
+        auto name = [column](const char *what) { return QByteArray(column) + ": " + what; };
+        QTest::newRow(name("add, nothing selected")) << column << true << -1 << 0 << 0;
+        QTest::newRow(name("add to a positive count")) << column << true << 0 << 1 << 0;
+        QTest::newRow(name("add to zero")) << column << true << 1 << 1 << 1;
+        QTest::newRow(name("add to a negative count")) << column << true << 2 << 1 << 2;
+        QTest::newRow(name("add on the last line")) << column << true << last << 1 << last;
+        QTest::newRow(name("remove, nothing selected")) << column << false << -1 << 0 << 0;
+        QTest::newRow(name("remove from a positive count")) << column << false << 0 << -1 << 0;
+        QTest::newRow(name("remove from zero changes nothing")) << column << false << 1 << 0 << 1;
+        QTest::newRow(name("remove from a negative count")) << column << false << 2 << -1 << 2;
+    }
+}
+
+void TestMainForm::stepCommand()
+{
+    QFETCH(QString, column);
+    QFETCH(bool, isAdd);
+    QFETCH(int, selected);
+    QFETCH(int, change);
+    QFETCH(int, selectedAfter);
+
+    MainForm &form = open();
+    const ColumnControls c = columnOf(form, column);
+    const ColumnControls other = columnOf(form, column == "events" ? "leagues" : "events");
+    if (selected >= 0)
+        c.list->setCurrentRow(selected);
+    const int checkRow = selected >= 0 ? selected : 0;
+    const qint64 countBefore = c.table->count(checkRow);
+    const qint64 totalBefore = c.table->total();
+    const QStringList otherBefore = lines(other.list);
+    QList<QListWidgetItem *> itemsBefore;
+    for (int i = 0; i < c.list->count(); ++i)
+        itemsBefore.append(c.list->item(i));
+
+    click(isAdd ? c.add : c.remove);
+
+    QVERIFY(form.isChanged());
+    QCOMPARE(c.table->count(checkRow), countBefore + change);
+    QCOMPARE(c.table->total(), totalBefore + change);
+    QCOMPARE(lines(c.list), tableLines(*c.table));
+    QCOMPARE(c.total->text(), QString::fromLatin1(c.table->totalLine()));
+    QVERIFY(c.list->hasFocus());
+    QCOMPARE(selectedRow(c.list), selectedAfter);
+    // Only the changed line is replaced; the others are the same items.
+    for (int i = 0; i < c.list->count(); ++i) {
+        if (i != selected || change == 0)
+            QCOMPARE(c.list->item(i), itemsBefore[i]);
+    }
+    QCOMPARE(lines(other.list), otherBefore);
+    QVERIFY(m_dialogs.calls.isEmpty());
+}
+
+void TestMainForm::addOnEmptyList()
+{
+    MainForm &form = open(kLeaguesOnly);
+    click(form.Command1);
+    click(form.Command2);
+    QVERIFY(form.isChanged());
+    QCOMPARE(form.lHosted->count(), 0);
+    QVERIFY(form.lHosted->hasFocus());
+    QCOMPARE(form.total->text(), QStringLiteral("Total Hosted:  0"));
+}
+
+void TestMainForm::resetCommand_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<bool>("answer");
+    for (const char *column : {"events", "leagues"}) {
+        QTest::newRow(QByteArray(column) + ": answered Yes") << column << true;
+        QTest::newRow(QByteArray(column) + ": answered No") << column << false;
+    }
+}
+
+void TestMainForm::resetCommand()
+{
+    QFETCH(QString, column);
+    QFETCH(bool, answer);
+    MainForm &form = open();
+    const ColumnControls c = columnOf(form, column);
+    const ColumnControls other = columnOf(form, column == "events" ? "leagues" : "events");
+    c.list->setCurrentRow(1);
+    const QStringList before = lines(c.list);
+    const QStringList otherBefore = lines(other.list);
+    const QString totalBefore = c.total->text();
+    form.Text1->setFocus();
+    m_dialogs.answers = {answer};
+
+    click(c.reset);
+
+    QCOMPARE(m_dialogs.log(), QStringList {kResetQuestion});
+    QVERIFY(form.isChanged());
+    if (answer) {
+        QCOMPARE(c.table->total(), 0);
+        for (int i = 0; i < c.table->used(); ++i)
+            QCOMPARE(c.table->count(i), 0);
+        QCOMPARE(lines(c.list), tableLines(*c.table));
+        QVERIFY(lines(c.list).filter(QRegularExpression("- 0$")).size() == c.list->count());
+        QCOMPARE(selectedRow(c.list), -1);
+        QCOMPARE(c.total->text(), QStringLiteral("Total Hosted:  0"));
+    } else {
+        QCOMPARE(lines(c.list), before);
+        QCOMPARE(c.total->text(), totalBefore);
+        QCOMPARE(selectedRow(c.list), 1);
+    }
+    QCOMPARE(lines(other.list), otherBefore);
+    // Reset does not move the focus: the button clicked keeps it.
+    QVERIFY(!c.list->hasFocus());
+}
+
+void TestMainForm::resetEmptyEvents()
+{
+    MainForm &form = open(kLeaguesOnly);
+    m_dialogs.answers = {true};
+    click(form.Command3);
+    QCOMPARE(form.lHosted->count(), 0);
+    QCOMPARE(form.total->text(), QStringLiteral("Total Hosted:  0"));
+}
+
+void TestMainForm::save()
+{
+    MainForm &form = open();
+    form.lHosted->setCurrentRow(3);
+    click(form.Command1);
+    form.lLeagues->setCurrentRow(0);
+    click(form.lRemove);
+    form.mSave->trigger();
+
+    QCOMPARE(m_dialogs.log(), QStringList {kSaved});
+    QVERIFY(!form.isChanged());
+    QCOMPARE(readAll(m_path),
+        QByteArray("\"North\"\r\n3\r\n\"South\"\r\n0\r\n\"West\"\r\n-1\r\n"
+                   "\"Quiz\"\r\n3\r\n\"Relay\"\r\n0\r\n\"Darts\"\r\n-2\r\n"
+                   "\"A long event name\"\r\n2\r\n"));
+    // Save is offered with nothing changed too, and rewrites the same bytes.
+    const QByteArray first = readAll(m_path);
+    form.mSave->trigger();
+    QCOMPARE(readAll(m_path), first);
+    QCOMPARE(m_dialogs.log(), (QStringList {kSaved, kSaved}));
+}
+
+void TestMainForm::saveWithNoEvents()
+{
+    MainForm &form = open(kLeaguesOnly + "\r\n\r\n");
+    form.mSave->trigger();
+    QCOMPARE(readAll(m_path), kLeaguesOnly);
+}
+
+void TestMainForm::saveFailureKeepsCounts()
+{
+    MainForm &form = open();
+    form.lHosted->setCurrentRow(0);
+    click(form.Command1);
+    // The folder disappears: save cannot write there.
+    const QString dir = m_dir->path();
+    QVERIFY(QDir(dir).removeRecursively());
+
+    form.mSave->trigger();
+
+    QCOMPARE(m_dialogs.calls.size(), 1);
+    QCOMPARE(m_dialogs.calls[0].kind, QStringLiteral("error"));
+    QCOMPARE(m_dialogs.calls[0].title, QStringLiteral("Hostally"));
+    QVERIFY2(m_dialogs.calls[0].prompt.contains(m_path + ": cannot open the file for writing: "),
+        qPrintable(m_dialogs.calls[0].prompt));
+    QVERIFY(form.isChanged());
+    QVERIFY(form.isVisible());
+    QCOMPARE(form.eventTable().count(0), 4);
+
+    // Once the folder is back, saving again writes the counts the user had.
+    QVERIFY(QDir().mkpath(dir));
+    form.mSave->trigger();
+    QCOMPARE(m_dialogs.log().last(), kSaved);
+    QVERIFY(!form.isChanged());
+    QVERIFY(readAll(m_path).startsWith(
+        "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n-1\r\n\"Quiz\"\r\n4\r\n"));
+}
+
+void TestMainForm::failedSaveOfUnchangedDataStillAsksOnQuit()
+{
+    MainForm &form = open();
+    QVERIFY(QDir(m_dir->path()).removeRecursively());
+    form.mSave->trigger();
+    QCOMPARE(m_dialogs.calls.size(), 1);
+    QCOMPARE(m_dialogs.calls[0].kind, QStringLiteral("error"));
+    QVERIFY(form.isChanged());
+    m_dialogs.answers = {false};
+    form.mQuit->trigger();
+    QCOMPARE(m_dialogs.log().last(), kSaveQuestion);
+}
+
+void TestMainForm::quit_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("right after start-up: no question")
+        << "" << QList<bool> {} << QStringList {} << false;
+    QTest::newRow("after Add, answered Yes")
+        << "add" << QList<bool> {true} << QStringList {kSaveQuestion, kSaved} << true;
+    QTest::newRow("after Add, answered No")
+        << "add" << QList<bool> {false} << QStringList {kSaveQuestion} << false;
+    QTest::newRow("after Reset answered No, still asks")
+        << "reset-no" << QList<bool> {false, false} << QStringList {kResetQuestion, kSaveQuestion}
+        << false;
+    QTest::newRow("after Save: no question")
+        << "add-save" << QList<bool> {} << QStringList {kSaved} << true;
+}
+
+void TestMainForm::quit()
+{
+    QFETCH(QString, before);
+    QFETCH(QList<bool>, answers);
+    QFETCH(QStringList, log);
+    QFETCH(bool, written);
+
+    MainForm &form = open();
+    m_dialogs.answers = answers;
+    if (before.startsWith("add")) {
+        form.lHosted->setCurrentRow(0);
+        click(form.Command1);
+    }
+    if (before == "reset-no")
+        click(form.cReset);
+    if (before == "add-save")
+        form.mSave->trigger();
+    const bool changedBefore = form.isChanged();
+
+    form.mQuit->trigger();
+
+    QCOMPARE(m_dialogs.log(), log);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.isChanged(), changedBefore);
+    QCOMPARE(readAll(m_path) != kData, written);
+    if (written)
+        QVERIFY(readAll(m_path).contains("\"Quiz\"\r\n4\r\n"));
+}
+
+void TestMainForm::quitWhoseSaveFailsStaysOpen()
+{
+    MainForm &form = open();
+    form.lHosted->setCurrentRow(0);
+    click(form.Command1);
+    QVERIFY(QDir(m_dir->path()).removeRecursively());
+    m_dialogs.answers = {true};
+
+    form.mQuit->trigger();
+
+    QCOMPARE(m_dialogs.calls.size(), 2);
+    QCOMPARE(m_dialogs.calls[0].kind + '|' + m_dialogs.calls[0].prompt, "ask|Save your changes?");
+    QCOMPARE(m_dialogs.calls[1].kind, QStringLiteral("error"));
+    QVERIFY(form.isVisible());
+    QVERIFY(form.isChanged());
+    QCOMPARE(form.eventTable().count(0), 4);
+}
+
+void TestMainForm::closeButtonAsksLikeQuit_data()
+{
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<QStringList>("log");
+    QTest::newRow("unchanged: closes at once") << false << QList<bool> {} << QStringList {};
+    QTest::newRow("changed, answered Yes")
+        << true << QList<bool> {true} << QStringList {kSaveQuestion, kSaved};
+    QTest::newRow("changed, answered No")
+        << true << QList<bool> {false} << QStringList {kSaveQuestion};
+}
+
+void TestMainForm::closeButtonAsksLikeQuit()
+{
+    QFETCH(bool, changed);
+    QFETCH(QList<bool>, answers);
+    QFETCH(QStringList, log);
+    MainForm &form = open();
+    if (changed) {
+        form.lLeagues->setCurrentRow(2);
+        click(form.ladd);
+    }
+    m_dialogs.answers = answers;
+    // What the window manager's close button does.
+    QCloseEvent event;
+    QApplication::sendEvent(&form, &event);
+    QVERIFY(event.isAccepted());
+    QCOMPARE(m_dialogs.log(), log);
+    QCOMPARE(readAll(m_path).contains("\"West\"\r\n0\r\n"), answers.value(0, false));
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_main_form.moc"

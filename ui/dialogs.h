@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The window's questions and notices. The program shows message boxes; tests
+// answer with a scripted stand-in, since a modal box would block them.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // Asks a question with the buttons Yes and No (Yes first and the
+    // default). Returns true for Yes.
+    virtual bool askYesNo(QWidget *parent, const QString &prompt, const QString &title) = 0;
+
+    // Shows a notice with an OK button.
+    virtual void inform(QWidget *parent, const QString &prompt, const QString &title) = 0;
+
+    // Shows an error with an OK button.
+    virtual void showError(QWidget *parent, const QString &message, const QString &title) = 0;
+};
+
+// Dialogs shown as modal QMessageBoxes.
+class MessageBoxDialogs : public Dialogs {
+public:
+    bool askYesNo(QWidget *parent, const QString &prompt, const QString &title) override;
+    void inform(QWidget *parent, const QString &prompt, const QString &title) override;
+    void showError(QWidget *parent, const QString &message, const QString &title) override;
+};

@@ -1,0 +1,231 @@
+#include "main_form.h"
+
+#include "data_file.h"
+#include "dialogs.h"
+#include "hostally_icon.xpm"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// The layout is drawn in twips; at 96 dots per inch 15 twips make a pixel.
+constexpr int kTwipsPerPixel = 15;
+constexpr int kClientWidth = 6480 / kTwipsPerPixel;
+constexpr int kClientHeight = 5190 / kTwipsPerPixel;
+// One row of the window font, as the lists size it: lHosted shows 18 rows,
+// lLeagues 3.
+constexpr int kRowHeight = 195 / kTwipsPerPixel;
+
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+        height / kTwipsPerPixel);
+}
+
+QFont lucidaConsole(qreal pointSize, bool bold)
+{
+    QFont font;
+    // The lists line up their "-" only in a fixed-pitch face; where Lucida
+    // Console is missing, take another rather than what fontconfig would
+    // offer for the name (a proportional sans).
+    font.setFamilies({QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
+        QStringLiteral("Liberation Mono"), QStringLiteral("Noto Mono"),
+        QStringLiteral("monospace")});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+// Gives every list row the height of one line of the window font, so the
+// lists hold exactly the rows the layout was drawn for.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), kRowHeight);
+    }
+};
+
+const char kAboutText[] = "Hostally counts the leagues and events you host. "
+                          "Your counts live in data.txt, beside the program.";
+
+} // namespace
+
+MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
+    : QMainWindow(parent),
+      m_dataPath(dataPath),
+      m_dialogs(dialogs),
+      m_events {hostally::TallyTable(hostally::kEventCapacity)},
+      m_leagues {hostally::TallyTable(hostally::kLeagueCapacity)}
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Hostally"));
+    setWindowIcon(QIcon(QPixmap(hostally_icon_xpm)));
+    setFont(windowFont());
+
+    createControls();
+    createAboutFrame();
+    createMenu();
+    connectCommands();
+    setTabOrder();
+
+    m_events.list = lHosted;
+    m_events.totalLabel = total;
+    m_leagues.list = lLeagues;
+    m_leagues.totalLabel = total2;
+
+    // The window is exactly the client area plus the menu bar, and stays so.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    lHosted->setFocus();
+}
+
+QFont MainForm::windowFont()
+{
+    return lucidaConsole(9.75, false);
+}
+
+QFont MainForm::totalFont()
+{
+    return lucidaConsole(12, false);
+}
+
+QFont MainForm::headingFont()
+{
+    return lucidaConsole(9.75, true);
+}
+
+void MainForm::createControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    auto makeList = [client](const char *name, const QRect &geometry) {
+        auto *list = new QListWidget(client);
+        list->setObjectName(QLatin1String(name));
+        list->setGeometry(geometry);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSortingEnabled(false);
+        list->setUniformItemSizes(true);
+        list->setItemDelegate(new RowDelegate(list));
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list->setAccessibleName(QLatin1String(name));
+        return list;
+    };
+    auto makeLabel = [client](const char *name, const QString &text, const QRect &geometry,
+                         const QFont &font) {
+        auto *label = new QLabel(text, client);
+        label->setObjectName(QLatin1String(name));
+        label->setGeometry(geometry);
+        label->setFont(font);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return label;
+    };
+    auto makeButton = [client](const char *name, const QString &text, const QRect &geometry) {
+        auto *button = new QPushButton(text, client);
+        button->setObjectName(QLatin1String(name));
+        button->setGeometry(geometry);
+        button->setAutoDefault(false);
+        return button;
+    };
+
+    lHosted = makeList("lHosted", twips(120, 1080, 2775, 3570));
+    Label1 = makeLabel(
+        "Label1", QStringLiteral("Choose an event:"), twips(240, 120, 2655, 255), headingFont());
+    Command1 = makeButton("Command1", QStringLiteral("Add"), twips(120, 480, 855, 375));
+    Command2 = makeButton("Command2", QStringLiteral("Remove"), twips(1080, 480, 855, 375));
+    Command3 = makeButton("Command3", QStringLiteral("Reset"), twips(2040, 480, 855, 375));
+    total = makeLabel(
+        "total", QStringLiteral("Total Events: 0"), twips(120, 4800, 2775, 375), totalFont());
+    lLeagues = makeList("lLeagues", twips(3360, 1080, 2775, 645));
+    total2
+        = makeLabel("total2", QStringLiteral("Label2"), twips(3360, 1920, 2775, 375), totalFont());
+    Label2 = makeLabel(
+        "Label2", QStringLiteral("Choose a league:"), twips(3360, 120, 2175, 255), headingFont());
+    ladd = makeButton("ladd", QStringLiteral("Add"), twips(3360, 480, 855, 375));
+    lRemove = makeButton("lRemove", QStringLiteral("Remove"), twips(4320, 480, 855, 375));
+    cReset = makeButton("cReset", QStringLiteral("Reset"), twips(5280, 480, 975, 375));
+}
+
+void MainForm::createAboutFrame()
+{
+    About = new QGroupBox(QStringLiteral("About"), centralWidget());
+    About->setObjectName(QStringLiteral("About"));
+    About->setGeometry(twips(3120, 2640, 3255, 2055));
+
+    Text1 = new QPlainTextEdit(QString::fromUtf8(kAboutText), About);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twips(120, 240, 2895, 1575));
+    Text1->setReadOnly(true);
+    // Read-only, yet still reachable with Tab and selectable from the keyboard.
+    Text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    Text1->setFocusPolicy(Qt::StrongFocus);
+    Text1->setTabChangesFocus(true);
+    Text1->setAccessibleName(QStringLiteral("About Hostally"));
+}
+
+void MainForm::createMenu()
+{
+    mFile = menuBar()->addMenu(QStringLiteral("File"));
+    mFile->setObjectName(QStringLiteral("mFile"));
+    mSave = mFile->addAction(QStringLiteral("Save"));
+    mSave->setObjectName(QStringLiteral("mSave"));
+    a = mFile->addSeparator();
+    a->setObjectName(QStringLiteral("a"));
+    mQuit = mFile->addAction(QStringLiteral("Quit"));
+    mQuit->setObjectName(QStringLiteral("mQuit"));
+}
+
+void MainForm::connectCommands()
+{
+    connect(Command1, &QPushButton::clicked, this, &MainForm::command1Click);
+    connect(Command2, &QPushButton::clicked, this, &MainForm::command2Click);
+    connect(Command3, &QPushButton::clicked, this, &MainForm::command3Click);
+    connect(ladd, &QPushButton::clicked, this, &MainForm::laddClick);
+    connect(lRemove, &QPushButton::clicked, this, &MainForm::lRemoveClick);
+    connect(cReset, &QPushButton::clicked, this, &MainForm::cResetClick);
+    connect(mSave, &QAction::triggered, this, &MainForm::mSaveClick);
+    connect(mQuit, &QAction::triggered, this, &MainForm::mQuitClick);
+}
+
+void MainForm::setTabOrder()
+{
+    QWidget *const order[]
+        = {lHosted, Command1, Command2, Command3, lLeagues, ladd, lRemove, cReset, Text1};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void MainForm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (const QScreen *where = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(where->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void MainForm::closeEvent(QCloseEvent *event)
+{
+    if (confirmClose())
+        event->accept();
+    else
+        event->ignore();
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "status.h"
+#include "tally_table.h"
+
+#include <QMainWindow>
+
+class Dialogs;
+class QAction;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+
+// Hostally's one window: the events column on the left, the leagues column on
+// the right, an About frame and a File menu. It owns both tally tables and
+// the changed flag for its whole life. Controls keep their designer names as
+// both member and object names.
+class MainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Builds the window for the data file at `dataPath`; questions and notices
+    // go through `dialogs`, which must outlive the window.
+    MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent = nullptr);
+
+    // Start-up: loads the data file and fills both lists and totals, with no
+    // line selected. On failure the window is left empty and must not be shown.
+    hostally::Status formLoad();
+
+    const hostally::TallyTable &eventTable() const { return m_events.table; }
+    const hostally::TallyTable &leagueTable() const { return m_leagues.table; }
+    bool isChanged() const { return m_changed; }
+
+    // The font every control uses unless it names its own, and the totals'
+    // and headings' fonts; each asks for Lucida Console and falls back to a
+    // fixed-pitch face so the list lines stay aligned.
+    static QFont windowFont();
+    static QFont totalFont();
+    static QFont headingFont();
+
+public slots:
+    // The events column's buttons.
+    void command1Click();
+    void command2Click();
+    void command3Click();
+    // The leagues column's buttons.
+    void laddClick();
+    void lRemoveClick();
+    void cResetClick();
+    // File menu.
+    void mSaveClick();
+    void mQuitClick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    // One tally column: its table and the list and label that show it.
+    struct Column {
+        hostally::TallyTable table;
+        QListWidget *list = nullptr;
+        QLabel *totalLabel = nullptr;
+    };
+
+    void createControls();
+    void createAboutFrame();
+    void createMenu();
+    void connectCommands();
+    void setTabOrder();
+
+    // The twin commands, one implementation for both columns.
+    void addTo(Column &column);
+    void removeFrom(Column &column);
+    void resetColumn(Column &column);
+    void stepSelected(Column &column, bool add);
+    void fillList(Column &column);
+    void showTotal(Column &column);
+    static int selectedIndex(const QListWidget *list);
+
+    // Saves both tables; shows the error and returns false when that fails.
+    bool saveTables();
+    // Asks whether to save unsaved changes before the window closes; returns
+    // false when the window must stay open.
+    bool confirmClose();
+
+    QString m_dataPath;
+    Dialogs *m_dialogs;
+    Column m_events;
+    Column m_leagues;
+    bool m_changed = false;
+    bool m_centred = false;
+
+public:
+    // Controls, in tab order, then the menu.
+    QListWidget *lHosted = nullptr;
+    QLabel *Label1 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QLabel *total = nullptr;
+    QListWidget *lLeagues = nullptr;
+    QLabel *total2 = nullptr;
+    QLabel *Label2 = nullptr;
+    QPushButton *ladd = nullptr;
+    QPushButton *lRemove = nullptr;
+    QPushButton *cReset = nullptr;
+    QGroupBox *About = nullptr;
+    QPlainTextEdit *Text1 = nullptr;
+    QMenu *mFile = nullptr;
+    QAction *mSave = nullptr;
+    QAction *a = nullptr;
+    QAction *mQuit = nullptr;
+};

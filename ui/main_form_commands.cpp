@@ -1,0 +1,173 @@
+// The window's commands: start-up, the twin list commands, Save and Quit.
+#include "main_form.h"
+
+#include "data_file.h"
+#include "dialogs.h"
+#include "windows1252.h"
+
+#include <QLabel>
+#include <QListWidget>
+
+#include <cstdio>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Hostally");
+
+QString entryLine(const hostally::TallyTable &table, int i)
+{
+    return fromWindows1252(table.entryLine(i));
+}
+
+} // namespace
+
+hostally::Status MainForm::formLoad()
+{
+    hostally::Status status = hostally::loadDataFile(m_dataPath, m_leagues.table, m_events.table);
+    if (!status.ok)
+        return status;
+    fillList(m_events);
+    showTotal(m_events);
+    fillList(m_leagues);
+    showTotal(m_leagues);
+    return status;
+}
+
+void MainForm::command1Click()
+{
+    addTo(m_events);
+}
+
+void MainForm::command2Click()
+{
+    removeFrom(m_events);
+}
+
+void MainForm::command3Click()
+{
+    resetColumn(m_events);
+}
+
+void MainForm::laddClick()
+{
+    addTo(m_leagues);
+}
+
+void MainForm::lRemoveClick()
+{
+    removeFrom(m_leagues);
+}
+
+void MainForm::cResetClick()
+{
+    resetColumn(m_leagues);
+}
+
+void MainForm::addTo(Column &column)
+{
+    stepSelected(column, true);
+}
+
+void MainForm::removeFrom(Column &column)
+{
+    stepSelected(column, false);
+}
+
+// Add and Remove: step the selected slot, replace only its line, and leave the
+// list focused with that line (or the first, when none was) selected.
+void MainForm::stepSelected(Column &column, bool add)
+{
+    m_changed = true;
+    const int i = selectedIndex(column.list);
+    if (i != -1) {
+        const bool changed = add ? column.table.add(i) : column.table.remove(i);
+        if (changed) {
+            delete column.list->takeItem(i);
+            column.list->insertItem(i, entryLine(column.table, i));
+        }
+    }
+    column.list->setFocus();
+    const int row = i == -1 ? 0 : i;
+    if (row < column.list->count()) {
+        column.list->setCurrentRow(row);
+        column.list->scrollToItem(column.list->item(row));
+    }
+    showTotal(column);
+}
+
+void MainForm::resetColumn(Column &column)
+{
+    // Asking already counts as a change, whatever the answer.
+    m_changed = true;
+    if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
+            QStringLiteral("Confirm"))) {
+        column.table.reset();
+        fillList(column);
+    }
+    showTotal(column);
+}
+
+void MainForm::fillList(Column &column)
+{
+    column.list->clear();
+    for (int i = 0; i < column.table.used(); ++i)
+        column.list->addItem(entryLine(column.table, i));
+}
+
+void MainForm::showTotal(Column &column)
+{
+    column.totalLabel->setText(fromWindows1252(column.table.totalLine()));
+}
+
+int MainForm::selectedIndex(const QListWidget *list)
+{
+    const QList<QListWidgetItem *> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.first());
+}
+
+void MainForm::mSaveClick()
+{
+    if (!saveTables())
+        return;
+    m_changed = false;
+    m_dialogs->inform(this, QStringLiteral("Saved"), QStringLiteral("Saved"));
+}
+
+void MainForm::mQuitClick()
+{
+    close();
+}
+
+bool MainForm::saveTables()
+{
+    const hostally::Status status
+        = hostally::saveDataFile(m_dataPath, m_leagues.table, m_events.table);
+    if (status.ok)
+        return true;
+    // The counts stay in the window and still count as unsaved, so the user
+    // can make room and save again.
+    m_changed = true;
+    const QString message = QString::fromStdString(status.toString());
+    std::fprintf(stderr, "hostally: %s\n", qPrintable(message));
+    m_dialogs->showError(this,
+        QStringLiteral("Your counts could not be saved.\n\n%1\n\n"
+                       "They are still in the window: fix the problem, then "
+                       "choose File > Save again.")
+            .arg(message),
+        kTitle);
+    return false;
+}
+
+// Quit and the window's own close button end the same way: unsaved changes are
+// offered for saving first, and a save that fails keeps the window open.
+bool MainForm::confirmClose()
+{
+    if (!m_changed)
+        return true;
+    if (!m_dialogs->askYesNo(this, QStringLiteral("Save your changes?"), QStringLiteral("Save")))
+        return true;
+    if (!saveTables())
+        return false;
+    m_dialogs->inform(this, QStringLiteral("Saved"), QStringLiteral("Saved"));
+    return true;
+}

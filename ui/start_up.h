@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class Dialogs;
+class MainForm;
+
+// Makes the window for the data file at `dataPath` and runs its start-up.
+// Returns the window ready to show, or null when the file could not be read;
+// the error, with the file and line, has then been printed on stderr and
+// shown through `dialogs`.
+std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs);

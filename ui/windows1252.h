@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+// Decodes 8-bit text as Windows-1252, one character per byte. Bytes the code
+// page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the control
+// characters of the same value, as Windows itself decodes them.
+QString fromWindows1252(const std::string &bytes);
