@@ -31,7 +31,8 @@ for c in "${cases[@]}"; do
   main="$(windows_of "$pid" NORMAL)"
   title="$( [[ -n "$box" ]] && xdotool getwindowname "$box")"
   [[ -n "$box" ]] && press "$box" Return
-  rc="$(wait_exit "$pid" 10)"
+  wait_exit "$pid" 10
+  rc=$exit_status
   [[ "$rc" == running ]] && kill -9 "$pid"
   after="$(cat "$dir/data.txt" 2>/dev/null | sha256sum)"
 

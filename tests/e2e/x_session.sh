@@ -98,17 +98,18 @@ press() {
   xdotool key --clearmodifiers --delay 30 "$@"
 }
 
-# Waits up to $2 seconds for process $1 to end; prints its exit status, or
-# "running" when it did not end.
+# Waits up to $2 seconds for process $1, a child of this shell, to end, and
+# sets exit_status to its status, or to "running" when it did not end. (Not
+# for use in $(...): a subshell cannot wait for this shell's children.)
 wait_exit() {
   local pid=$1 limit=${2:-10}
+  exit_status=running
   for _ in $(seq $((limit * 20))); do
     if ! kill -0 "$pid" 2>/dev/null; then
       wait "$pid" 2>/dev/null
-      echo $?
+      exit_status=$?
       return 0
     fi
     sleep 0.05
   done
-  echo running
 }

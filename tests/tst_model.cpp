@@ -1,0 +1,291 @@
+// Drives the real window with long random sequences of the user's commands and
+// checks it, after every step, against a plain model of the two tallies.
+#include "data_format.h"
+#include "fake_dialogs.h"
+#include "main_form.h"
+#include "start_up.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr int kStepsPerSeed = 1000;
+
+// What the user should see and have, worked out without the program's code.
+struct ModelColumn {
+    std::vector<std::pair<QByteArray, qint64>> entries;
+    int selected = -1;
+
+    qint64 total() const
+    {
+        qint64 sum = 0;
+        for (const auto &e : entries)
+            sum += e.second;
+        return sum;
+    }
+
+    QStringList lines() const
+    {
+        QStringList out;
+        for (const auto &[name, count] : entries) {
+            QByteArray line = name;
+            while (line.size() < 13)
+                line += ' ';
+            line += '-';
+            line += (count < 0 ? "-" : " ") + QByteArray::number(qAbs(count));
+            out.append(QString::fromLatin1(line));
+        }
+        return out;
+    }
+
+    QString totalLine() const
+    {
+        const qint64 t = total();
+        return QStringLiteral("Total Hosted: ") + (t < 0 ? "-" : " ") + QString::number(qAbs(t));
+    }
+};
+
+struct Model {
+    ModelColumn leagues;
+    ModelColumn events;
+    bool changed = false;
+
+    QByteArray file() const
+    {
+        QByteArray out;
+        for (const ModelColumn *c : {&leagues, &events}) {
+            for (const auto &[name, count] : c->entries)
+                out += '"' + name + "\"\r\n" + QByteArray::number(count) + "\r\n";
+        }
+        return out;
+    }
+};
+
+// Only bytes a Latin-1 view shows one for one, so lines compare as Latin-1.
+QByteArray randomName(QRandomGenerator &rng)
+{
+    static const QByteArray alphabet = "abcdefgh XYZ,.-+0123456789\xA0\xE9\xFF";
+    QByteArray name;
+    const int length = rng.bounded(0, 17);
+    for (int i = 0; i < length; ++i)
+        name += alphabet.at(rng.bounded(alphabet.size()));
+    return name;
+}
+
+qint64 randomCount(QRandomGenerator &rng)
+{
+    switch (rng.bounded(6)) {
+    case 0:
+        return hostally::kCountLimit - rng.bounded(2);
+    case 1:
+        return -hostally::kCountLimit + rng.bounded(2);
+    default:
+        return rng.bounded(-3, 6);
+    }
+}
+
+QStringList lines(const QListWidget *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out.append(list->item(i)->text());
+    return out;
+}
+
+int selectedRow(const QListWidget *list)
+{
+    const auto items = list->selectedItems();
+    return items.isEmpty() ? -1 : list->row(items.first());
+}
+
+} // namespace
+
+class TestModel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void randomCommands_data();
+    void randomCommands();
+
+private:
+    void openWindow();
+    bool compare(const QString &step);
+
+    QString m_path;
+    FakeDialogs m_dialogs;
+    std::unique_ptr<MainForm> m_form;
+    Model m_model;
+};
+
+void TestModel::openWindow()
+{
+    m_form = openMainForm(m_path, &m_dialogs);
+    QVERIFY(m_form);
+    if (QGuiApplication::platformName() == "offscreen")
+        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    m_form->show();
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+}
+
+bool TestModel::compare(const QString &step)
+{
+    struct Pair {
+        const ModelColumn &model;
+        QListWidget *list;
+        QLabel *total;
+    };
+    const Pair pairs[] = {{m_model.events, m_form->lHosted, m_form->total},
+        {m_model.leagues, m_form->lLeagues, m_form->total2}};
+    for (const Pair &p : pairs) {
+        if (lines(p.list) != p.model.lines() || p.total->text() != p.model.totalLine()
+            || selectedRow(p.list) != p.model.selected) {
+            qWarning() << "after" << step << "list" << p.list->objectName() << lines(p.list)
+                       << "expected" << p.model.lines() << "total" << p.total->text() << "expected"
+                       << p.model.totalLine() << "selected" << selectedRow(p.list) << "expected"
+                       << p.model.selected;
+            return false;
+        }
+    }
+    if (m_form->isChanged() != m_model.changed) {
+        qWarning() << "after" << step << "changed flag" << m_form->isChanged();
+        return false;
+    }
+    return true;
+}
+
+void TestModel::randomCommands_data()
+{
+    QTest::addColumn<quint32>("seed");
+    for (quint32 seed : {1u, 2u, 3u, 4u, 5u})
+        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+}
+
+void TestModel::randomCommands()
+{
+    QFETCH(quint32, seed);
+    QRandomGenerator rng(seed);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    m_path = dir.filePath("data.txt");
+    m_dialogs = FakeDialogs();
+    m_model = Model();
+
+    for (int i = 0; i < 3; ++i)
+        m_model.leagues.entries.emplace_back(randomName(rng), randomCount(rng));
+    const int events = rng.bounded(0, 13);
+    for (int i = 0; i < events; ++i)
+        m_model.events.entries.emplace_back(randomName(rng), randomCount(rng));
+    {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(m_model.file());
+    }
+    openWindow();
+    QVERIFY(compare("start-up"));
+
+    int saves = 0;
+    for (int step = 0; step < kStepsPerSeed; ++step) {
+        const bool onEvents = rng.bounded(2) == 0;
+        ModelColumn &column = onEvents ? m_model.events : m_model.leagues;
+        QListWidget *list = onEvents ? m_form->lHosted : m_form->lLeagues;
+        const int rows = static_cast<int>(column.entries.size());
+        QString what;
+        const int choice = rng.bounded(100);
+
+        if (choice < 30) {
+            // Click a line, or ctrl-click the selected one to clear the selection.
+            if (rows == 0)
+                continue;
+            const int row = rng.bounded(rows);
+            list->scrollToItem(list->item(row));
+            const bool clear = row == column.selected && rng.bounded(3) == 0;
+            QTest::mouseClick(list->viewport(), Qt::LeftButton,
+                clear ? Qt::ControlModifier : Qt::NoModifier,
+                list->visualItemRect(list->item(row)).center());
+            column.selected = clear ? -1 : row;
+            what = QStringLiteral("%1 line %2").arg(clear ? "clear" : "select").arg(row);
+        } else if (choice < 75) {
+            const bool add = choice < 55;
+            QPushButton *button = onEvents ? (add ? m_form->Command1 : m_form->Command2)
+                                           : (add ? m_form->ladd : m_form->lRemove);
+            QTest::mouseClick(button, Qt::LeftButton);
+            m_model.changed = true;
+            const int i = column.selected;
+            if (i != -1) {
+                qint64 &count = column.entries[i].second;
+                if (add && count < hostally::kCountLimit)
+                    ++count;
+                else if (!add && count != 0 && count > -hostally::kCountLimit)
+                    --count;
+            }
+            column.selected = i != -1 ? i : (rows > 0 ? 0 : -1);
+            what = button->objectName();
+        } else if (choice < 83) {
+            const bool yes = rng.bounded(2) == 0;
+            m_dialogs.answers = {yes};
+            QTest::mouseClick(onEvents ? m_form->Command3 : m_form->cReset, Qt::LeftButton);
+            m_model.changed = true;
+            if (yes) {
+                for (auto &entry : column.entries)
+                    entry.second = 0;
+                column.selected = -1;
+            }
+            what = QStringLiteral("reset answered %1").arg(yes ? "Yes" : "No");
+        } else if (choice < 93) {
+            m_form->mSave->trigger();
+            m_model.changed = false;
+            ++saves;
+            what = QStringLiteral("save");
+        } else {
+            const bool yes = rng.bounded(2) == 0;
+            m_dialogs.answers = {yes};
+            const bool asks = m_model.changed;
+            m_form->mQuit->trigger();
+            QVERIFY(!m_form->isVisible());
+            // The user starts the program again: it shows what the file holds.
+            QFile file(m_path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray onDisk = file.readAll();
+            if (asks && yes)
+                QCOMPARE(onDisk, m_model.file());
+            hostally::TallyTable leagues(hostally::kLeagueCapacity);
+            hostally::TallyTable events(hostally::kEventCapacity);
+            QVERIFY(hostally::parseDataFile(
+                std::string_view(onDisk.constData(), onDisk.size()), leagues, events)
+                        .ok);
+            m_model.leagues.entries.clear();
+            m_model.events.entries.clear();
+            for (int i = 0; i < leagues.used(); ++i)
+                m_model.leagues.entries.emplace_back(
+                    QByteArray::fromStdString(leagues.name(i)), leagues.count(i));
+            for (int i = 0; i < events.used(); ++i)
+                m_model.events.entries.emplace_back(
+                    QByteArray::fromStdString(events.name(i)), events.count(i));
+            m_model.changed = false;
+            m_model.leagues.selected = m_model.events.selected = -1;
+            m_form.reset();
+            openWindow();
+            what = QStringLiteral("quit answered %1").arg(yes ? "Yes" : "No");
+        }
+
+        QVERIFY2(compare(QStringLiteral("step %1 (%2)").arg(step).arg(what)),
+            qPrintable(QStringLiteral("seed %1 step %2: %3").arg(seed).arg(step).arg(what)));
+        if (what == "save") {
+            QFile file(m_path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), m_model.file());
+        }
+    }
+    QVERIFY(m_dialogs.unexpectedQuestions.isEmpty());
+    QVERIFY(saves > 0);
+    m_form.reset();
+}
+
+QTEST_MAIN(TestModel)
+#include "tst_model.moc"
