@@ -113,3 +113,106 @@ wait_exit() {
     sleep 0.05
   done
 }
+
+# --- Driving the main window -------------------------------------------------
+# Positions are in the window's own pixels: the controls sit below the menu
+# bar at the places the layout gives them.
+
+# The menu bar's height for window $1: what the window has beyond its client area.
+menu_height() {
+  local h
+  h="$(xwininfo -id "$1" | awk '/Height:/ {print $2}')"
+  echo $((h - 346))
+}
+
+click_at() {
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+  sleep 0.1
+}
+
+# Clicks line $2 of the events list of window $1.
+click_event_line() {
+  local top
+  top="$(menu_height "$1")"
+  click_at "$1" 60 $((top + 72 + 2 + 13 * $2 + 6))
+}
+
+# Clicks a button of window $1 by name: events_add, events_remove, events_reset,
+# leagues_add, leagues_remove, leagues_reset.
+click_button() {
+  local top x
+  top="$(menu_height "$1")"
+  case "$2" in
+    events_add) x=36 ;; events_remove) x=100 ;; events_reset) x=164 ;;
+    leagues_add) x=252 ;; leagues_remove) x=316 ;; leagues_reset) x=384 ;;
+  esac
+  click_at "$1" "$x" $((top + 44))
+}
+
+# Chooses File > Save (item 1) or File > Quit (item 2) in window $1.
+choose_menu() {
+  local downs=1
+  [[ "$2" == Quit ]] && downs=2
+  click_at "$1" 16 10
+  sleep 0.2
+  for _ in $(seq "$downs"); do xdotool key Down; done
+  xdotool key Return
+  sleep 0.1
+}
+
+# --- Start-up on a given data file ---------------------------------------------
+
+# The program's error line on stderr for folder $1 ("" when there is none).
+error_line() {
+  grep -m1 '^hostally: ' "$1.stderr" 2>/dev/null
+}
+
+# Starts the program in folder $1, whose data.txt it must refuse, and checks:
+# an error box titled "Hostally", never the main window, exit status 1, the
+# file untouched, and on stderr "hostally: <folder>/data.txt" followed by a
+# text matching the regular expression $2. Reports as test $3.
+expect_rejected() {
+  local dir=$1 pattern=$2 name=$3 before after box main title line
+  local problems=()
+  before="$(sha256sum <"$dir/data.txt" 2>/dev/null)"
+  "$dir/hostally" 2>"$dir.stderr" &
+  local pid=$!
+  box="$(wait_window "$pid" DIALOG 15)"
+  main="$(windows_of "$pid" NORMAL)"
+  title="$( [[ -n "$box" ]] && xdotool getwindowname "$box")"
+  [[ -n "$box" ]] && press "$box" Return
+  wait_exit "$pid" 10
+  [[ "$exit_status" == running ]] && kill -9 "$pid"
+  after="$(sha256sum <"$dir/data.txt" 2>/dev/null)"
+  line="$(error_line "$dir")"
+
+  [[ -n "$box" ]] || problems+=("no error box")
+  [[ "$title" == Hostally ]] || problems+=("error box titled '$title'")
+  [[ -z "$main" ]] || problems+=("the main window was shown")
+  [[ "$exit_status" == 1 ]] || problems+=("exit status $exit_status")
+  [[ "${line#"hostally: $dir/data.txt"}" != "$line" && "${line#"hostally: $dir/data.txt"}" =~ $pattern ]] ||
+    problems+=("stderr: $(cat "$dir.stderr")")
+  [[ "$before" == "$after" ]] || problems+=("data.txt changed")
+  if ((${#problems[@]} == 0)); then pass "$name"; else fail "$name: ${problems[*]}"; fi
+}
+
+# Starts the program in folder $1, whose data.txt it must accept: its window
+# shows with no error box, File > Quit ends it with status 0 at once, and
+# the file is untouched. Reports as test $2.
+expect_accepted() {
+  local dir=$1 name=$2 before after main
+  local problems=()
+  before="$(sha256sum <"$dir/data.txt")"
+  "$dir/hostally" 2>"$dir.stderr" &
+  local pid=$!
+  main="$(wait_window "$pid" NORMAL 15)"
+  [[ -n "$main" ]] || problems+=("no window")
+  [[ -z "$(windows_of "$pid" DIALOG)" ]] || problems+=("a dialog was shown")
+  [[ -n "$main" ]] && choose_menu "$main" Quit
+  wait_exit "$pid" 10
+  [[ "$exit_status" == running ]] && kill -9 "$pid"
+  after="$(sha256sum <"$dir/data.txt")"
+  [[ "$exit_status" == 0 ]] || problems+=("exit status $exit_status")
+  [[ "$before" == "$after" ]] || problems+=("data.txt changed")
+  if ((${#problems[@]} == 0)); then pass "$name"; else fail "$name: ${problems[*]}"; fi
+}

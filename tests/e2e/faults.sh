@@ -1,0 +1,190 @@
+#!/usr/bin/env bash
+# Faults while saving, on the real program driven as a user would: a full
+# disk, a folder that cannot be written, a failing rename, and the program
+# killed in the middle of a save. After each failed save data.txt must be the
+# old file byte for byte, with no temporary file beside it, the program still
+# running with an error box up and no "Saved" box; once the fault is cleared a
+# second save must write the counts the user had.
+# Usage: faults.sh HOSTALLY_BINARY
+set -uo pipefail
+HOSTALLY="$(realpath "$1")"
+source "$(dirname "$0")/x_session.sh"
+start_x
+
+old="$work/old.txt"
+new="$work/new.txt"
+printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n3\r\n"Relay"\r\n1\r\n' >"$old"
+# What the file holds after the events Add on line 0 (Quiz).
+printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n4\r\n"Relay"\r\n1\r\n' >"$new"
+
+# Starts the program in folder $1, through the command given after it (if
+# any), and waits for its window. Sets launcher (our child), app (the program's
+# pid) and main (its window).
+launch() {
+  local dir=$1
+  shift
+  # stderr goes beside the folder: on the full disk it could not be written.
+  "$@" "$dir/hostally" 2>"$dir.stderr" &
+  launcher=$!
+  app=""
+  for _ in $(seq 100); do
+    app="$(pgrep -f "^$dir/hostally\$" | head -1)"
+    [[ -n "$app" ]] && break
+    sleep 0.05
+  done
+  main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
+}
+
+# Adds 1 to the first event, as the user would, and chooses File > Save.
+add_and_save() {
+  click_event_line "$main" 0
+  click_button "$main" events_add
+  choose_menu "$main" Save
+}
+
+# Checks everything a failed save must leave; appends to problems.
+check_failed_save() {
+  local dir=$1 box title
+  box="$(wait_window "$app" DIALOG 10)"
+  title="$( [[ -n "$box" ]] && xdotool getwindowname "$box")"
+  [[ -n "$box" ]] || problems+=("no error box")
+  [[ "$title" == Hostally ]] || problems+=("box titled '$title', not Hostally")
+  [[ -z "$(xdotool search --onlyvisible --name '^Saved$' 2>/dev/null)" ]] || problems+=("Saved shown")
+  cmp -s "$dir/data.txt" "$old" || problems+=("data.txt changed")
+  local left
+  left="$(cd "$dir" && ls -A | grep -vxE 'hostally|data.txt|filler|strace.log' || true)"
+  [[ -z "$left" ]] || problems+=("left behind: $left")
+  kill -0 "$app" 2>/dev/null || problems+=("program ended")
+  grep -qF "hostally: $dir/data.txt: " "$dir.stderr" || problems+=("no error on stderr")
+  [[ -n "$box" ]] && press "$box" Return
+  sleep 0.2
+}
+
+# After the fault is cleared: save again, expect "Saved" and the new bytes,
+# then Quit with nothing unsaved ends the program with status 0.
+check_second_save() {
+  local dir=$1 box
+  choose_menu "$main" Save
+  box="$(wait_title Saved 10)"
+  [[ -n "$box" ]] || problems+=("second save: no Saved box")
+  [[ -n "$box" ]] && press "$box" Return
+  sleep 0.2
+  cmp -s "$dir/data.txt" "$new" || problems+=("second save: data.txt is not the user's counts")
+  choose_menu "$main" Quit
+  wait_exit "$launcher" 10
+  [[ "$exit_status" == 0 ]] || problems+=("quit: exit status $exit_status")
+  [[ "$exit_status" == running ]] && kill -9 "$app" 2>/dev/null
+}
+
+report() {
+  if ((${#problems[@]} == 0)); then pass "$1"; else fail "$1: ${problems[*]}"; fi
+}
+
+# --- The disk is full ---------------------------------------------------------
+problems=()
+if [[ $(id -u) -ne 0 ]]; then
+  skip "full disk: mounting a tmpfs needs root"
+else
+  dir="$(mktemp -d "$work/full.XXXXXX")"
+  # Room for the program and its file, and little more.
+  room=$(($(stat -c %s "$HOSTALLY") / 1024 + 256))
+  if ! mount -t tmpfs -o "size=${room}k,mode=755" tmpfs "$dir" 2>/dev/null; then
+    skip "full disk: cannot mount a tmpfs here"
+  else
+    cp "$HOSTALLY" "$dir/hostally"
+    cp "$old" "$dir/data.txt"
+    launch "$dir"
+    dd if=/dev/zero of="$dir/filler" bs=4k 2>/dev/null
+    add_and_save
+    check_failed_save "$dir"
+    rm -f "$dir/filler"
+    check_second_save "$dir"
+    umount -l "$dir"
+    report "full disk"
+  fi
+fi
+
+# --- The folder, or the file, cannot be written ----------------------------------
+# Root writes anywhere, so as root the program runs as nobody.
+as_user=()
+if [[ $(id -u) -eq 0 ]]; then
+  runtime="$(mktemp -d "$work/runtime-nobody.XXXXXX")"
+  chown 65534:65534 "$runtime"
+  chmod 700 "$runtime"
+  as_user=(env XDG_RUNTIME_DIR="$runtime" HOME="$runtime"
+    setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+owner="$(id -u)"
+[[ $(id -u) -eq 0 ]] && owner=65534
+
+problems=()
+dir="$(make_program_dir "$old")"
+chown "$owner" "$dir/data.txt"
+chmod 644 "$dir/data.txt"
+chmod 555 "$dir"
+launch "$dir" "${as_user[@]}"
+add_and_save
+check_failed_save "$dir"
+grep -q "Permission denied" "$dir.stderr" || problems+=("reason not given: $(cat "$dir.stderr")")
+chmod 777 "$dir"
+check_second_save "$dir"
+report "folder cannot be written"
+
+problems=()
+dir="$(make_program_dir "$old")"
+chown "$owner" "$dir"
+chmod 444 "$dir/data.txt"
+launch "$dir" "${as_user[@]}"
+add_and_save
+check_failed_save "$dir"
+grep -q "is not writable" "$dir.stderr" || problems+=("reason not given: $(cat "$dir.stderr")")
+chmod 666 "$dir/data.txt"
+check_second_save "$dir"
+report "data.txt is read-only"
+
+# --- The final rename fails --------------------------------------------------
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir" strace -f -qq -o "$dir/strace.log" -e trace=rename,renameat,renameat2 \
+  -e inject=rename,renameat,renameat2:error=EIO:when=1
+add_and_save
+check_failed_save "$dir"
+grep -q 'rename(.*EIO' "$dir/strace.log" || problems+=("rename was not the call that failed")
+check_second_save "$dir"
+report "rename fails"
+
+# --- Killed in the middle of a save ---------------------------------------------
+# The rename is held for 3 seconds; the program is killed once the new
+# content is complete in the temporary file, before it replaces data.txt.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir" strace -f -qq -o "$dir/strace.log" -e trace=rename \
+  -e inject=rename:delay_enter=3000000
+add_and_save
+size="$(stat -c %s "$new")"
+held=""
+for _ in $(seq 100); do
+  temp="$(ls "$dir" | grep -E '^data\.txt\..+' | head -1)"
+  if [[ -n "$temp" && "$(stat -c %s "$dir/$temp" 2>/dev/null)" == "$size" ]]; then held=1; break; fi
+  sleep 0.05
+done
+sleep 0.3
+kill -9 "$app"
+wait_exit "$launcher" 10
+[[ -n "$held" ]] || problems+=("never saw the complete temporary file")
+cmp -s "$dir/data.txt" "$old" || problems+=("data.txt is not the old file")
+report "killed before the rename: data.txt is the old file"
+
+# The same kill just after the save finished leaves exactly the new file.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir"
+add_and_save
+box="$(wait_title Saved 10)"
+[[ -n "$box" ]] || problems+=("no Saved box")
+kill -9 "$app"
+wait_exit "$launcher" 10
+cmp -s "$dir/data.txt" "$new" || problems+=("data.txt is not the new file")
+report "killed after the save: data.txt is the new file"
+
+finish
