@@ -10,6 +10,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Hostally"));
     QApplication::setDesktopFileName(QStringLiteral("hostally"));
+    // Every window of the program, its message boxes too, shows the icon.
+    QApplication::setWindowIcon(MainForm::icon());
 
     MessageBoxDialogs dialogs;
     const std::unique_ptr<MainForm> form = openMainForm(hostally::dataFilePath(), &dialogs);

@@ -72,7 +72,7 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Hostally"));
-    setWindowIcon(QIcon(QPixmap(hostally_icon_xpm)));
+    setWindowIcon(icon());
     setFont(windowFont());
 
     createControls();
@@ -89,6 +89,11 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
     // The window is exactly the client area plus the menu bar, and stays so.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     lHosted->setFocus();
+}
+
+QIcon MainForm::icon()
+{
+    return QIcon(QPixmap(hostally_icon_xpm));
 }
 
 QFont MainForm::windowFont()

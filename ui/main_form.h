@@ -41,6 +41,9 @@ public:
     static QFont totalFont();
     static QFont headingFont();
 
+    // Hostally's 48 by 48 icon.
+    static QIcon icon();
+
 public slots:
     // The events column's buttons.
     void command1Click();
