@@ -109,6 +109,8 @@ private slots:
     void closeButtonAsksLikeQuit_data();
     void closeButtonAsksLikeQuit();
 
+    void iconIsTheInstalledImage();
+
 private:
     MainForm &open(const QByteArray &data = kData);
     void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
@@ -617,6 +619,22 @@ void TestMainForm::closeButtonAsksLikeQuit()
     QVERIFY(event.isAccepted());
     QCOMPARE(m_dialogs.log(), log);
     QCOMPARE(readAll(m_path).contains("\"West\"\r\n0\r\n"), answers.value(0, false));
+}
+
+void TestMainForm::iconIsTheInstalledImage()
+{
+    MainForm &form = open();
+    const QImage shown
+        = form.windowIcon().pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage installed = QImage(QStringLiteral(HOSTALLY_SOURCE_DIR "/app/hostally.png"))
+                                 .convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(shown.size(), QSize(48, 48));
+    QCOMPARE(shown, installed);
+    // Transparent corners around an opaque tile, in at most 256 colours.
+    QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(shown.pixel(24, 24)), 255);
+    QVERIFY(
+        shown.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither).colorCount() <= 256);
 }
 
 QTEST_MAIN(TestMainForm)

@@ -2,10 +2,11 @@
 
 #include "data_file.h"
 #include "dialogs.h"
-#include "hostally_icon.xpm"
+#include "hostally_icon.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
@@ -58,6 +59,15 @@ public:
     }
 };
 
+// The window icon, built straight from its palette and pixels.
+QIcon hostallyIcon()
+{
+    using namespace hostally_icon;
+    QImage image(kPixels, kSize, kSize, kSize, QImage::Format_Indexed8);
+    image.setColorTable(QList<QRgb>(std::begin(kPalette), std::end(kPalette)));
+    return QIcon(QPixmap::fromImage(image));
+}
+
 const char kAboutText[] = "Hostally counts the leagues and events you host. "
                           "Your counts live in data.txt, beside the program.";
 
@@ -72,7 +82,7 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Hostally"));
-    setWindowIcon(QIcon(QPixmap(hostally_icon_xpm)));
+    setWindowIcon(hostallyIcon());
     setFont(windowFont());
 
     createControls();
