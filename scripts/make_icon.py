@@ -95,7 +95,7 @@ def write_header(entries, indices):
     out = ["// Hostally's 48x48, 256-colour window icon as a palette and one palette",
            "// index per pixel, written by scripts/make_icon.py.",
            "#pragma once", "", "#include <cstdint>", "", "namespace hostally_icon {", "",
-           f"constexpr int kSize = {SIZE};", "",
+           f"constexpr int kSize = {SIZE};", "", "// clang-format off",
            "// Colours as 0xAARRGGBB; entry 0 is the transparent background.",
            "constexpr std::uint32_t kPalette[] = {"]
     for i in range(0, len(argb), 6):
@@ -105,7 +105,7 @@ def write_header(entries, indices):
     for y in range(SIZE):
         row = indices[y * SIZE:(y + 1) * SIZE]
         out.append("    " + ",".join(str(v) for v in row) + ",")
-    out += ["};", "", "} // namespace hostally_icon", ""]
+    out += ["};", "// clang-format on", "", "} // namespace hostally_icon", ""]
     write("ui/hostally_icon.h", "\n".join(out).encode())
 
 

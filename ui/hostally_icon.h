@@ -8,6 +8,7 @@ namespace hostally_icon {
 
 constexpr int kSize = 48;
 
+// clang-format off
 // Colours as 0xAARRGGBB; entry 0 is the transparent background.
 constexpr std::uint32_t kPalette[] = {
     0x00000000, 0xFF143C74, 0xFF143C7C, 0xFF14447C, 0xFF144484, 0xFF144C84,
@@ -69,5 +70,6 @@ constexpr unsigned char kPixels[kSize * kSize] = {
     0,0,0,0,0,0,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,0,0,0,0,0,0,
     0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,
 };
+// clang-format on
 
 } // namespace hostally_icon
