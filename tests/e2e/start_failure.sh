@@ -31,7 +31,10 @@ for c in "${cases[@]}"; do
   main="$(windows_of "$pid" NORMAL)"
   title="$( [[ -n "$box" ]] && xdotool getwindowname "$box")"
   [[ -n "$box" ]] && press "$box" Return
-  rc="$(wait_exit "$pid" 10)"
+  # Not inside $(...): only this shell, which started the program, can collect
+  # its exit status once it has ended.
+  wait_exit "$pid" 10 >"$dir/rc"
+  rc="$(cat "$dir/rc")"
   [[ "$rc" == running ]] && kill -9 "$pid"
   after="$(cat "$dir/data.txt" 2>/dev/null | sha256sum)"
 

@@ -99,7 +99,8 @@ press() {
 }
 
 # Waits up to $2 seconds for process $1 to end; prints its exit status, or
-# "running" when it did not end.
+# "running" when it did not end. Call it in the shell that started the
+# process, not inside $(...), or a slow exit reads as status -1.
 wait_exit() {
   local pid=$1 limit=${2:-10}
   for _ in $(seq $((limit * 20))); do
