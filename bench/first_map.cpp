@@ -5,8 +5,7 @@
 //
 // Usage: first_map [--settle MS] PROGRAM [ARGS...]
 // Prints one line: "<milliseconds to first map> <peak RSS in KiB> <CPU
-// milliseconds to first map>"; the CPU time, summed over the program's
-// threads, is less disturbed than the wall time by other work on the machine.
+// milliseconds to first map>", the CPU time summed over the program's threads.
 #include <xcb/xcb.h>
 
 #include <chrono>
