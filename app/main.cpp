@@ -11,6 +11,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Hostally"));
     QApplication::setDesktopFileName(QStringLiteral("hostally"));
 
+    useWindowFontByDefault();
+
     MessageBoxDialogs dialogs;
     const std::unique_ptr<MainForm> form = openMainForm(hostally::dataFilePath(), &dialogs);
     if (!form)

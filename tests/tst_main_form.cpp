@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -115,6 +116,7 @@ private slots:
     void accessibleNames();
     void everyControlIsNamed();
     void listLinesAndTotalsReadAsShown();
+    void windowFontByDefaultChangesNothingShown();
 
 private:
     MainForm &open(const QByteArray &data = kData);
@@ -729,6 +731,35 @@ void TestMainForm::listLinesAndTotalsReadAsShown()
     QCOMPARE(spokenLines(form.lLeagues).value(2), QStringLiteral("West         --2"));
     QCOMPARE(spoken(form.total), QStringLiteral("Total Hosted:  3"));
     QCOMPARE(spoken(form.total2), QStringLiteral("Total Hosted:  2"));
+}
+
+void TestMainForm::windowFontByDefaultChangesNothingShown()
+{
+    auto fontsOf = [](MainForm &form) {
+        QMap<QString, QFont> fonts;
+        for (QWidget *widget : form.findChildren<QWidget *>())
+            fonts.insert(widget->objectName(), widget->font());
+        return fonts;
+    };
+    const QMap<QString, QFont> before = fontsOf(open());
+    const QFont appFont = QGuiApplication::font();
+    const QFont menuFont = QApplication::font("QMenu");
+    const QFont messageBoxFont = QApplication::font("QMessageBox");
+    const auto restore = qScopeGuard([&] { QGuiApplication::setFont(appFont); });
+
+    useWindowFontByDefault();
+
+    QCOMPARE(QGuiApplication::font(), MainForm::windowFont());
+    MainForm &form = open();
+    QCOMPARE(fontsOf(form), before);
+    // Popup menus and message boxes are windows and keep the font they had
+    // (a widget takes its class's font when it is polished, before it shows).
+    form.mFile->ensurePolished();
+    QCOMPARE(form.mFile->font(), menuFont);
+    QMessageBox box(QMessageBox::Critical, "Hostally", "text", QMessageBox::Ok, &form);
+    box.ensurePolished();
+    QCOMPARE(box.font(), messageBoxFont);
+    QCOMPARE(box.findChild<QLabel *>("qt_msgbox_label")->font(), messageBoxFont);
 }
 
 QTEST_MAIN(TestMainForm)
