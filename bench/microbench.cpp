@@ -196,6 +196,7 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    useWindowFontByDefault(); // as the program does
     g_defaultHandler = qInstallMessageHandler(quietHandler);
     registerAll();
     benchmark::Initialize(&argc, argv);
