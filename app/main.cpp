@@ -13,6 +13,8 @@ int main(int argc, char *argv[])
     // Every window of the program, its message boxes too, shows the icon.
     QApplication::setWindowIcon(MainForm::icon());
 
+    useWindowFontByDefault();
+
     MessageBoxDialogs dialogs;
     const std::unique_ptr<MainForm> form = openMainForm(hostally::dataFilePath(), &dialogs);
     if (!form)

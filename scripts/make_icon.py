@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
 """Draws Hostally's 48x48, 256-colour icon (a tally of four strokes and a
-slash on a rounded tile) and writes it as ui/hostally_icon.xpm."""
+slash on a rounded tile) and writes it three ways: ui/hostally_icon.h, the
+palette and pixels the program builds its window icon from without parsing
+anything; app/hostally.png, the same image for desktop menus; and
+app/hostally.svg, the same drawing for menus that scale it."""
 import math
 import os
+import struct
+import zlib
 
 SIZE = 48
 SAMPLES = 4  # supersampling per axis, for smooth strokes
@@ -13,7 +18,7 @@ SLASH = (250, 196, 56)
 
 
 def in_tile(x, y):
-    r = 8.0
+    r = TILE_RADIUS
     cx = min(max(x, r + 1), SIZE - 1 - r)
     cy = min(max(y, r + 1), SIZE - 1 - r)
     return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
@@ -27,6 +32,10 @@ def dist_to_segment(px, py, ax, ay, bx, by):
 
 STROKES = [(13 + 7 * i, 11, 13 + 7 * i, 37) for i in range(4)]
 SLASH_LINE = (8, 32, 40, 16)
+STROKE_WIDTH = 2.0
+SLASH_WIDTH = 2.2
+TILE_RADIUS = 8.0
+ROOT = os.path.join(os.path.dirname(__file__), "..")
 
 
 def coverage(x, y, segments, width):
@@ -58,30 +67,88 @@ def main():
                 row.append(None)
                 continue
             colour = mix(TOP, BOTTOM, y / (SIZE - 1))
-            colour = mix(colour, INK, coverage(x, y, STROKES, 2.0))
-            colour = mix(colour, SLASH, coverage(x, y, [SLASH_LINE], 2.2))
+            colour = mix(colour, INK, coverage(x, y, STROKES, STROKE_WIDTH))
+            colour = mix(colour, SLASH, coverage(x, y, [SLASH_LINE], SLASH_WIDTH))
             row.append(quantise(colour))
         pixels.append(row)
 
     palette = sorted({c for row in pixels for c in row if c is not None})
     assert len(palette) < 256, len(palette)
-    chars = "".join(chr(c) for c in range(35, 127) if chr(c) not in '"\\')
-    codes = {None: "  "}
-    for i, c in enumerate(palette):
-        codes[c] = chars[i // len(chars)] + chars[i % len(chars)]
+    # Index 0 is the transparent corner colour; the drawing's colours follow.
+    entries = [None] + palette
+    index = {c: i for i, c in enumerate(entries)}
+    indices = [index[c] for row in pixels for c in row]
+    write_header(entries, indices)
+    write_png(entries, indices)
+    write_svg()
 
-    out = ["/* XPM */", "static const char *const hostally_icon_xpm[] = {",
-           f'"{SIZE} {SIZE} {len(palette) + 1} 2",', '"   c None",']
-    for c in palette:
-        out.append(f'"{codes[c]} c #{c[0]:02X}{c[1]:02X}{c[2]:02X}",')
-    for y, row in enumerate(pixels):
-        line = "".join(codes[c] for c in row)
-        out.append(f'"{line}"' + ("," if y < SIZE - 1 else ""))
-    out.append("};")
-    path = os.path.join(os.path.dirname(__file__), "..", "ui", "hostally_icon.xpm")
-    with open(path, "w") as f:
-        f.write("\n".join(out) + "\n")
-    print(f"wrote {os.path.normpath(path)}: {len(palette)} colours")
+
+def write(relative, data):
+    path = os.path.normpath(os.path.join(ROOT, relative))
+    with open(path, "wb") as f:
+        f.write(data)
+    print(f"wrote {path}")
+
+
+def write_header(entries, indices):
+    argb = ["0x00000000" if c is None else f"0xFF{c[0]:02X}{c[1]:02X}{c[2]:02X}" for c in entries]
+    out = ["// Hostally's 48x48, 256-colour window icon as a palette and one palette",
+           "// index per pixel, written by scripts/make_icon.py.",
+           "#pragma once", "", "#include <cstdint>", "", "namespace hostally_icon {", "",
+           f"constexpr int kSize = {SIZE};", "", "// clang-format off",
+           "// Colours as 0xAARRGGBB; entry 0 is the transparent background.",
+           "constexpr std::uint32_t kPalette[] = {"]
+    for i in range(0, len(argb), 6):
+        out.append("    " + ", ".join(argb[i:i + 6]) + ",")
+    out += ["};", "", "// Rows from top to bottom, SIZE indexes each.",
+            "constexpr unsigned char kPixels[kSize * kSize] = {"]
+    for y in range(SIZE):
+        row = indices[y * SIZE:(y + 1) * SIZE]
+        out.append("    " + ",".join(str(v) for v in row) + ",")
+    out += ["};", "// clang-format on", "", "} // namespace hostally_icon", ""]
+    write("ui/hostally_icon.h", "\n".join(out).encode())
+
+
+def write_png(entries, indices):
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+    plte = b"".join(bytes(c or (0, 0, 0)) for c in entries)
+    trns = bytes([0 if c is None else 255 for c in entries])
+    raw = b"".join(b"\0" + bytes(indices[y * SIZE:(y + 1) * SIZE]) for y in range(SIZE))
+    png = (b"\x89PNG\r\n\x1a\n"
+           + chunk(b"IHDR", struct.pack(">IIBBBBB", SIZE, SIZE, 8, 3, 0, 0, 0))
+           + chunk(b"PLTE", plte) + chunk(b"tRNS", trns)
+           + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+    write("app/hostally.png", png)
+
+
+def write_svg():
+    def rgb(c):
+        return f"#{c[0]:02x}{c[1]:02x}{c[2]:02x}"
+
+    def line(seg, colour, width):
+        x1, y1, x2, y2 = seg
+        return (f'  <line x1="{x1}" y1="{y1}" x2="{x2}" y2="{y2}" stroke="{rgb(colour)}" '
+                f'stroke-width="{2 * width}" stroke-linecap="round"/>')
+
+    r = TILE_RADIUS
+    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{SIZE}" height="{SIZE}" '
+           f'viewBox="0 0 {SIZE} {SIZE}">',
+           '  <defs>',
+           '    <linearGradient id="tile" gradientUnits="userSpaceOnUse" '
+           f'x1="0" y1="0" x2="0" y2="{SIZE - 1}">',
+           f'      <stop offset="0" stop-color="{rgb(TOP)}"/>',
+           f'      <stop offset="1" stop-color="{rgb(BOTTOM)}"/>',
+           '    </linearGradient>',
+           '  </defs>',
+           f'  <rect x="1" y="1" width="{SIZE - 2}" height="{SIZE - 2}" rx="{r}" ry="{r}" '
+           'fill="url(#tile)"/>']
+    out += [line(s, INK, STROKE_WIDTH) for s in STROKES]
+    out.append(line(SLASH_LINE, SLASH, SLASH_WIDTH))
+    out += ["</svg>", ""]
+    write("app/hostally.svg", "\n".join(out).encode())
 
 
 if __name__ == "__main__":

@@ -3,10 +3,12 @@
 #include "main_form.h"
 #include "start_up.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -108,6 +110,13 @@ private slots:
     void quitWhoseSaveFailsStaysOpen();
     void closeButtonAsksLikeQuit_data();
     void closeButtonAsksLikeQuit();
+
+    void iconIsTheInstalledImage();
+    void accessibleNames_data();
+    void accessibleNames();
+    void everyControlIsNamed();
+    void listLinesAndTotalsReadAsShown();
+    void windowFontByDefaultChangesNothingShown();
 
 private:
     MainForm &open(const QByteArray &data = kData);
@@ -617,6 +626,140 @@ void TestMainForm::closeButtonAsksLikeQuit()
     QVERIFY(event.isAccepted());
     QCOMPARE(m_dialogs.log(), log);
     QCOMPARE(readAll(m_path).contains("\"West\"\r\n0\r\n"), answers.value(0, false));
+}
+
+void TestMainForm::iconIsTheInstalledImage()
+{
+    MainForm &form = open();
+    const QImage shown
+        = form.windowIcon().pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage installed = QImage(QStringLiteral(HOSTALLY_SOURCE_DIR "/app/hostally.png"))
+                                 .convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(shown.size(), QSize(48, 48));
+    QCOMPARE(shown, installed);
+    // Transparent corners around an opaque tile, in at most 256 colours.
+    QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(shown.pixel(24, 24)), 255);
+    QVERIFY(
+        shown.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither).colorCount() <= 256);
+}
+
+void TestMainForm::accessibleNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("spoken");
+    auto row = [](const char *name, const char *spoken) { QTest::newRow(name) << name << spoken; };
+    row("lHosted", "Events");
+    row("Label1", "Choose an event:");
+    row("Command1", "Add event");
+    row("Command2", "Remove event");
+    row("Command3", "Reset events");
+    row("total", "Total Hosted:  2");
+    row("lLeagues", "Leagues");
+    row("total2", "Total Hosted:  3");
+    row("Label2", "Choose a league:");
+    row("ladd", "Add league");
+    row("lRemove", "Remove league");
+    row("cReset", "Reset leagues");
+    row("About", "About");
+    row("Text1", "About Hostally");
+    row("mFile", "File");
+}
+
+void TestMainForm::accessibleNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, spoken);
+    MainForm &form = open();
+    auto *widget = form.findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(iface);
+    QCOMPARE(iface->text(QAccessible::Name), spoken);
+}
+
+void TestMainForm::everyControlIsNamed()
+{
+    MainForm &form = open();
+    // Every widget the user can reach or read, found by walking the window.
+    int controls = 0;
+    for (QWidget *widget : form.centralWidget()->findChildren<QWidget *>()) {
+        if (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
+            continue;
+        ++controls;
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY2(iface && !iface->text(QAccessible::Name).isEmpty(),
+            qPrintable(widget->objectName() + " has no accessible name"));
+    }
+    QCOMPARE(controls, 14);
+    // The menu bar's one menu and its items.
+    QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(form.menuBar());
+    QVERIFY(bar);
+    QCOMPARE(bar->childCount(), 1);
+    QCOMPARE(bar->child(0)->text(QAccessible::Name), QStringLiteral("File"));
+}
+
+void TestMainForm::listLinesAndTotalsReadAsShown()
+{
+    MainForm &form = open();
+    // Read as a screen reader connecting now would. (Without a reader Qt does
+    // not update the row interfaces it has already made, so start afresh.)
+    auto spokenLines = [](QListWidget *list) {
+        QStringList out;
+        QAccessible::deleteAccessibleInterface(
+            QAccessible::uniqueId(QAccessible::queryAccessibleInterface(list)));
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(list);
+        for (int i = 0; iface && i < iface->childCount(); ++i)
+            out.append(iface->child(i)->text(QAccessible::Name));
+        return out;
+    };
+    auto spoken = [](QWidget *widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    QCOMPARE(spokenLines(form.lHosted), lines(form.lHosted));
+    QCOMPARE(spokenLines(form.lLeagues), lines(form.lLeagues));
+    QCOMPARE(spoken(form.total), form.total->text());
+    QCOMPARE(spoken(form.total2), form.total2->text());
+
+    // After a change the replaced line and the new total read out too.
+    form.lHosted->setCurrentRow(1);
+    click(form.Command1);
+    form.lLeagues->setCurrentRow(2);
+    click(form.lRemove);
+    QCOMPARE(spokenLines(form.lHosted).value(1), QStringLiteral("Relay        - 1"));
+    QCOMPARE(spokenLines(form.lHosted), lines(form.lHosted));
+    QCOMPARE(spokenLines(form.lLeagues).value(2), QStringLiteral("West         --2"));
+    QCOMPARE(spoken(form.total), QStringLiteral("Total Hosted:  3"));
+    QCOMPARE(spoken(form.total2), QStringLiteral("Total Hosted:  2"));
+}
+
+void TestMainForm::windowFontByDefaultChangesNothingShown()
+{
+    auto fontsOf = [](MainForm &form) {
+        QMap<QString, QFont> fonts;
+        for (QWidget *widget : form.findChildren<QWidget *>())
+            fonts.insert(widget->objectName(), widget->font());
+        return fonts;
+    };
+    const QMap<QString, QFont> before = fontsOf(open());
+    const QFont appFont = QGuiApplication::font();
+    const QFont menuFont = QApplication::font("QMenu");
+    const QFont messageBoxFont = QApplication::font("QMessageBox");
+    const auto restore = qScopeGuard([&] { QGuiApplication::setFont(appFont); });
+
+    useWindowFontByDefault();
+
+    QCOMPARE(QGuiApplication::font(), MainForm::windowFont());
+    MainForm &form = open();
+    QCOMPARE(fontsOf(form), before);
+    // Popup menus and message boxes are windows and keep the font they had
+    // (a widget takes its class's font when it is polished, before it shows).
+    form.mFile->ensurePolished();
+    QCOMPARE(form.mFile->font(), menuFont);
+    QMessageBox box(QMessageBox::Critical, "Hostally", "text", QMessageBox::Ok, &form);
+    box.ensurePolished();
+    QCOMPARE(box.font(), messageBoxFont);
+    QCOMPARE(box.findChild<QLabel *>("qt_msgbox_label")->font(), messageBoxFont);
 }
 
 QTEST_MAIN(TestMainForm)

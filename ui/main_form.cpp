@@ -2,10 +2,11 @@
 
 #include "data_file.h"
 #include "dialogs.h"
-#include "hostally_icon.xpm"
+#include "hostally_icon.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
@@ -58,6 +59,15 @@ public:
     }
 };
 
+// The window icon, built straight from its palette and pixels.
+QIcon hostallyIcon()
+{
+    using namespace hostally_icon;
+    QImage image(kPixels, kSize, kSize, kSize, QImage::Format_Indexed8);
+    image.setColorTable(QList<QRgb>(std::begin(kPalette), std::end(kPalette)));
+    return QIcon(QPixmap::fromImage(image));
+}
+
 const char kAboutText[] = "Hostally counts the leagues and events you host. "
                           "Your counts live in data.txt, beside the program.";
 
@@ -93,7 +103,7 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
 
 QIcon MainForm::icon()
 {
-    return QIcon(QPixmap(hostally_icon_xpm));
+    return hostallyIcon();
 }
 
 QFont MainForm::windowFont()
@@ -118,7 +128,7 @@ void MainForm::createControls()
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
-    auto makeList = [client](const char *name, const QRect &geometry) {
+    auto makeList = [client](const char *name, const QString &spoken, const QRect &geometry) {
         auto *list = new QListWidget(client);
         list->setObjectName(QLatin1String(name));
         list->setGeometry(geometry);
@@ -127,7 +137,7 @@ void MainForm::createControls()
         list->setUniformItemSizes(true);
         list->setItemDelegate(new RowDelegate(list));
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setAccessibleName(QLatin1String(name));
+        list->setAccessibleName(spoken);
         return list;
     };
     auto makeLabel = [client](const char *name, const QString &text, const QRect &geometry,
@@ -139,30 +149,40 @@ void MainForm::createControls()
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
     };
-    auto makeButton = [client](const char *name, const QString &text, const QRect &geometry) {
+    // Each column has an Add, a Remove and a Reset; a screen reader names the
+    // column too. Labels are read as they show, totals included.
+    auto makeButton = [client](const char *name, const QString &text, const QString &spoken,
+                          const QRect &geometry) {
         auto *button = new QPushButton(text, client);
         button->setObjectName(QLatin1String(name));
         button->setGeometry(geometry);
         button->setAutoDefault(false);
+        button->setAccessibleName(spoken);
         return button;
     };
 
-    lHosted = makeList("lHosted", twips(120, 1080, 2775, 3570));
+    lHosted = makeList("lHosted", QStringLiteral("Events"), twips(120, 1080, 2775, 3570));
     Label1 = makeLabel(
         "Label1", QStringLiteral("Choose an event:"), twips(240, 120, 2655, 255), headingFont());
-    Command1 = makeButton("Command1", QStringLiteral("Add"), twips(120, 480, 855, 375));
-    Command2 = makeButton("Command2", QStringLiteral("Remove"), twips(1080, 480, 855, 375));
-    Command3 = makeButton("Command3", QStringLiteral("Reset"), twips(2040, 480, 855, 375));
+    Command1 = makeButton(
+        "Command1", QStringLiteral("Add"), QStringLiteral("Add event"), twips(120, 480, 855, 375));
+    Command2 = makeButton("Command2", QStringLiteral("Remove"), QStringLiteral("Remove event"),
+        twips(1080, 480, 855, 375));
+    Command3 = makeButton("Command3", QStringLiteral("Reset"), QStringLiteral("Reset events"),
+        twips(2040, 480, 855, 375));
     total = makeLabel(
         "total", QStringLiteral("Total Events: 0"), twips(120, 4800, 2775, 375), totalFont());
-    lLeagues = makeList("lLeagues", twips(3360, 1080, 2775, 645));
+    lLeagues = makeList("lLeagues", QStringLiteral("Leagues"), twips(3360, 1080, 2775, 645));
     total2
         = makeLabel("total2", QStringLiteral("Label2"), twips(3360, 1920, 2775, 375), totalFont());
     Label2 = makeLabel(
         "Label2", QStringLiteral("Choose a league:"), twips(3360, 120, 2175, 255), headingFont());
-    ladd = makeButton("ladd", QStringLiteral("Add"), twips(3360, 480, 855, 375));
-    lRemove = makeButton("lRemove", QStringLiteral("Remove"), twips(4320, 480, 855, 375));
-    cReset = makeButton("cReset", QStringLiteral("Reset"), twips(5280, 480, 975, 375));
+    ladd = makeButton(
+        "ladd", QStringLiteral("Add"), QStringLiteral("Add league"), twips(3360, 480, 855, 375));
+    lRemove = makeButton("lRemove", QStringLiteral("Remove"), QStringLiteral("Remove league"),
+        twips(4320, 480, 855, 375));
+    cReset = makeButton("cReset", QStringLiteral("Reset"), QStringLiteral("Reset leagues"),
+        twips(5280, 480, 975, 375));
 }
 
 void MainForm::createAboutFrame()
@@ -186,6 +206,7 @@ void MainForm::createMenu()
 {
     mFile = menuBar()->addMenu(QStringLiteral("File"));
     mFile->setObjectName(QStringLiteral("mFile"));
+    mFile->setAccessibleName(mFile->title());
     mSave = mFile->addAction(QStringLiteral("Save"));
     mSave->setObjectName(QStringLiteral("mSave"));
     a = mFile->addSeparator();

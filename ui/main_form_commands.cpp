@@ -109,9 +109,13 @@ void MainForm::resetColumn(Column &column)
 
 void MainForm::fillList(Column &column)
 {
-    column.list->clear();
+    // All lines in one insertion: the list lays itself out once, not per line.
+    QStringList lines;
+    lines.reserve(column.table.used());
     for (int i = 0; i < column.table.used(); ++i)
-        column.list->addItem(entryLine(column.table, i));
+        lines.append(entryLine(column.table, i));
+    column.list->clear();
+    column.list->addItems(lines);
 }
 
 void MainForm::showTotal(Column &column)

@@ -3,7 +3,31 @@
 #include "dialogs.h"
 #include "main_form.h"
 
+#include <QApplication>
+
 #include <cstdio>
+
+void useWindowFontByDefault()
+{
+    // While it builds the About text, Qt lays out a blank document in the
+    // default font. With the platform's font as the default, start-up looked
+    // that font up and loaded its file for nothing the window shows.
+    // Popup menus and message boxes are windows of their own and take the
+    // default font, not the main window's: they keep the font they had, every
+    // property of it, so none is filled in from the new default.
+    auto kept = [](const char *className) {
+        QFont font = QApplication::font(className);
+        font.setResolveMask(QFont::AllPropertiesResolved);
+        return font;
+    };
+    const QFont menuFont = kept("QMenu");
+    const QFont messageBoxFont = kept("QMessageBox");
+    // QGuiApplication's setter, unlike QApplication's, leaves the fonts the
+    // platform theme gives widget classes in place.
+    QGuiApplication::setFont(MainForm::windowFont());
+    QApplication::setFont(menuFont, "QMenu");
+    QApplication::setFont(messageBoxFont, "QMessageBox");
+}
 
 std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs)
 {

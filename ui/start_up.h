@@ -7,6 +7,9 @@
 class Dialogs;
 class MainForm;
 
+// Makes the window font the default; menus and message boxes keep theirs. Call first.
+void useWindowFontByDefault();
+
 // Makes the window for the data file at `dataPath` and runs its start-up.
 // Returns the window ready to show, or null when the file could not be read;
 // the error, with the file and line, has then been printed on stderr and

@@ -1,0 +1,208 @@
+// Microbenchmarks of what a user waits for: loading and saving a full data
+// file (3 leagues and 100 events) and one Add click with its list update.
+// Run build/bin/hostally_microbench; it needs no display (offscreen by
+// default).
+#include "data_file.h"
+#include "dialogs.h"
+#include "main_form.h"
+#include "start_up.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace {
+
+// Time spent in the disk sync that saving asks for, and whether to skip it.
+// The save path calls fdatasync() or fsync() through the C library; the
+// definitions below take their place in this program only.
+double g_syncSeconds = 0;
+bool g_skipSync = false;
+
+// Set when any benchmark could not do its work, so a smoke run fails.
+bool g_failed = false;
+
+void fail(benchmark::State &state, const char *what)
+{
+    g_failed = true;
+    state.SkipWithError(what);
+}
+
+template<typename Fn> int timedSync(const char *name, int fd)
+{
+    if (g_skipSync)
+        return 0;
+    static const auto real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = real(fd);
+    g_syncSeconds
+        += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return rc;
+}
+
+// A data file with every slot used, names of typical length.
+QByteArray fullDataFile()
+{
+    QByteArray bytes;
+    for (int i = 0; i < hostally::kLeagueCapacity; ++i)
+        bytes
+            += "\"League " + QByteArray::number(i) + "\"\r\n" + QByteArray::number(i * 7) + "\r\n";
+    for (int i = 0; i < hostally::kEventCapacity; ++i)
+        bytes += "\"Event " + QByteArray::number(i) + "\"\r\n" + QByteArray::number(i * 3) + "\r\n";
+    return bytes;
+}
+
+// A folder holding the full data file, on the same disk as the working folder
+// so that a save syncs to a real disk.
+struct DataFolder {
+    QTemporaryDir dir {QDir::current().filePath(QStringLiteral("microbench-XXXXXX"))};
+    QString path = dir.filePath(QStringLiteral("data.txt"));
+
+    DataFolder()
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(fullDataFile()) < 0)
+            qFatal("cannot write %s", qPrintable(path));
+    }
+};
+
+// Answers every question with No and shows nothing.
+class SilentDialogs : public Dialogs {
+public:
+    bool askYesNo(QWidget *, const QString &, const QString &) override { return false; }
+    void inform(QWidget *, const QString &, const QString &) override { }
+    void showError(QWidget *, const QString &, const QString &) override { }
+};
+
+void loadFullFile(benchmark::State &state)
+{
+    DataFolder folder;
+    for (auto _ : state) {
+        hostally::TallyTable leagues(hostally::kLeagueCapacity);
+        hostally::TallyTable events(hostally::kEventCapacity);
+        if (!hostally::loadDataFile(folder.path, leagues, events).ok)
+            fail(state, "load failed");
+        benchmark::DoNotOptimize(events.total());
+    }
+}
+
+// The save's own time, with the disk sync it waits for taken out and shown as
+// the "sync" counter (seconds per save).
+void saveFullFile(benchmark::State &state, bool skipSync)
+{
+    DataFolder folder;
+    hostally::TallyTable leagues(hostally::kLeagueCapacity);
+    hostally::TallyTable events(hostally::kEventCapacity);
+    hostally::loadDataFile(folder.path, leagues, events);
+    g_skipSync = skipSync;
+    double syncTotal = 0;
+    for (auto _ : state) {
+        g_syncSeconds = 0;
+        const auto start = std::chrono::steady_clock::now();
+        if (!hostally::saveDataFile(folder.path, leagues, events).ok)
+            fail(state, "save failed");
+        const double all
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(all - g_syncSeconds);
+        syncTotal += g_syncSeconds;
+    }
+    g_skipSync = false;
+    state.counters["sync"] = benchmark::Counter(syncTotal, benchmark::Counter::kAvgIterations);
+}
+
+// The window built and filled from the full file, as start-up does.
+void openWindow(benchmark::State &state)
+{
+    DataFolder folder;
+    SilentDialogs dialogs;
+    for (auto _ : state) {
+        auto form = openMainForm(folder.path, &dialogs);
+        if (!form)
+            fail(state, "start-up failed");
+        benchmark::DoNotOptimize(form.get());
+    }
+}
+
+// One click on the events' Add with a line selected; with `paint` the window
+// is shown and also lays out and paints what changed.
+void addClick(benchmark::State &state, bool paint)
+{
+    DataFolder folder;
+    SilentDialogs dialogs;
+    auto form = openMainForm(folder.path, &dialogs);
+    if (!form) {
+        fail(state, "start-up failed");
+        return;
+    }
+    if (paint) {
+        form->show();
+        QCoreApplication::processEvents();
+    }
+    form->lHosted->setCurrentRow(50);
+    for (auto _ : state) {
+        form->Command1->click();
+        if (paint)
+            QCoreApplication::processEvents();
+    }
+    benchmark::DoNotOptimize(form->eventTable().total());
+}
+
+void registerAll()
+{
+    using benchmark::RegisterBenchmark;
+    RegisterBenchmark("Load 103 records", loadFullFile)->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("Save 103 records, sync apart", saveFullFile, false)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("Save 103 records, sync skipped", saveFullFile, true)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("Open the window on 103 records", openWindow)->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("Add click", addClick, false)->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("Add click, painted", addClick, true)->Unit(benchmark::kMicrosecond);
+}
+
+// The offscreen platform cannot hand a fixed size to a window manager, and
+// says so on every show; that says nothing about the benchmark.
+QtMessageHandler g_defaultHandler = nullptr;
+
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (!message.contains(QLatin1String("propagateSizeHints")))
+        g_defaultHandler(type, context, message);
+}
+
+} // namespace
+
+extern "C" int fdatasync(int fd)
+{
+    return timedSync<int (*)(int)>("fdatasync", fd);
+}
+
+extern "C" int fsync(int fd)
+{
+    return timedSync<int (*)(int)>("fsync", fd);
+}
+
+int main(int argc, char *argv[])
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    useWindowFontByDefault(); // as the program does
+    g_defaultHandler = qInstallMessageHandler(quietHandler);
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return g_failed ? 1 : 0;
+}
