@@ -34,17 +34,19 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
     if (!file.open(QIODevice::ReadOnly))
         return fileFailure(
             path, QStringLiteral("cannot open the file for reading"), file.errorString());
-    if (file.size() > kMaxFileSize)
+    const auto tooLarge = [&path] {
         return fileFailure(path, QStringLiteral("cannot read the file"),
             QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
-    // Read one byte past the limit so a file that grows, or a device that
-    // reports no size, is caught as well.
+    };
+    // The size answers before any reading; reading one byte past the limit
+    // still catches a file that grows, or a device that reports no size.
+    if (file.size() > kMaxFileSize)
+        return tooLarge();
     const QByteArray bytes = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError)
         return fileFailure(path, QStringLiteral("cannot read the file"), file.errorString());
     if (bytes.size() > kMaxFileSize)
-        return fileFailure(path, QStringLiteral("cannot read the file"),
-            QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
+        return tooLarge();
     file.close();
 
     Status s
