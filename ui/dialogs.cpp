@@ -1,6 +1,10 @@
 #include "dialogs.h"
 
+#include "status.h"
+
 #include <QMessageBox>
+
+#include <cstdio>
 
 bool MessageBoxDialogs::askYesNo(QWidget *parent, const QString &prompt, const QString &title)
 {
@@ -20,4 +24,12 @@ void MessageBoxDialogs::showError(QWidget *parent, const QString &message, const
 {
     QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok, parent);
     box.exec();
+}
+
+void reportFailure(
+    Dialogs *dialogs, QWidget *parent, const hostally::Status &status, const QString &explanation)
+{
+    const QString message = QString::fromStdString(status.toString());
+    std::fprintf(stderr, "hostally: %s\n", qPrintable(message));
+    dialogs->showError(parent, explanation.arg(message), QStringLiteral("Hostally"));
 }

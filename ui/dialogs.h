@@ -4,6 +4,10 @@
 
 class QWidget;
 
+namespace hostally {
+struct Status;
+}
+
 // The window's questions and notices. The program shows message boxes; tests
 // answer with a scripted stand-in, since a modal box would block them.
 class Dialogs {
@@ -28,3 +32,9 @@ public:
     void inform(QWidget *parent, const QString &prompt, const QString &title) override;
     void showError(QWidget *parent, const QString &message, const QString &title) override;
 };
+
+// Reports a failed load or save: "hostally: " and the status on stderr, and an
+// error box titled "Hostally" showing `explanation` with %1 replaced by the
+// status.
+void reportFailure(
+    Dialogs *dialogs, QWidget *parent, const hostally::Status &status, const QString &explanation);

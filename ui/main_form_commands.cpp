@@ -8,11 +8,7 @@
 #include <QLabel>
 #include <QListWidget>
 
-#include <cstdio>
-
 namespace {
-
-const QString kTitle = QStringLiteral("Hostally");
 
 QString entryLine(const hostally::TallyTable &table, int i)
 {
@@ -151,14 +147,10 @@ bool MainForm::saveTables()
     // The counts stay in the window and still count as unsaved, so the user
     // can make room and save again.
     m_changed = true;
-    const QString message = QString::fromStdString(status.toString());
-    std::fprintf(stderr, "hostally: %s\n", qPrintable(message));
-    m_dialogs->showError(this,
+    reportFailure(m_dialogs, this, status,
         QStringLiteral("Your counts could not be saved.\n\n%1\n\n"
                        "They are still in the window: fix the problem, then "
-                       "choose File > Save again.")
-            .arg(message),
-        kTitle);
+                       "choose File > Save again."));
     return false;
 }
 

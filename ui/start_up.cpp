@@ -5,8 +5,6 @@
 
 #include <QApplication>
 
-#include <cstdio>
-
 void useWindowFontByDefault()
 {
     // While it builds the About text, Qt lays out a blank document in the
@@ -37,11 +35,7 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
         return form;
     // Without its data the program cannot start: say why and where, and never
     // show a window whose Save would write empty tallies over the file.
-    const QString message = QString::fromStdString(status.toString());
-    std::fprintf(stderr, "hostally: %s\n", qPrintable(message));
-    dialogs->showError(nullptr,
-        QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1")
-            .arg(message),
-        QStringLiteral("Hostally"));
+    reportFailure(dialogs, nullptr, status,
+        QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1"));
     return nullptr;
 }
