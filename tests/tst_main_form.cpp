@@ -2,6 +2,7 @@
 #include "fake_dialogs.h"
 #include "main_form.h"
 #include "start_up.h"
+#include "window_helpers.h"
 
 #include <QAccessible>
 #include <QGroupBox>
@@ -36,26 +37,12 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-QStringList lines(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out.append(list->item(i)->text());
-    return out;
-}
-
 QStringList tableLines(const TallyTable &table)
 {
     QStringList out;
     for (int i = 0; i < table.used(); ++i)
         out.append(QString::fromLatin1(table.entryLine(i)));
     return out;
-}
-
-int selectedRow(const QListWidget *list)
-{
-    const auto items = list->selectedItems();
-    return items.isEmpty() ? -1 : list->row(items.first());
 }
 
 // One of the twin columns, found by the names of its controls.
@@ -154,12 +141,7 @@ MainForm &TestMainForm::open(const QByteArray &data)
     m_form = openMainForm(m_path, &m_dialogs);
     if (!m_form)
         qFatal("start-up failed: %s", qPrintable(m_dialogs.log().join("; ")));
-    // The offscreen platform cannot pass a fixed size on to a window manager.
-    if (QGuiApplication::platformName() == "offscreen")
-        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-    m_form->show();
-    m_form->activateWindow();
-    if (!QTest::qWaitForWindowActive(m_form.get()))
+    if (!showActive(m_form.get()))
         qWarning("window did not become active");
     return *m_form;
 }

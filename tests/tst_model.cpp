@@ -4,6 +4,7 @@
 #include "fake_dialogs.h"
 #include "main_form.h"
 #include "start_up.h"
+#include "window_helpers.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -89,20 +90,6 @@ qint64 randomCount(QRandomGenerator &rng)
     }
 }
 
-QStringList lines(const QListWidget *list)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        out.append(list->item(i)->text());
-    return out;
-}
-
-int selectedRow(const QListWidget *list)
-{
-    const auto items = list->selectedItems();
-    return items.isEmpty() ? -1 : list->row(items.first());
-}
-
 } // namespace
 
 class TestModel : public QObject {
@@ -126,11 +113,7 @@ void TestModel::openWindow()
 {
     m_form = openMainForm(m_path, &m_dialogs);
     QVERIFY(m_form);
-    if (QGuiApplication::platformName() == "offscreen")
-        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-    m_form->show();
-    m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    QVERIFY(showActive(m_form.get()));
 }
 
 bool TestModel::compare(const QString &step)
