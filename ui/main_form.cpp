@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QStyledItemDelegate>
 
+#include <utility>
+
 namespace {
 
 // The layout is drawn in twips; at 96 dots per inch 15 twips make a pixel.
@@ -46,6 +48,17 @@ QFont lucidaConsole(qreal pointSize, bool bold)
     font.setPointSizeF(pointSize);
     font.setBold(bold);
     return font;
+}
+
+// Makes a control of the window: its designer name is its object name, and
+// it stands at a fixed place that nothing moves.
+template<typename Widget, typename... Args>
+Widget *place(QWidget *parent, const char *name, const QRect &geometry, Args &&...args)
+{
+    auto *widget = new Widget(std::forward<Args>(args)..., parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    return widget;
 }
 
 // Gives every list row the height of one line of the window font, so the
@@ -129,9 +142,7 @@ void MainForm::createControls()
     setCentralWidget(client);
 
     auto makeList = [client](const char *name, const QString &spoken, const QRect &geometry) {
-        auto *list = new QListWidget(client);
-        list->setObjectName(QLatin1String(name));
-        list->setGeometry(geometry);
+        auto *list = place<QListWidget>(client, name, geometry);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setSortingEnabled(false);
         list->setUniformItemSizes(true);
@@ -142,9 +153,7 @@ void MainForm::createControls()
     };
     auto makeLabel = [client](const char *name, const QString &text, const QRect &geometry,
                          const QFont &font) {
-        auto *label = new QLabel(text, client);
-        label->setObjectName(QLatin1String(name));
-        label->setGeometry(geometry);
+        auto *label = place<QLabel>(client, name, geometry, text);
         label->setFont(font);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
@@ -153,9 +162,7 @@ void MainForm::createControls()
     // column too. Labels are read as they show, totals included.
     auto makeButton = [client](const char *name, const QString &text, const QString &spoken,
                           const QRect &geometry) {
-        auto *button = new QPushButton(text, client);
-        button->setObjectName(QLatin1String(name));
-        button->setGeometry(geometry);
+        auto *button = place<QPushButton>(client, name, geometry, text);
         button->setAutoDefault(false);
         button->setAccessibleName(spoken);
         return button;
@@ -187,13 +194,10 @@ void MainForm::createControls()
 
 void MainForm::createAboutFrame()
 {
-    About = new QGroupBox(QStringLiteral("About"), centralWidget());
-    About->setObjectName(QStringLiteral("About"));
-    About->setGeometry(twips(3120, 2640, 3255, 2055));
-
-    Text1 = new QPlainTextEdit(QString::fromUtf8(kAboutText), About);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(twips(120, 240, 2895, 1575));
+    About = place<QGroupBox>(
+        centralWidget(), "About", twips(3120, 2640, 3255, 2055), QStringLiteral("About"));
+    Text1 = place<QPlainTextEdit>(
+        About, "Text1", twips(120, 240, 2895, 1575), QString::fromUtf8(kAboutText));
     Text1->setReadOnly(true);
     // Read-only, yet still reachable with Tab and selectable from the keyboard.
     Text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
