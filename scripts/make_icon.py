@@ -2,8 +2,9 @@
 """Draws Hostally's 48x48, 256-colour icon (a tally of four strokes and a
 slash on a rounded tile) and writes it three ways: ui/hostally_icon.h, the
 palette and pixels the program builds its window icon from without parsing
-anything; app/hostally.png, the same image for desktop menus; and
-app/hostally.svg, the same drawing for menus that scale it."""
+anything; app/hostally.png, the same image for desktop menus;
+app/hostally.svg, the same drawing for menus that scale it; and
+app/hostally.ico, the same image as the Windows program's icon resource."""
 import math
 import os
 import struct
@@ -81,6 +82,7 @@ def main():
     write_header(entries, indices)
     write_png(entries, indices)
     write_svg()
+    write_ico(entries, indices)
 
 
 def write(relative, data):
@@ -122,6 +124,31 @@ def write_png(entries, indices):
            + chunk(b"PLTE", plte) + chunk(b"tRNS", trns)
            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
     write("app/hostally.png", png)
+
+
+def write_ico(entries, indices):
+    # One 48x48 image in the classic 8-bit form that every Windows shows: a
+    # bottom-up paletted bitmap followed by a 1-bit mask of the transparent
+    # corners, each row padded to four bytes.
+    colours = b"".join(bytes((c or (0, 0, 0))[::-1]) + b"\0" for c in entries)
+    colours += b"\0" * (4 * (256 - len(entries)))
+    rows = [indices[y * SIZE:(y + 1) * SIZE] for y in range(SIZE)][::-1]
+    xor = b"".join(bytes(r) for r in rows)
+    mask_stride = ((SIZE + 31) // 32) * 4
+    mask = b""
+    for r in rows:
+        bits = 0
+        for i, v in enumerate(r):
+            if v == 0:
+                bits |= 1 << (mask_stride * 8 - 1 - i)
+        mask += bits.to_bytes(mask_stride, "big")
+    header = struct.pack("<IiiHHIIiiII", 40, SIZE, 2 * SIZE, 1, 8, 0, len(xor) + len(mask),
+                         0, 0, 256, 0)
+    image = header + colours + xor + mask
+    ico = (struct.pack("<HHH", 0, 1, 1)
+           + struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 8, len(image), 6 + 16)
+           + image)
+    write("app/hostally.ico", ico)
 
 
 def write_svg():
