@@ -19,7 +19,7 @@ int main(int argc, char *argv[])
             const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
                                           std::istreambuf_iterator<char>());
             // The checks abort on any failure, naming nothing; say which file first.
-            std::fprintf(stderr, "%s\n", entry.path().c_str());
+            std::fprintf(stderr, "%s\n", entry.path().string().c_str());
             LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.data()),
                                    bytes.size());
             ++files;
