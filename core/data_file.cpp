@@ -1,7 +1,9 @@
 #include "data_file.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace hostally {
@@ -17,6 +19,31 @@ Status fileFailure(const QString &path, const QString &what, const QString &reas
     Status s = Status::failure(0, (what + ": " + reason).toStdString());
     s.file = path.toStdString();
     return s;
+}
+
+// Says why a save could not even start. QSaveFile refuses a data file that
+// may not be written, in words of its own that repeat the path and give no
+// reason; any other refusal comes from making its temporary file beside the
+// data file, so it is the folder that cannot be written.
+Status openForWritingFailure(const QString &path, const QSaveFile &file)
+{
+    const QFileInfo target(path);
+    if (target.isDir())
+        return fileFailure(
+            path, QStringLiteral("cannot open the file for writing"), file.errorString());
+    if (target.exists() && !target.isWritable()) {
+        // Opening the file to append, never to create, writes nothing and
+        // brings back the system's own reason.
+        QFile probe(path);
+        const QString reason = probe.open(QIODevice::Append | QIODevice::ExistingOnly)
+            ? QStringLiteral("its permissions do not allow writing")
+            : probe.errorString();
+        return fileFailure(path, QStringLiteral("the file cannot be written"), reason);
+    }
+    return fileFailure(path,
+        QStringLiteral("the folder %1 cannot be written")
+            .arg(QDir::toNativeSeparators(target.absolutePath())),
+        file.errorString());
 }
 
 } // namespace
@@ -65,8 +92,7 @@ Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyT
     // leaving without a commit removes the temporary file.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return fileFailure(
-            path, QStringLiteral("cannot open the file for writing"), file.errorString());
+        return openForWritingFailure(path, file);
     const qint64 size = static_cast<qint64>(text.size());
     if (file.write(text.data(), size) != size)
         return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());

@@ -125,7 +125,8 @@ chmod 555 "$dir"
 launch "$dir" "${as_user[@]}"
 add_and_save
 check_failed_save "$dir"
-grep -q "Permission denied" "$dir.stderr" || problems+=("reason not given: $(cat "$dir.stderr")")
+grep -qxF "hostally: $dir/data.txt: the folder $dir cannot be written: Permission denied" "$dir.stderr" ||
+  problems+=("the folder and the reason not named: $(cat "$dir.stderr")")
 chmod 777 "$dir"
 check_second_save "$dir"
 report "folder cannot be written"
@@ -137,7 +138,8 @@ chmod 444 "$dir/data.txt"
 launch "$dir" "${as_user[@]}"
 add_and_save
 check_failed_save "$dir"
-grep -q "is not writable" "$dir.stderr" || problems+=("reason not given: $(cat "$dir.stderr")")
+grep -qxF "hostally: $dir/data.txt: the file cannot be written: Permission denied" "$dir.stderr" ||
+  problems+=("the file and the reason not named: $(cat "$dir.stderr")")
 chmod 666 "$dir/data.txt"
 check_second_save "$dir"
 report "data.txt is read-only"
