@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <utility>
+
 namespace hostally {
 
 namespace {
@@ -55,7 +57,7 @@ QString dataFilePath()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt");
 }
 
-Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events)
+Status readDataFileBytes(const QString &path, QByteArray &bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -69,22 +71,34 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
     // still catches a file that grows, or a device that reports no size.
     if (file.size() > kMaxFileSize)
         return tooLarge();
-    const QByteArray bytes = file.read(kMaxFileSize + 1);
+    QByteArray read = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError)
         return fileFailure(path, QStringLiteral("cannot read the file"), file.errorString());
-    if (bytes.size() > kMaxFileSize)
+    if (read.size() > kMaxFileSize)
         return tooLarge();
-    file.close();
+    bytes = std::move(read);
+    return Status::success();
+}
 
-    Status s
-        = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-            leagues, events);
+Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events, QByteArray *read)
+{
+    QByteArray bytes;
+    Status s = readDataFileBytes(path, bytes);
     if (!s.ok)
+        return s;
+    s = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+        leagues, events);
+    if (!s.ok) {
         s.file = path.toStdString();
+        return s;
+    }
+    if (read)
+        *read = std::move(bytes);
     return s;
 }
 
-Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyTable &events)
+Status saveDataFile(
+    const QString &path, const TallyTable &leagues, const TallyTable &events, QByteArray *written)
 {
     const std::string text = formatDataFile(leagues, events);
 
@@ -103,6 +117,8 @@ Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyT
         return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());
     if (!file.commit())
         return fileFailure(path, QStringLiteral("cannot save the file"), file.errorString());
+    if (written)
+        *written = QByteArray::fromStdString(text);
     return Status::success();
 }
 

@@ -2,6 +2,7 @@
 
 #include "data_format.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace hostally {
@@ -10,13 +11,22 @@ namespace hostally {
 // Needs a QCoreApplication.
 QString dataFilePath();
 
-// Reads the data file at `path` into both tables. On failure the tables are
-// untouched, nothing on disk changes, and the status names the file.
-Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events);
+// Reads the bytes of the data file at `path` into `bytes`; on failure `bytes`
+// is untouched and the status names the file and reason.
+Status readDataFileBytes(const QString &path, QByteArray &bytes);
 
-// Replaces the data file at `path` with both tables. The old file is swapped
-// for the new one only once every byte is on disk; on failure it is left as it
-// was, no temporary file remains, and the status names the file and reason.
-Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyTable &events);
+// Reads the data file at `path` into both tables and, when given, its bytes as
+// read into `read`. On failure the tables are untouched, nothing on disk
+// changes, and the status names the file.
+Status loadDataFile(
+    const QString &path, TallyTable &leagues, TallyTable &events, QByteArray *read = nullptr);
+
+// Replaces the data file at `path` with both tables and, when given, puts the
+// bytes written into `written`. The old file is swapped for the new one only
+// once every byte is on disk; on failure it is left as it was, no temporary
+// file remains, and the status names the file, what could not be written and
+// the system's reason.
+Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyTable &events,
+    QByteArray *written = nullptr);
 
 } // namespace hostally

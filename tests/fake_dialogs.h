@@ -13,11 +13,16 @@ public:
         QString kind; // "ask", "inform" or "error"
         QString prompt;
         QString title;
+        QString keys; // for "ask": "default Yes" or "default No", and what Escape does
     };
 
-    bool askYesNo(QWidget *, const QString &prompt, const QString &title) override
+    bool askYesNo(QWidget *, const QString &prompt, const QString &title, Default byDefault,
+        Escape escape) override
     {
-        calls.append({QStringLiteral("ask"), prompt, title});
+        const QString keys = QStringLiteral("default %1|Escape %2")
+                                 .arg(byDefault == Default::Yes ? "Yes" : "No",
+                                     escape == Escape::AnswersNo ? "answers No" : "does nothing");
+        calls.append({QStringLiteral("ask"), prompt, title, keys});
         if (answers.isEmpty()) {
             unexpectedQuestions.append(prompt);
             return false;
@@ -27,20 +32,22 @@ public:
 
     void inform(QWidget *, const QString &prompt, const QString &title) override
     {
-        calls.append({QStringLiteral("inform"), prompt, title});
+        calls.append({QStringLiteral("inform"), prompt, title, {}});
     }
 
     void showError(QWidget *, const QString &message, const QString &title) override
     {
-        calls.append({QStringLiteral("error"), message, title});
+        calls.append({QStringLiteral("error"), message, title, {}});
     }
 
-    // Calls as "kind|prompt|title" lines, easy to compare.
+    // Calls as "kind|prompt|title" lines, easy to compare; a question adds
+    // "|default Yes|Escape answers No" or the like.
     QStringList log() const
     {
         QStringList lines;
         for (const Call &call : calls)
-            lines.append(call.kind + '|' + call.prompt + '|' + call.title);
+            lines.append(call.kind + '|' + call.prompt + '|' + call.title
+                + (call.keys.isEmpty() ? QString() : '|' + call.keys));
         return lines;
     }
 

@@ -1,4 +1,5 @@
 #include "data_file.h"
+#include "dialogs.h"
 #include "fake_dialogs.h"
 #include "main_form.h"
 #include "start_up.h"
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using hostally::TallyTable;
@@ -26,10 +28,23 @@ const QByteArray kData = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n-1\r\n
                          "\"A long event name\"\r\n1\r\n";
 const QByteArray kLeaguesOnly = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n-1\r\n";
 
-const QString kSaveQuestion = QStringLiteral("ask|Save your changes?|Save");
+const QString kSaveQuestion
+    = QStringLiteral("ask|Save your changes?|Save|default Yes|Escape does nothing");
 const QString kSaved = QStringLiteral("inform|Saved|Saved");
-const QString kResetQuestion
-    = QStringLiteral("ask|Are you sure you wish to erase your stats?|Confirm");
+const QString kResetQuestion = QStringLiteral(
+    "ask|Are you sure you wish to erase your stats?|Confirm|default Yes|Escape answers No");
+
+// The question a save asks when data.txt at `path` is not what the window
+// last read or wrote; `unreadable` is why it cannot be read, if it cannot.
+QString outsideChangeQuestion(const QString &path, const QString &unreadable = {})
+{
+    QString prompt = path + " was changed outside Hostally since Hostally read it.";
+    if (!unreadable.isEmpty())
+        prompt += " It cannot be read now (" + unreadable + ").";
+    return "ask|" + prompt
+        + "\n\nYes replaces it with the counts shown in this window.\n"
+          "No leaves it as it is, and nothing is saved.|Hostally|default No|Escape answers No";
+}
 
 QByteArray readAll(const QString &path)
 {
@@ -97,6 +112,10 @@ private slots:
     void quitWhoseSaveFailsStaysOpen();
     void closeButtonAsksLikeQuit_data();
     void closeButtonAsksLikeQuit();
+    void saveAsksBeforeReplacingOutsideChanges_data();
+    void saveAsksBeforeReplacingOutsideChanges();
+    void questionBoxKeys_data();
+    void questionBoxKeys();
 
     void iconIsTheInstalledImage();
     void accessibleNames_data();
@@ -475,24 +494,27 @@ void TestMainForm::saveFailureKeepsCounts()
     MainForm &form = open();
     form.lHosted->setCurrentRow(0);
     click(form.Command1);
-    // The folder disappears: save cannot write there.
+    // The folder disappears: save cannot write there. The file went with it,
+    // so the save asks first; Yes tries to write.
     const QString dir = m_dir->path();
     QVERIFY(QDir(dir).removeRecursively());
+    m_dialogs.answers = {true};
 
     form.mSave->trigger();
 
-    QCOMPARE(m_dialogs.calls.size(), 1);
-    QCOMPARE(m_dialogs.calls[0].kind, QStringLiteral("error"));
-    QCOMPARE(m_dialogs.calls[0].title, QStringLiteral("Hostally"));
-    QVERIFY2(m_dialogs.calls[0].prompt.contains(
+    QCOMPARE(m_dialogs.calls.size(), 2);
+    QCOMPARE(m_dialogs.calls[1].kind, QStringLiteral("error"));
+    QCOMPARE(m_dialogs.calls[1].title, QStringLiteral("Hostally"));
+    QVERIFY2(m_dialogs.calls[1].prompt.contains(
                  m_path + ": the folder " + dir + " cannot be written: No such file or directory"),
-        qPrintable(m_dialogs.calls[0].prompt));
+        qPrintable(m_dialogs.calls[1].prompt));
     QVERIFY(form.isChanged());
     QVERIFY(form.isVisible());
     QCOMPARE(form.eventTable().count(0), 4);
 
     // Once the folder is back, saving again writes the counts the user had.
     QVERIFY(QDir().mkpath(dir));
+    m_dialogs.answers = {true};
     form.mSave->trigger();
     QCOMPARE(m_dialogs.log().last(), kSaved);
     QVERIFY(!form.isChanged());
@@ -504,9 +526,10 @@ void TestMainForm::failedSaveOfUnchangedDataStillAsksOnQuit()
 {
     MainForm &form = open();
     QVERIFY(QDir(m_dir->path()).removeRecursively());
+    m_dialogs.answers = {true};
     form.mSave->trigger();
-    QCOMPARE(m_dialogs.calls.size(), 1);
-    QCOMPARE(m_dialogs.calls[0].kind, QStringLiteral("error"));
+    QCOMPARE(m_dialogs.calls.size(), 2);
+    QCOMPARE(m_dialogs.calls[1].kind, QStringLiteral("error"));
     QVERIFY(form.isChanged());
     m_dialogs.answers = {false};
     form.mQuit->trigger();
@@ -568,13 +591,13 @@ void TestMainForm::quitWhoseSaveFailsStaysOpen()
     form.lHosted->setCurrentRow(0);
     click(form.Command1);
     QVERIFY(QDir(m_dir->path()).removeRecursively());
-    m_dialogs.answers = {true};
+    m_dialogs.answers = {true, true};
 
     form.mQuit->trigger();
 
-    QCOMPARE(m_dialogs.calls.size(), 2);
+    QCOMPARE(m_dialogs.calls.size(), 3);
     QCOMPARE(m_dialogs.calls[0].kind + '|' + m_dialogs.calls[0].prompt, "ask|Save your changes?");
-    QCOMPARE(m_dialogs.calls[1].kind, QStringLiteral("error"));
+    QCOMPARE(m_dialogs.calls[2].kind, QStringLiteral("error"));
     QVERIFY(form.isVisible());
     QVERIFY(form.isChanged());
     QCOMPARE(form.eventTable().count(0), 4);
@@ -609,6 +632,167 @@ void TestMainForm::closeButtonAsksLikeQuit()
     QVERIFY(event.isAccepted());
     QCOMPARE(m_dialogs.log(), log);
     QCOMPARE(readAll(m_path).contains("\"West\"\r\n0\r\n"), answers.value(0, false));
+}
+
+void TestMainForm::saveAsksBeforeReplacingOutsideChanges_data()
+{
+    QTest::addColumn<QString>("entry"); // Save, Quit or close (the window's close button)
+    QTest::addColumn<QString>("outside"); // what happens to data.txt after the Add
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("saved");
+
+    auto row = [](const char *name, const char *entry, const char *outside, QList<bool> answers,
+                   bool asked, bool saved) {
+        QTest::newRow(name) << entry << outside << answers << asked << saved;
+    };
+    row("Save, data.txt edited, Yes: replaced", "Save", "edited", {true}, true, true);
+    row("Save, data.txt edited, No: kept", "Save", "edited", {false}, true, false);
+    row("Save, data.txt removed, Yes: written again", "Save", "removed", {true}, true, true);
+    row("Save, data.txt removed, No: stays away", "Save", "removed", {false}, true, false);
+    row("Save, the same bytes written again: no question", "Save", "rewritten", {}, false, true);
+    row("Quit, data.txt edited, Yes: replaced, ends", "Quit", "edited", {true, true}, true, true);
+    row("Quit, data.txt edited, No: kept, stays open", "Quit", "edited", {true, false}, true,
+        false);
+    row("Quit, data.txt removed, No: stays open", "Quit", "removed", {true, false}, true, false);
+    row("close button, data.txt edited, Yes: replaced, closes", "close", "edited", {true, true},
+        true, true);
+    row("close button, data.txt edited, No: kept, stays open", "close", "edited", {true, false},
+        true, false);
+}
+
+// Names are edited in data.txt by hand while the window is open; a save must
+// not silently replace such an edit, nor a file removed meanwhile.
+void TestMainForm::saveAsksBeforeReplacingOutsideChanges()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, outside);
+    QFETCH(QList<bool>, answers);
+    QFETCH(bool, asked);
+    QFETCH(bool, saved);
+
+    MainForm &form = open();
+    form.lHosted->setCurrentRow(0);
+    click(form.Command1);
+    QByteArray edited = kData;
+    edited.replace("\"Quiz\"", "\"Trivia Night\"");
+    QByteArray onDisk = "<missing>";
+    if (outside == "removed") {
+        QVERIFY(QFile::remove(m_path));
+    } else {
+        onDisk = outside == "edited" ? edited : kData;
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(onDisk);
+    }
+    QByteArray windowCounts = kData;
+    windowCounts.replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n4");
+    m_dialogs.answers = answers;
+
+    bool closed = false;
+    if (entry == "Save") {
+        form.mSave->trigger();
+    } else if (entry == "Quit") {
+        form.mQuit->trigger();
+        closed = !form.isVisible();
+    } else {
+        QCloseEvent event;
+        QApplication::sendEvent(&form, &event);
+        closed = event.isAccepted();
+    }
+
+    const QString question = outsideChangeQuestion(m_path,
+        outside == "removed" ? "cannot open the file for reading: No such file or directory" : "");
+    QStringList log;
+    if (entry != "Save")
+        log.append(kSaveQuestion);
+    if (asked)
+        log.append(question);
+    if (saved)
+        log.append(kSaved);
+    QCOMPARE(m_dialogs.log(), log);
+    QCOMPARE(readAll(m_path), saved ? windowCounts : onDisk);
+    // No is like a failed save: the counts stay unsaved and the window open.
+    // (Quit and close leave the flag as it was in any case.)
+    QCOMPARE(form.isChanged(), entry != "Save" || !saved);
+    QCOMPARE(closed, entry != "Save" && saved);
+    if (closed)
+        return;
+
+    // The window still knows the file as it read it: after No the next save
+    // asks again, and once saved, the file it wrote asks nothing.
+    if (!saved) {
+        m_dialogs.answers = {true};
+        form.mSave->trigger();
+        log << question << kSaved;
+        QCOMPARE(readAll(m_path), windowCounts);
+    }
+    form.mSave->trigger();
+    log << kSaved;
+    QCOMPARE(m_dialogs.log(), log);
+}
+
+void TestMainForm::questionBoxKeys_data()
+{
+    QTest::addColumn<bool>("defaultYes");
+    QTest::addColumn<bool>("escapeAnswersNo");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("staysUp");
+    QTest::addColumn<bool>("answer");
+
+    // "Save your changes?": No would lose the counts.
+    QTest::newRow("default Yes, Escape does nothing: Escape")
+        << true << false << "Escape" << true << true;
+    QTest::newRow("default Yes, Escape does nothing: close button")
+        << true << false << "close" << true << true;
+    QTest::newRow("default Yes, Escape does nothing: Return")
+        << true << false << "Return" << false << true;
+    // Reset's "Confirm".
+    QTest::newRow("default Yes, Escape answers No: Escape")
+        << true << true << "Escape" << false << false;
+    QTest::newRow("default Yes, Escape answers No: close button")
+        << true << true << "close" << false << false;
+    // Replacing a data file changed outside Hostally.
+    QTest::newRow("default No, Escape answers No: Return")
+        << false << true << "Return" << false << false;
+    QTest::newRow("default No, Escape answers No: Escape")
+        << false << true << "Escape" << false << false;
+}
+
+// The real message box, as the program shows it: what Return, Escape and the
+// close button do. A box that stays up is then answered with its Yes button.
+void TestMainForm::questionBoxKeys()
+{
+    QFETCH(bool, defaultYes);
+    QFETCH(bool, escapeAnswersNo);
+    QFETCH(QString, action);
+    QFETCH(bool, staysUp);
+    QFETCH(bool, answer);
+
+    MessageBoxDialogs dialogs;
+    if (QGuiApplication::platformName() == "offscreen")
+        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    QString seen = QStringLiteral("no box");
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (action == "close")
+            box->close();
+        else
+            QTest::keyClick(box->focusWidget() ? box->focusWidget() : box,
+                action == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
+        QCoreApplication::processEvents();
+        seen = box->isVisible() ? QStringLiteral("stays up") : QStringLiteral("answered");
+        if (box->isVisible())
+            box->button(QMessageBox::Yes)->click();
+    });
+    const bool yes = dialogs.askYesNo(nullptr, QStringLiteral("Question?"), QStringLiteral("Title"),
+        defaultYes ? Dialogs::Default::Yes : Dialogs::Default::No,
+        escapeAnswersNo ? Dialogs::Escape::AnswersNo : Dialogs::Escape::DoesNothing);
+
+    QCOMPARE(seen, staysUp ? QStringLiteral("stays up") : QStringLiteral("answered"));
+    QCOMPARE(yes, answer);
 }
 
 void TestMainForm::iconIsTheInstalledImage()

@@ -2,15 +2,56 @@
 
 #include "status.h"
 
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMessageBox>
 
 #include <cstdio>
 
-bool MessageBoxDialogs::askYesNo(QWidget *parent, const QString &prompt, const QString &title)
+namespace {
+
+// A Yes/No box. Left to itself QMessageBox takes Escape and the window's close
+// button as No; where No would throw work away, this box ignores both.
+class QuestionBox : public QMessageBox {
+public:
+    QuestionBox(
+        QWidget *parent, const QString &prompt, const QString &title, Dialogs::Escape escape)
+        : QMessageBox(
+            QMessageBox::NoIcon, title, prompt, QMessageBox::Yes | QMessageBox::No, parent),
+          m_escape(escape)
+    {
+        if (escape == Dialogs::Escape::AnswersNo)
+            setEscapeButton(QMessageBox::No);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (m_escape == Dialogs::Escape::DoesNothing && event->matches(QKeySequence::Cancel))
+            return;
+        QMessageBox::keyPressEvent(event);
+    }
+
+    void closeEvent(QCloseEvent *event) override
+    {
+        if (m_escape == Dialogs::Escape::DoesNothing) {
+            event->ignore();
+            return;
+        }
+        QMessageBox::closeEvent(event);
+    }
+
+private:
+    Dialogs::Escape m_escape;
+};
+
+} // namespace
+
+bool MessageBoxDialogs::askYesNo(
+    QWidget *parent, const QString &prompt, const QString &title, Default byDefault, Escape escape)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, prompt, QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::Yes);
-    box.setEscapeButton(QMessageBox::No);
+    QuestionBox box(parent, prompt, title, escape);
+    box.setDefaultButton(byDefault == Default::Yes ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

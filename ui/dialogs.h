@@ -14,9 +14,18 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
 
-    // Asks a question with the buttons Yes and No (Yes first and the
-    // default). Returns true for Yes.
-    virtual bool askYesNo(QWidget *parent, const QString &prompt, const QString &title) = 0;
+    // The answer that Return gives to a Yes/No question.
+    enum class Default { Yes, No };
+    // What Escape and the box's close button do to a Yes/No question: answer
+    // No, or nothing at all, so that the box stays up until Yes or No is
+    // chosen. Escape never picks an answer that throws work away.
+    enum class Escape { AnswersNo, DoesNothing };
+
+    // Asks a question with the buttons Yes and No (Yes first), `byDefault`
+    // the default and Escape acting as `escape` says. Returns true for Yes.
+    virtual bool askYesNo(QWidget *parent, const QString &prompt, const QString &title,
+        Default byDefault, Escape escape)
+        = 0;
 
     // Shows a notice with an OK button.
     virtual void inform(QWidget *parent, const QString &prompt, const QString &title) = 0;
@@ -28,7 +37,8 @@ public:
 // Dialogs shown as modal QMessageBoxes.
 class MessageBoxDialogs : public Dialogs {
 public:
-    bool askYesNo(QWidget *parent, const QString &prompt, const QString &title) override;
+    bool askYesNo(QWidget *parent, const QString &prompt, const QString &title, Default byDefault,
+        Escape escape) override;
     void inform(QWidget *parent, const QString &prompt, const QString &title) override;
     void showError(QWidget *parent, const QString &message, const QString &title) override;
 };

@@ -84,8 +84,13 @@ private:
     void showTotal(Column &column);
     static int selectedIndex(const QListWidget *list);
 
-    // Saves both tables; shows the error and returns false when that fails.
+    // Saves both tables, first asking whether to replace a data file that was
+    // changed outside the window. Returns false when nothing was saved: the
+    // answer was No, or the save failed and the error was shown.
     bool saveTables();
+    // Whether the data file may be replaced: it still holds what the window
+    // last read or wrote, or the user says Yes to replacing it.
+    bool mayReplaceDataFile();
     // Asks whether to save unsaved changes before the window closes; returns
     // false when the window must stay open.
     bool confirmClose();
@@ -95,6 +100,8 @@ private:
     Column m_events;
     Column m_leagues;
     bool m_changed = false;
+    // The data file's bytes as the window last read or wrote them.
+    QByteArray m_fileBytes;
     bool m_centred = false;
 
 public:

@@ -5,6 +5,7 @@
 #include "dialogs.h"
 #include "windows1252.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 
@@ -19,7 +20,8 @@ QString entryLine(const hostally::TallyTable &table, int i)
 
 hostally::Status MainForm::formLoad()
 {
-    hostally::Status status = hostally::loadDataFile(m_dataPath, m_leagues.table, m_events.table);
+    hostally::Status status
+        = hostally::loadDataFile(m_dataPath, m_leagues.table, m_events.table, &m_fileBytes);
     if (!status.ok)
         return status;
     fillList(m_events);
@@ -96,7 +98,7 @@ void MainForm::resetColumn(Column &column)
     // Asking already counts as a change, whatever the answer.
     m_changed = true;
     if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
-            QStringLiteral("Confirm"))) {
+            QStringLiteral("Confirm"), Dialogs::Default::Yes, Dialogs::Escape::AnswersNo)) {
         column.table.reset();
         fillList(column);
     }
@@ -140,10 +142,15 @@ void MainForm::mQuitClick()
 
 bool MainForm::saveTables()
 {
+    if (!mayReplaceDataFile())
+        return false;
+    QByteArray written;
     const hostally::Status status
-        = hostally::saveDataFile(m_dataPath, m_leagues.table, m_events.table);
-    if (status.ok)
+        = hostally::saveDataFile(m_dataPath, m_leagues.table, m_events.table, &written);
+    if (status.ok) {
+        m_fileBytes = written;
         return true;
+    }
     // The counts stay in the window and still count as unsaved, so the user
     // can make room and save again.
     m_changed = true;
@@ -154,13 +161,37 @@ bool MainForm::saveTables()
     return false;
 }
 
+// Names are edited in the data file by hand, and another Hostally may save
+// to it too: a save replaces the whole file, so it must not throw away what it
+// never read without asking. No leaves the file and the changed flag as they
+// are, and keeps the window open like a failed save.
+bool MainForm::mayReplaceDataFile()
+{
+    QByteArray now;
+    const hostally::Status read = hostally::readDataFileBytes(m_dataPath, now);
+    if (read.ok && now == m_fileBytes)
+        return true;
+    QString prompt = QStringLiteral("%1 was changed outside Hostally since Hostally read it.")
+                         .arg(QDir::toNativeSeparators(m_dataPath));
+    if (!read.ok)
+        prompt += QStringLiteral(" It cannot be read now (%1).")
+                      .arg(QString::fromStdString(read.message));
+    prompt += QStringLiteral("\n\nYes replaces it with the counts shown in this window.\n"
+                             "No leaves it as it is, and nothing is saved.");
+    return m_dialogs->askYesNo(
+        this, prompt, QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo);
+}
+
 // Quit and the window's own close button end the same way: unsaved changes are
 // offered for saving first, and a save that fails keeps the window open.
 bool MainForm::confirmClose()
 {
     if (!m_changed)
         return true;
-    if (!m_dialogs->askYesNo(this, QStringLiteral("Save your changes?"), QStringLiteral("Save")))
+    // Escape and the box's close button leave the question up: taken as No,
+    // they would end the program and lose the counts.
+    if (!m_dialogs->askYesNo(this, QStringLiteral("Save your changes?"), QStringLiteral("Save"),
+            Dialogs::Default::Yes, Dialogs::Escape::DoesNothing))
         return true;
     if (!saveTables())
         return false;
