@@ -15,6 +15,21 @@ finish() {
   [[ $failed -eq 0 ]]
 }
 
+# Reports test $1 from the array "problems": a pass when it is empty, else a
+# failure listing them, followed by the last lines the program wrote to its
+# stderr file $2, which often say why.
+report() {
+  if ((${#problems[@]} == 0)); then
+    pass "$1"
+    return
+  fi
+  fail "$1: ${problems[*]}"
+  if [[ -s "${2:-}" ]]; then
+    echo "  last lines of the program's stderr:"
+    tail -n 20 "$2" | sed 's/^/  | /'
+  fi
+}
+
 # A scratch folder removed at exit; every test gets its own program folder in it.
 work="$(mktemp -d /tmp/hostally-e2e.XXXXXX)"
 chmod 755 "$work"
@@ -40,6 +55,31 @@ start_x() {
   done
   mkdir -m 700 "$work/runtime"
   export QT_QPA_PLATFORM=xcb QT_QPA_PLATFORMTHEME= XDG_RUNTIME_DIR="$work/runtime"
+}
+
+# Prints, one per line, the sanitizer option variables that are set, as
+# VAR=value for env, rewritten for a program run as another user: a file they
+# name (a suppressions list in the checkout, which may sit in a private
+# folder) is replaced by a copy in the scratch folder, which every user can
+# read.
+sanitizer_env_for_others() {
+  local var opt file copy i
+  local -a opts
+  for var in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+    [[ -n "${!var:-}" ]] || continue
+    IFS=: read -ra opts <<<"${!var}"
+    for i in "${!opts[@]}"; do
+      opt="${opts[i]}"
+      if [[ "$opt" == suppressions=* ]]; then
+        file="${opt#suppressions=}"
+        copy="$(mktemp "$work/$var.XXXXXX")"
+        cp "$file" "$copy"
+        chmod 644 "$copy"
+        opts[i]="suppressions=$copy"
+      fi
+    done
+    echo "$var=$(IFS=:; echo "${opts[*]}")"
+  done
 }
 
 # Makes a program folder holding a copy of the real binary and, when given,
@@ -191,9 +231,9 @@ expect_rejected() {
   [[ -z "$main" ]] || problems+=("the main window was shown")
   [[ "$exit_status" == 1 ]] || problems+=("exit status $exit_status")
   [[ "${line#"hostally: $dir/data.txt"}" != "$line" && "${line#"hostally: $dir/data.txt"}" =~ $pattern ]] ||
-    problems+=("stderr: $(cat "$dir.stderr")")
+    problems+=("no such error line on stderr")
   [[ "$before" == "$after" ]] || problems+=("data.txt changed")
-  if ((${#problems[@]} == 0)); then pass "$name"; else fail "$name: ${problems[*]}"; fi
+  report "$name" "$dir.stderr"
 }
 
 # Starts the program in folder $1, whose data.txt it must accept: its window
@@ -214,5 +254,5 @@ expect_accepted() {
   after="$(sha256sum <"$dir/data.txt")"
   [[ "$exit_status" == 0 ]] || problems+=("exit status $exit_status")
   [[ "$before" == "$after" ]] || problems+=("data.txt changed")
-  if ((${#problems[@]} == 0)); then pass "$name"; else fail "$name: ${problems[*]}"; fi
+  report "$name" "$dir.stderr"
 }
