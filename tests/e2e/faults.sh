@@ -4,7 +4,8 @@
 # killed in the middle of a save. After each failed save data.txt must be the
 # old file byte for byte, with no temporary file beside it, the program still
 # running with an error box up and no "Saved" box; once the fault is cleared a
-# second save must write the counts the user had.
+# second save must write the counts the user had. Then the user's own slips:
+# data.txt edited while the program runs, and Escape at "Save your changes?".
 # Usage: faults.sh HOSTALLY_BINARY
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -189,5 +190,69 @@ kill -9 "$app"
 wait_exit "$launcher" 10
 cmp -s "$dir/data.txt" "$new" || problems+=("data.txt is not the new file")
 report "killed after the save: data.txt is the new file" "$dir.stderr"
+
+# --- data.txt edited while the program runs ---------------------------------------
+# An event renamed with a text editor while the window is open. Save asks
+# before replacing the file: Escape, and Return (No is the default), leave the
+# edit in place and the program running; Yes then writes the window's counts.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir"
+click_event_line "$main" 0
+click_button "$main" events_add
+edited="$work/edited.txt"
+printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Trivia Night"\r\n3\r\n"Relay"\r\n1\r\n' >"$edited"
+cp "$edited" "$dir/data.txt"
+for key in Escape Return y; do
+  choose_menu "$main" Save
+  box="$(wait_window "$app" DIALOG 10)"
+  title="$( [[ -n "$box" ]] && xdotool getwindowname "$box")"
+  [[ "$title" == Hostally ]] || problems+=("$key: no question titled Hostally")
+  [[ -n "$box" ]] && press "$box" "$key"
+  sleep 0.3
+  [[ "$key" == y ]] && break
+  [[ -z "$(windows_of "$app" DIALOG)" ]] || problems+=("$key: the question stayed up")
+  [[ -z "$(xdotool search --onlyvisible --name '^Saved$' 2>/dev/null)" ]] || problems+=("$key: Saved shown")
+  cmp -s "$dir/data.txt" "$edited" || problems+=("$key: the edit was replaced")
+  kill -0 "$app" 2>/dev/null || problems+=("$key: program ended")
+done
+box="$(wait_title Saved 10)"
+[[ -n "$box" ]] || problems+=("Yes: no Saved box")
+[[ -n "$box" ]] && press "$box" Return
+sleep 0.2
+cmp -s "$dir/data.txt" "$new" || problems+=("Yes: data.txt is not the window's counts")
+choose_menu "$main" Quit
+wait_exit "$launcher" 10
+[[ "$exit_status" == 0 ]] || problems+=("quit: exit status $exit_status")
+[[ "$exit_status" == running ]] && kill -9 "$app" 2>/dev/null
+report "data.txt edited while open: asked before it is replaced" "$dir.stderr"
+
+# --- Escape at "Save your changes?" ---------------------------------------------
+# Only Yes or No answers it: Escape and the box's close button (Alt+F4 in
+# openbox) leave it up and the program running; Yes then saves the counts.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir"
+click_event_line "$main" 0
+click_button "$main" events_add
+choose_menu "$main" Quit
+box="$(wait_title Save 10)"
+[[ -n "$box" ]] || problems+=("no Save your changes? box")
+for key in Escape alt+F4; do
+  [[ -n "$box" ]] && press "$box" "$key"
+  sleep 0.5
+  [[ -n "$(xdotool search --onlyvisible --name '^Save$' 2>/dev/null)" ]] || problems+=("$key closed the question")
+  kill -0 "$app" 2>/dev/null || problems+=("$key ended the program")
+done
+cmp -s "$dir/data.txt" "$old" || problems+=("data.txt changed before Yes")
+[[ -n "$box" ]] && press "$box" Return
+box="$(wait_title Saved 10)"
+[[ -n "$box" ]] || problems+=("Yes: no Saved box")
+[[ -n "$box" ]] && press "$box" Return
+wait_exit "$launcher" 10
+[[ "$exit_status" == 0 ]] || problems+=("exit status $exit_status")
+[[ "$exit_status" == running ]] && kill -9 "$app" 2>/dev/null
+cmp -s "$dir/data.txt" "$new" || problems+=("data.txt is not the counts the user had")
+report "Escape at \"Save your changes?\" keeps the counts" "$dir.stderr"
 
 finish
