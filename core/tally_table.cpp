@@ -1,5 +1,7 @@
 #include "tally_table.h"
 
+#include "name_text.h"
+
 #include <cassert>
 #include <cstdlib>
 
@@ -64,8 +66,11 @@ std::string TallyTable::entryLine(int i) const
 {
     const TallyEntry &e = entry(i);
     std::string line = e.name;
-    if (line.size() < kNameColumn)
-        line.append(kNameColumn - line.size(), ' ');
+    // The column is counted in characters shown, so a UTF-8 name lines up its
+    // "-" with a Windows-1252 one of the same length.
+    const std::size_t length = nameLength(e.name);
+    if (length < kNameColumn)
+        line.append(kNameColumn - length, ' ');
     line += '-';
     line += numberText(e.count);
     return line;

@@ -11,8 +11,8 @@ namespace hostally {
 // read back.
 constexpr std::int64_t kCountLimit = 999'999'999'999'999;
 
-// One named counter. The name is the data file's raw bytes, one byte per
-// character, and is never changed by the program.
+// One named counter. The name is the data file's raw bytes, never changed by
+// the program; name_text.h says how they are read.
 struct TallyEntry {
     std::string name;
     std::int64_t count = 0;
@@ -45,8 +45,9 @@ public:
     // Sets the count of every used slot, and the total, to 0.
     void reset();
 
-    // The list line of used slot i: the name, padded with spaces to 13
-    // characters, then "-" and the count's number text.
+    // The list line of used slot i: the name's bytes, padded with spaces to
+    // 13 characters as nameLength() counts them, then "-" and the count's
+    // number text. The line reads as UTF-8 exactly when the name does.
     std::string entryLine(int i) const;
 
     // "Total Hosted: " followed by the total's number text.

@@ -85,6 +85,13 @@ void TestDataFormat::accepts_data()
                            "\" padded \"\r\n-999999999999999\r\n";
     QTest::newRow("empty, long, comma and 8-bit names; counts at the bound")
         << odd << odd << 2 << qint64(12) << qint64(0);
+    const QByteArray mixed = "\"Caf\xC3\xA9\"\r\n1\r\n\"\xC3\x89mile \xC3\x85\xC3\x96\"\r\n2\r\n"
+                             "\"Caf\xE9 \x80\"\r\n3\r\n\"\xE2\x80\x9CQuiz\xE2\x80\x9D\"\r\n4\r\n"
+                             "\"Caf\xC3\"\r\n5\r\n";
+    QTest::newRow("UTF-8, Windows-1252 and broken UTF-8 names kept byte for byte")
+        << mixed << mixed << 2 << qint64(6) << qint64(9);
+    QTest::newRow("UTF-8 names after a byte-order mark")
+        << ("\xEF\xBB\xBF" + mixed) << mixed << 2 << qint64(6) << qint64(9);
 }
 
 void TestDataFormat::accepts()

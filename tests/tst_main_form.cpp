@@ -94,7 +94,8 @@ private slots:
     void startUp();
     void startUpWithNoEvents();
     void startUpFailureShowsNoWindow();
-    void entryLinesShowWindows1252();
+    void namesShowAsTyped_data();
+    void namesShowAsTyped();
 
     void stepCommand_data();
     void stepCommand();
@@ -326,10 +327,33 @@ void TestMainForm::startUpFailureShowsNoWindow()
             QApplication::topLevelWidgets().cend(), [](QWidget *w) { return w->isVisible(); }));
 }
 
-void TestMainForm::entryLinesShowWindows1252()
+void TestMainForm::namesShowAsTyped_data()
 {
-    MainForm &form = open(kLeaguesOnly + "\"Caf\xE9 \x80\x99\"\r\n2\r\n");
-    QCOMPARE(form.lHosted->item(0)->text(), QString::fromUtf8("Caf\u00E9 \u20AC\u2122      - 2"));
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("Windows-1252") << QByteArray("Caf\xE9 \x80\x99")
+                                  << QStringLiteral(u"Café €™      - 2");
+    QTest::newRow("UTF-8: 9 spaces after Café, as in Windows-1252")
+        << QByteArray("Caf\xC3\xA9") << QStringLiteral(u"Café         - 2");
+    QTest::newRow("UTF-8 capitals, curly quotes, euro")
+        << QByteArray("\xC3\x89mile \xC3\x85\xC3\x96 \xE2\x80\x9C\xE2\x82\xAC\xE2\x80\x9D")
+        << QStringLiteral(u"Émile ÅÖ “€” - 2");
+    QTest::newRow("broken UTF-8 reads as Windows-1252")
+        << QByteArray("Caf\xC3(") << QStringLiteral(u"CafÃ(        - 2");
+}
+
+void TestMainForm::namesShowAsTyped()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, line);
+    // After a byte-order mark, as editors that write UTF-8 may put one.
+    MainForm &form = open("\xEF\xBB\xBF" + kLeaguesOnly + '"' + name + "\"\r\n2\r\n");
+    QCOMPARE(form.lHosted->item(0)->text(), line);
+    // Add one and save: the name goes back byte for byte.
+    form.lHosted->setCurrentRow(0);
+    click(form.Command1);
+    form.mSave->trigger();
+    QCOMPARE(readAll(m_path), kLeaguesOnly + '"' + name + "\"\r\n3\r\n");
 }
 
 void TestMainForm::stepCommand_data()

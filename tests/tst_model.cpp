@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kStepsPerSeed = 1000;
@@ -30,16 +32,30 @@ struct ModelColumn {
         return sum;
     }
 
+    // A name is shown as UTF-8 when it decodes as UTF-8 and is not plain
+    // ASCII; otherwise byte by byte (randomName() only uses bytes that
+    // Windows-1252 and Latin-1 show alike).
+    static QString shown(const QByteArray &name)
+    {
+        // Stateless, so a name ending in a lone lead byte is an error rather
+        // than the start of a character still to come.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString decoded = utf8(name);
+        const bool ascii = std::all_of(
+            name.cbegin(), name.cend(), [](char c) { return static_cast<uchar>(c) < 0x80; });
+        return !utf8.hasError() && !ascii ? decoded : QString::fromLatin1(name);
+    }
+
     QStringList lines() const
     {
         QStringList out;
         for (const auto &[name, count] : entries) {
-            QByteArray line = name;
+            QString line = shown(name);
             while (line.size() < 13)
                 line += ' ';
             line += '-';
-            line += (count < 0 ? "-" : " ") + QByteArray::number(qAbs(count));
-            out.append(QString::fromLatin1(line));
+            line += (count < 0 ? "-" : " ") + QString::number(qAbs(count));
+            out.append(line);
         }
         return out;
     }
@@ -67,14 +83,21 @@ struct Model {
     }
 };
 
-// Only bytes a Latin-1 view shows one for one, so lines compare as Latin-1.
+// ASCII, single 8-bit bytes that Windows-1252 shows as Latin-1 does, and
+// UTF-8 characters made of such bytes: a name may read either way.
 QByteArray randomName(QRandomGenerator &rng)
 {
     static const QByteArray alphabet = "abcdefgh XYZ,.-+0123456789\xA0\xE9\xFF";
+    static const QByteArray utf8[] = {"\xC3\xA9", "\xC3\xBF"};
+    const bool mostlyUtf8 = rng.bounded(2) == 0;
     QByteArray name;
     const int length = rng.bounded(0, 17);
-    for (int i = 0; i < length; ++i)
-        name += alphabet.at(rng.bounded(alphabet.size()));
+    for (int i = 0; i < length; ++i) {
+        if (mostlyUtf8 && rng.bounded(4) == 0)
+            name += utf8[rng.bounded(2)];
+        else
+            name += alphabet.at(rng.bounded(alphabet.size() - (mostlyUtf8 ? 3 : 0)));
+    }
     return name;
 }
 

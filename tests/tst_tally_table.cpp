@@ -1,3 +1,4 @@
+#include "name_text.h"
 #include "tally_table.h"
 
 #include <QRandomGenerator>
@@ -24,6 +25,8 @@ class TestTallyTable : public QObject {
 private slots:
     void numberText_data();
     void numberText();
+    void nameText_data();
+    void nameText();
     void entryLine_data();
     void entryLine();
     void totalLine_data();
@@ -56,6 +59,36 @@ void TestTallyTable::numberText()
     QCOMPARE(QByteArray::fromStdString(hostally::numberText(value)), expected);
 }
 
+void TestTallyTable::nameText_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("utf8");
+    QTest::addColumn<int>("length");
+    QTest::newRow("ASCII only") << QByteArray("Quiz Night") << false << 10;
+    QTest::newRow("UTF-8 two-byte characters") << QByteArray("Caf\xC3\xA9") << true << 4;
+    QTest::newRow("UTF-8 three-byte euro and curly quotes")
+        << QByteArray("\xE2\x80\x9CQuiz\xE2\x80\x9D \xE2\x82\xAC") << true << 8;
+    QTest::newRow("UTF-8 four-byte character") << QByteArray("Party \xF0\x9F\x8E\x89") << true << 7;
+    QTest::newRow("Windows-1252 bytes") << QByteArray("Caf\xE9 \x80") << false << 6;
+    QTest::newRow("UTF-8 lead byte without its continuation")
+        << QByteArray("Caf\xC3") << false << 4;
+    QTest::newRow("UTF-8 followed by a Windows-1252 byte")
+        << QByteArray("Caf\xC3\xA9 \xE9") << false << 7;
+    QTest::newRow("overlong three-byte form") << QByteArray("\xE0\x80\xAF") << false << 3;
+    QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false << 3;
+    QTest::newRow("past U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false << 4;
+}
+
+void TestTallyTable::nameText()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, utf8);
+    QFETCH(int, length);
+    const std::string_view bytes(name.constData(), static_cast<std::size_t>(name.size()));
+    QCOMPARE(hostally::isUtf8Name(bytes), utf8);
+    QCOMPARE(hostally::nameLength(bytes), std::size_t(length));
+}
+
 void TestTallyTable::entryLine_data()
 {
     QTest::addColumn<QByteArray>("name");
@@ -75,6 +108,14 @@ void TestTallyTable::entryLine_data()
         << QByteArray("West") << qint64(-2) << QByteArray("West         --2");
     QTest::newRow("8-bit bytes count one each")
         << QByteArray("Caf\xE9") << qint64(4) << QByteArray("Caf\xE9         - 4");
+    QTest::newRow("UTF-8 name counts its characters")
+        << QByteArray("Caf\xC3\xA9") << qint64(4) << QByteArray("Caf\xC3\xA9         - 4");
+    QTest::newRow("twelve UTF-8 characters get one space")
+        << QByteArray("\xC3\x89mile \xC3\x85\xC3\x96 \xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC")
+        << qint64(-1)
+        << QByteArray("\xC3\x89mile \xC3\x85\xC3\x96 \xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC --1");
+    QTest::newRow("invalid UTF-8 counts its bytes")
+        << QByteArray("Caf\xC3") << qint64(0) << QByteArray("Caf\xC3         - 0");
     QTest::newRow("comma and spaces kept")
         << QByteArray(" a, b ") << qint64(0) << QByteArray(" a, b        - 0");
 }
@@ -88,8 +129,14 @@ void TestTallyTable::entryLine()
     table.setEntry(0, name.toStdString(), count);
     const QByteArray line = QByteArray::fromStdString(table.entryLine(0));
     QCOMPARE(line, expected);
-    if (name.size() <= 12)
-        QCOMPARE(line.indexOf('-', name.size()), 13);
+    // The line reads as UTF-8 exactly when its name does, so the window
+    // decodes both alike.
+    const auto bytes
+        = [](const QByteArray &b) { return std::string_view(b.constData(), b.size()); };
+    QCOMPARE(hostally::isUtf8Name(bytes(line)), hostally::isUtf8Name(bytes(name)));
+    const std::size_t length = hostally::nameLength(bytes(name));
+    if (length <= 12)
+        QCOMPARE(line.indexOf('-', name.size()), name.size() + 13 - qsizetype(length));
 }
 
 void TestTallyTable::totalLine_data()

@@ -13,7 +13,7 @@ namespace {
 
 QString entryLine(const hostally::TallyTable &table, int i)
 {
-    return fromWindows1252(table.entryLine(i));
+    return fromNameBytes(table.entryLine(i));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "windows1252.h"
 
+#include "name_text.h"
+
 namespace {
 
 // Windows-1252 differs from Latin-1 only in 0x80 to 0x9F.
@@ -19,4 +21,11 @@ QString fromWindows1252(const std::string &bytes)
     for (unsigned char c : bytes)
         *out++ = (c >= 0x80 && c < 0xA0) ? QChar(kHighControls[c - 0x80]) : QChar(c);
     return text;
+}
+
+QString fromNameBytes(const std::string &bytes)
+{
+    if (hostally::isUtf8Name(bytes))
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return fromWindows1252(bytes);
 }

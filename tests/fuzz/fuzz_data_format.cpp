@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the data file parser. Beyond not crashing, every
 // accepted input must survive a write and a re-read unchanged, and writing
-// must be idempotent.
+// must be idempotent. Every entry line must read as UTF-8 exactly when its
+// name does, since the window decodes the line by that decision.
 #include "data_format.h"
+#include "name_text.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -29,5 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     if (formatDataFile(leagues2, events2) != written)
         std::abort();
+    for (const TallyTable *table : {&leagues, &events}) {
+        for (int i = 0; i < table->used(); ++i) {
+            const std::string line = table->entryLine(i);
+            if (line.compare(0, table->name(i).size(), table->name(i)) != 0
+                || isUtf8Name(line) != isUtf8Name(table->name(i)))
+                std::abort();
+        }
+    }
     return 0;
 }

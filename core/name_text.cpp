@@ -1,0 +1,78 @@
+#include "name_text.h"
+
+namespace hostally {
+
+namespace {
+
+bool isContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// The length of the well-formed UTF-8 sequence at the start of `bytes`, or 0.
+// Overlong forms, surrogates and code points past U+10FFFF are not
+// well-formed: an editor never writes them, and a Windows-1252 name can hold
+// such bytes by chance.
+std::size_t sequenceLength(std::string_view bytes)
+{
+    const auto byte = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (!isContinuation(byte(i)))
+            return 0;
+    }
+    return length;
+}
+
+} // namespace
+
+bool isUtf8Name(std::string_view name)
+{
+    bool beyondAscii = false;
+    while (!name.empty()) {
+        const std::size_t length = sequenceLength(name);
+        if (length == 0)
+            return false;
+        beyondAscii = beyondAscii || length > 1;
+        name.remove_prefix(length);
+    }
+    return beyondAscii;
+}
+
+std::size_t nameLength(std::string_view name)
+{
+    if (!isUtf8Name(name))
+        return name.size();
+    std::size_t characters = 0;
+    for (const char c : name) {
+        if (!isContinuation(static_cast<unsigned char>(c)))
+            ++characters;
+    }
+    return characters;
+}
+
+} // namespace hostally

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace hostally {
+
+// Names are kept as the data file's bytes. They are read as UTF-8 when that
+// is what an editor wrote, and as Windows-1252 otherwise; the list lines and
+// the window decide alike, through these two functions.
+
+// Whether `name` is read as UTF-8: its bytes are valid UTF-8 and hold at least
+// one character beyond ASCII. Any other name is read as Windows-1252.
+bool isUtf8Name(std::string_view name);
+
+// How many characters `name` shows: its code points when it is read as UTF-8,
+// otherwise its bytes (Windows-1252 has one byte per character).
+std::size_t nameLength(std::string_view name);
+
+} // namespace hostally
