@@ -3,6 +3,7 @@
 #include "fake_dialogs.h"
 #include "main_form.h"
 #include "start_up.h"
+#include "tally_list.h"
 #include "window_helpers.h"
 
 #include <QAccessible>
@@ -11,11 +12,13 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 
 using hostally::TallyTable;
@@ -60,6 +63,19 @@ QStringList tableLines(const TallyTable &table)
     return out;
 }
 
+// How many pixel lines of `image` hold ink: anything but `paper`.
+int inkLines(const QImage &image, QRgb paper)
+{
+    int lines = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        int x = 0;
+        while (x < image.width() && image.pixel(x, y) == paper)
+            ++x;
+        lines += x < image.width();
+    }
+    return lines;
+}
+
 // One of the twin columns, found by the names of its controls.
 struct ColumnControls {
     QListWidget *list;
@@ -96,6 +112,8 @@ private slots:
     void startUpFailureShowsNoWindow();
     void namesShowAsTyped_data();
     void namesShowAsTyped();
+    void longLinesKeepTheirCount_data();
+    void longLinesKeepTheirCount();
 
     void stepCommand_data();
     void stepCommand();
@@ -211,7 +229,8 @@ void TestMainForm::layout()
     QCOMPARE(widget->geometry(),
         QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
     QCOMPARE(widget->font().families().value(0), QStringLiteral("Lucida Console"));
-    QCOMPARE(widget->font().pointSizeF(), points);
+    if (!qobject_cast<QListWidget *>(widget))
+        QCOMPARE(widget->font().pointSizeF(), points);
     QCOMPARE(widget->font().bold(), bold);
     QVERIFY(QFontInfo(widget->font()).fixedPitch());
 
@@ -224,8 +243,28 @@ void TestMainForm::layout()
     if (auto *list = qobject_cast<QListWidget *>(widget)) {
         QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
         QVERIFY(!list->isSortingEnabled());
-        // 18 rows for the events, 3 for the leagues.
-        QCOMPARE(list->viewport()->height() / list->sizeHintForRow(0), name == "lHosted" ? 18 : 3);
+        // Exactly 18 whole rows for the events, 3 for the leagues, each as
+        // tall as a line of the font actually found.
+        const int row = list->sizeHintForRow(0);
+        QCOMPARE(list->viewport()->height(), (name == "lHosted" ? 18 : 3) * row);
+        const QFont font = dynamic_cast<TallyList *>(list)->rowFont();
+        QVERIFY2(QFontMetrics(font).height() <= row, qPrintable(QFontInfo(font).family()));
+        // A row of tall and deep glyphs shows every line of their ink, none
+        // lost at its edges. (Row 1: row 0 is current, with a focus frame.)
+        form.Text1->setFocus();
+        list->insertItem(1, QStringLiteral(u"ÉÅÖÑ “gjpqy” €"));
+        const QRect rect = list->visualItemRect(list->item(1));
+        const QRgb paper = list->palette().color(QPalette::Base).rgb();
+        QImage whole(rect.width(), 3 * rect.height(), QImage::Format_RGB32);
+        whole.fill(paper);
+        QPainter painter(&whole);
+        painter.setFont(font);
+        painter.drawText(4, rect.height() + QFontMetrics(font).ascent(), list->item(1)->text());
+        painter.end();
+        const QImage shown
+            = list->viewport()->grab(rect).toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY(inkLines(whole, paper) > 0);
+        QCOMPARE(inkLines(shown, paper), inkLines(whole, paper));
     }
     if (auto *text = qobject_cast<QPlainTextEdit *>(widget)) {
         QCOMPARE(text->parentWidget(), form.About);
@@ -354,6 +393,48 @@ void TestMainForm::namesShowAsTyped()
     click(form.Command1);
     form.mSave->trigger();
     QCOMPARE(readAll(m_path), kLeaguesOnly + '"' + name + "\"\r\n3\r\n");
+}
+
+void TestMainForm::longLinesKeepTheirCount_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QString>("shown"); // a pattern: how much shows depends on the font
+    QTest::newRow("events: the name's end gives way")
+        << "events" << QByteArray("\"Karaoke Night at the Harbour\"\r\n5")
+        << QStringLiteral(u"^Karaoke Night .*…- 5$");
+    QTest::newRow("leagues: the padding goes first")
+        << "leagues" << QByteArray("\"Quiz\"\r\n-999999999999999") << "^Quiz +--999999999999999$";
+    QTest::newRow("events: a line that fits stays whole")
+        << "events" << QByteArray("\"A long event name\"\r\n1") << "^A long event name- 1$";
+}
+
+void TestMainForm::longLinesKeepTheirCount()
+{
+    QFETCH(QString, column);
+    QFETCH(QByteArray, record);
+    QFETCH(QString, shown);
+    MainForm &form = open(column == "events" ? kLeaguesOnly + record + "\r\n"
+                                             : record + "\r\n" + kLeaguesOnly.mid(12));
+    auto *list = dynamic_cast<TallyList *>(columnOf(form, column).list);
+    QVERIFY(list);
+    const QString whole = list->item(0)->text();
+    const QString line = list->shownLine(0);
+    QVERIFY2(QRegularExpression(shown).match(line).hasMatch(), qPrintable(line));
+    // It fits the room the style leaves the text, which cuts nothing more.
+    const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    QVERIFY(QFontMetricsF(list->rowFont()).horizontalAdvance(line)
+        <= list->viewport()->width() - 2 * margin);
+    // The tooltip of a shortened line, and what a screen reader reads, are the whole line.
+    const QPoint at = list->visualItemRect(list->item(0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    if (line != whole && QGuiApplication::platformName() == "offscreen")
+        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support raise()");
+    QApplication::sendEvent(list->viewport(), &help);
+    QCOMPARE(
+        QToolTip::isVisible() ? QToolTip::text() : QString(), line != whole ? whole : QString());
+    QToolTip::hideText();
+    QCOMPARE(QAccessible::queryAccessibleInterface(list)->child(0)->text(QAccessible::Name), whole);
 }
 
 void TestMainForm::stepCommand_data()

@@ -205,17 +205,25 @@ void TestModel::randomCommands()
         const int choice = rng.bounded(100);
 
         if (choice < 30) {
-            // Click a line, or ctrl-click the selected one to clear the selection.
+            // Click a line, Ctrl+click the selected one, or click the blank
+            // space below the lines: only another line changes the selection.
             if (rows == 0)
                 continue;
             const int row = rng.bounded(rows);
             list->scrollToItem(list->item(row));
-            const bool clear = row == column.selected && rng.bounded(3) == 0;
+            const bool ctrl = row == column.selected && rng.bounded(3) == 0;
+            const QRect last = list->visualItemRect(list->item(rows - 1));
+            const bool blank
+                = !ctrl && rng.bounded(4) == 0 && last.bottom() + 3 < list->viewport()->height();
             QTest::mouseClick(list->viewport(), Qt::LeftButton,
-                clear ? Qt::ControlModifier : Qt::NoModifier,
-                list->visualItemRect(list->item(row)).center());
-            column.selected = clear ? -1 : row;
-            what = QStringLiteral("%1 line %2").arg(clear ? "clear" : "select").arg(row);
+                ctrl ? Qt::ControlModifier : Qt::NoModifier,
+                blank ? QPoint(10, last.bottom() + 3)
+                      : list->visualItemRect(list->item(row)).center());
+            if (!blank)
+                column.selected = row;
+            what = blank
+                ? QStringLiteral("click below the lines")
+                : QStringLiteral("%1 line %2").arg(ctrl ? "ctrl-click" : "select").arg(row);
         } else if (choice < 75) {
             const bool add = choice < 55;
             QPushButton *button = onEvents ? (add ? m_form->Command1 : m_form->Command2)

@@ -3,6 +3,7 @@
 #include "data_file.h"
 #include "dialogs.h"
 #include "hostally_icon.h"
+#include "tally_list.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -14,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyledItemDelegate>
 
 #include <utility>
 
@@ -24,9 +24,11 @@ namespace {
 constexpr int kTwipsPerPixel = 15;
 constexpr int kClientWidth = 6480 / kTwipsPerPixel;
 constexpr int kClientHeight = 5190 / kTwipsPerPixel;
-// One row of the window font, as the lists size it: lHosted shows 18 rows,
-// lLeagues 3.
+// One row of the lists: inside their borders lHosted holds 18 rows and
+// lLeagues 3, each one line of the window font, 13 pixels.
 constexpr int kRowHeight = 195 / kTwipsPerPixel;
+constexpr int kEventRows = 18;
+constexpr int kLeagueRows = 3;
 
 QRect twips(int left, int top, int width, int height)
 {
@@ -60,17 +62,6 @@ Widget *place(QWidget *parent, const char *name, const QRect &geometry, Args &&.
     widget->setGeometry(geometry);
     return widget;
 }
-
-// Gives every list row the height of one line of the window font, so the
-// lists hold exactly the rows the layout was drawn for.
-class RowDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        return QSize(QStyledItemDelegate::sizeHint(option, index).width(), kRowHeight);
-    }
-};
 
 // The window icon, built straight from its palette and pixels.
 QIcon hostallyIcon()
@@ -141,16 +132,12 @@ void MainForm::createControls()
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
-    auto makeList = [client](const char *name, const QString &spoken, const QRect &geometry) {
-        auto *list = place<QListWidget>(client, name, geometry);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
-        list->setSortingEnabled(false);
-        list->setUniformItemSizes(true);
-        list->setItemDelegate(new RowDelegate(list));
-        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setAccessibleName(spoken);
-        return list;
-    };
+    auto makeList
+        = [client](const char *name, const QString &spoken, const QRect &geometry, int rows) {
+              auto *list = place<TallyList>(client, name, geometry, rows, kRowHeight);
+              list->setAccessibleName(spoken);
+              return list;
+          };
     auto makeLabel = [client](const char *name, const QString &text, const QRect &geometry,
                          const QFont &font) {
         auto *label = place<QLabel>(client, name, geometry, text);
@@ -168,7 +155,8 @@ void MainForm::createControls()
         return button;
     };
 
-    lHosted = makeList("lHosted", QStringLiteral("Events"), twips(120, 1080, 2775, 3570));
+    lHosted
+        = makeList("lHosted", QStringLiteral("Events"), twips(120, 1080, 2775, 3570), kEventRows);
     Label1 = makeLabel(
         "Label1", QStringLiteral("Choose an event:"), twips(240, 120, 2655, 255), headingFont());
     Command1 = makeButton(
@@ -179,7 +167,8 @@ void MainForm::createControls()
         twips(2040, 480, 855, 375));
     total = makeLabel(
         "total", QStringLiteral("Total Events: 0"), twips(120, 4800, 2775, 375), totalFont());
-    lLeagues = makeList("lLeagues", QStringLiteral("Leagues"), twips(3360, 1080, 2775, 645));
+    lLeagues = makeList(
+        "lLeagues", QStringLiteral("Leagues"), twips(3360, 1080, 2775, 645), kLeagueRows);
     total2
         = makeLabel("total2", QStringLiteral("Label2"), twips(3360, 1920, 2775, 375), totalFont());
     Label2 = makeLabel(
