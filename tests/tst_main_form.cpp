@@ -1,6 +1,7 @@
 #include "data_file.h"
 #include "dialogs.h"
 #include "fake_dialogs.h"
+#include "fitting_label.h"
 #include "main_form.h"
 #include "start_up.h"
 #include "tally_list.h"
@@ -114,6 +115,8 @@ private slots:
     void namesShowAsTyped();
     void longLinesKeepTheirCount_data();
     void longLinesKeepTheirCount();
+    void totalsFitTheirLabels_data();
+    void totalsFitTheirLabels();
 
     void stepCommand_data();
     void stepCommand();
@@ -435,6 +438,44 @@ void TestMainForm::longLinesKeepTheirCount()
         QToolTip::isVisible() ? QToolTip::text() : QString(), line != whole ? whole : QString());
     QToolTip::hideText();
     QCOMPARE(QAccessible::queryAccessibleInterface(list)->child(0)->text(QAccessible::Name), whole);
+}
+
+void TestMainForm::totalsFitTheirLabels_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QByteArray>("data");
+    const QByteArray max = "\"M\"\r\n999999999999999\r\n";
+    QTest::newRow("total: 1358020") << "total" << kLeaguesOnly + "\"E\"\r\n1358020\r\n";
+    QTest::newRow("total: 100 times the largest count")
+        << "total" << kLeaguesOnly + max.repeated(100);
+    QTest::newRow("total2: 3 times the most negative count")
+        << "total2" << QByteArray(max).replace("\n9", "\n-9").repeated(3);
+}
+
+void TestMainForm::totalsFitTheirLabels()
+{
+    QFETCH(QString, label);
+    QFETCH(QByteArray, data);
+    MainForm &form = open(data);
+    auto *shown = dynamic_cast<FittingLabel *>(form.findChild<QLabel *>(label));
+    QVERIFY(shown);
+    const TallyTable &table = label == "total" ? form.eventTable() : form.leagueTable();
+    QCOMPARE(shown->text(), QString::fromStdString(table.totalLine()));
+    // The whole line shows, in a smaller size of the same font; so does the
+    // largest total there can be.
+    const int room = shown->contentsRect().width();
+    QVERIFY(QFontMetricsF(shown->shownFont()).horizontalAdvance(shown->text()) <= room);
+    QCOMPARE(shown->shownFont().families(), MainForm::totalFont().families());
+    shown->setText(QStringLiteral("Total Hosted: -99999999999999900"));
+    QVERIFY(QFontMetricsF(shown->shownFont()).horizontalAdvance(shown->text()) <= room);
+    // It is drawn so: no ink runs into the label's last column.
+    const QImage drawn = shown->grab().toImage();
+    for (int y = 0; y < drawn.height(); ++y)
+        QCOMPARE(drawn.pixel(drawn.width() - 1, y), drawn.pixel(drawn.width() - 1, 0));
+    // A total that fits is shown in the label's own font.
+    m_dialogs.answers = {true};
+    click(label == "total" ? form.Command3 : form.cReset);
+    QCOMPARE(shown->shownFont(), MainForm::totalFont());
 }
 
 void TestMainForm::stepCommand_data()

@@ -2,6 +2,7 @@
 
 #include "data_file.h"
 #include "dialogs.h"
+#include "fitting_label.h"
 #include "hostally_icon.h"
 #include "tally_list.h"
 
@@ -140,7 +141,7 @@ void MainForm::createControls()
           };
     auto makeLabel = [client](const char *name, const QString &text, const QRect &geometry,
                          const QFont &font) {
-        auto *label = place<QLabel>(client, name, geometry, text);
+        auto *label = place<FittingLabel>(client, name, geometry, text);
         label->setFont(font);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;

@@ -118,6 +118,8 @@ void MainForm::fillList(Column &column)
 
 void MainForm::showTotal(Column &column)
 {
+    // The label shows a total too wide for it in a smaller size of its font:
+    // a cut number would read as another number.
     column.totalLabel->setText(fromWindows1252(column.table.totalLine()));
 }
 
