@@ -117,6 +117,7 @@ private slots:
     void longLinesKeepTheirCount();
     void totalsFitTheirLabels_data();
     void totalsFitTheirLabels();
+    void aboutFrameHoldsCaptionAndText();
 
     void stepCommand_data();
     void stepCommand();
@@ -476,6 +477,41 @@ void TestMainForm::totalsFitTheirLabels()
     m_dialogs.answers = {true};
     click(label == "total" ? form.Command3 : form.cReset);
     QCOMPARE(shown->shownFont(), MainForm::totalFont());
+}
+
+void TestMainForm::aboutFrameHoldsCaptionAndText()
+{
+    MainForm &form = open();
+    const int w = form.About->width();
+    const int h = form.About->height();
+    QImage image(w, h, QImage::Format_RGB32); // the frame alone, without Text1
+    form.About->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    const QRgb paper = image.pixel(w / 2, 1);
+    // The border's edges, met first from each side along lines clear of the caption.
+    int top = 0, bottom = h - 1, left = 0, right = w - 1;
+    while (top < h - 1 && image.pixel(w - 10, top) == paper)
+        ++top;
+    while (bottom > 0 && image.pixel(w - 10, bottom) == paper)
+        --bottom;
+    while (left < w - 1 && image.pixel(left, h / 2) == paper)
+        ++left;
+    while (right > 0 && image.pixel(right, h / 2) == paper)
+        --right;
+    // The caption's letters (dark, unlike the border) reach above the top
+    // edge and below it; Text1 stands below them and inside the border.
+    int captionTop = h, captionBottom = -1;
+    for (int y = 0; y < h / 2; ++y) {
+        for (int x = left + 2; x < w / 2; ++x) {
+            if (qGray(image.pixel(x, y)) < 80) {
+                captionTop = qMin(captionTop, y);
+                captionBottom = y;
+            }
+        }
+    }
+    QVERIFY2(captionTop < top && captionBottom > top, qPrintable(QString::number(top)));
+    const QRect text = form.Text1->geometry();
+    QVERIFY(text.top() > captionBottom && text.bottom() < bottom - 2 && text.left() > left + 2
+        && text.right() < right - 2);
 }
 
 void TestMainForm::stepCommand_data()

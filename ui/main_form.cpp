@@ -13,9 +13,11 @@
 #include <QLayout>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <qdrawutil.h>
 
 #include <utility>
 
@@ -63,6 +65,29 @@ Widget *place(QWidget *parent, const char *name, const QRect &geometry, Args &&.
     widget->setGeometry(geometry);
     return widget;
 }
+
+// A frame as the layout draws it: an etched border whose top edge runs
+// through the middle of the caption, the caption standing on it.
+class CaptionedFrame : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QFontMetrics metrics = fontMetrics();
+        const int edge = metrics.height() / 2;
+        qDrawShadeRect(&painter, QRect(0, edge, width(), height() - edge), palette(), true);
+        // The caption sits in a gap of the border, one character in.
+        const int gap = metrics.horizontalAdvance(QLatin1Char(' ')) / 2;
+        const QRect caption(metrics.horizontalAdvance(QLatin1Char(' ')), 0,
+            metrics.horizontalAdvance(title()) + 2 * gap, metrics.height());
+        painter.fillRect(caption, palette().window());
+        style()->drawItemText(&painter, caption, Qt::AlignCenter, palette(), isEnabled(), title(),
+            QPalette::WindowText);
+    }
+};
 
 // The window icon, built straight from its palette and pixels.
 QIcon hostallyIcon()
@@ -184,7 +209,7 @@ void MainForm::createControls()
 
 void MainForm::createAboutFrame()
 {
-    About = place<QGroupBox>(
+    About = place<CaptionedFrame>(
         centralWidget(), "About", twips(3120, 2640, 3255, 2055), QStringLiteral("About"));
     Text1 = place<QPlainTextEdit>(
         About, "Text1", twips(120, 240, 2895, 1575), QString::fromUtf8(kAboutText));
