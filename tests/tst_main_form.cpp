@@ -125,6 +125,8 @@ private slots:
     void resetCommand_data();
     void resetCommand();
     void resetEmptyEvents();
+    void enterPressesFocusedButton_data();
+    void enterPressesFocusedButton();
 
     void save();
     void saveWithNoEvents();
@@ -640,6 +642,29 @@ void TestMainForm::resetEmptyEvents()
     click(form.Command3);
     QCOMPARE(form.lHosted->count(), 0);
     QCOMPARE(form.total->text(), QStringLiteral("Total Hosted:  0"));
+}
+
+void TestMainForm::enterPressesFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("key");
+    for (const char *button : {"Command1", "Command2", "Command3", "ladd", "lRemove", "cReset"}) {
+        QTest::newRow(QByteArray(button) + ": Return") << button << int(Qt::Key_Return);
+        QTest::newRow(QByteArray(button) + ": Enter") << button << int(Qt::Key_Enter);
+    }
+}
+
+void TestMainForm::enterPressesFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    MainForm &form = open();
+    auto *pressed = form.findChild<QPushButton *>(button);
+    pressed->setFocus();
+    QSignalSpy clicks(pressed, &QPushButton::clicked);
+    m_dialogs.answers = {false}; // the Reset buttons ask first
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+    QCOMPARE(clicks.count(), 1);
 }
 
 void TestMainForm::save()
