@@ -135,6 +135,8 @@ private slots:
     void quit_data();
     void quit();
     void quitWhoseSaveFailsStaysOpen();
+    void messageBoxesFitTheirTitles_data();
+    void messageBoxesFitTheirTitles();
     void closeButtonAsksLikeQuit_data();
     void closeButtonAsksLikeQuit();
     void saveAsksBeforeReplacingOutsideChanges_data();
@@ -808,6 +810,35 @@ void TestMainForm::quitWhoseSaveFailsStaysOpen()
     QVERIFY(form.isVisible());
     QVERIFY(form.isChanged());
     QCOMPARE(form.eventTable().count(0), 4);
+}
+
+void TestMainForm::messageBoxesFitTheirTitles_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::newRow("Saved") << "Saved";
+    QTest::newRow("a title longer than the prompt") << "A title a good deal longer than Saved";
+}
+
+void TestMainForm::messageBoxesFitTheirTitles()
+{
+    QFETCH(QString, title);
+    int width = 0;
+    QFont font;
+    QTimer::singleShot(0, this, [&width, &font] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        width = box->width();
+        font = box->font();
+        box->done(0);
+    });
+    if (QGuiApplication::platformName() == "offscreen")
+        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+    MessageBoxDialogs().inform(nullptr, QStringLiteral("Saved"), title);
+    // Room for the title in bold, as window managers set it, and for four
+    // squares of a line and a half: the frame's icon and buttons.
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    QVERIFY(width >= metrics.horizontalAdvance(title) + 6 * metrics.height());
 }
 
 void TestMainForm::closeButtonAsksLikeQuit_data()

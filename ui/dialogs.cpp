@@ -3,6 +3,7 @@
 #include "status.h"
 
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 
@@ -45,6 +46,22 @@ private:
     Dialogs::Escape m_escape;
 };
 
+// A box is only as wide as its prompt and buttons need, but the window
+// manager sets the title in the frame beside an icon and a few buttons, and a
+// short prompt would leave no room for it. Widen the box to the title in bold
+// and four squares, each two lines of text wide, for the icon and buttons.
+// Call last, just before showing the box.
+void makeRoomForTitle(QMessageBox &box)
+{
+    QFont bold = box.font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int width = metrics.horizontalAdvance(box.windowTitle()) + 4 * 2 * metrics.height();
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+            grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 } // namespace
 
 bool MessageBoxDialogs::askYesNo(
@@ -52,18 +69,21 @@ bool MessageBoxDialogs::askYesNo(
 {
     QuestionBox box(parent, prompt, title, escape);
     box.setDefaultButton(byDefault == Default::Yes ? QMessageBox::Yes : QMessageBox::No);
+    makeRoomForTitle(box);
     return box.exec() == QMessageBox::Yes;
 }
 
 void MessageBoxDialogs::inform(QWidget *parent, const QString &prompt, const QString &title)
 {
     QMessageBox box(QMessageBox::NoIcon, title, prompt, QMessageBox::Ok, parent);
+    makeRoomForTitle(box);
     box.exec();
 }
 
 void MessageBoxDialogs::showError(QWidget *parent, const QString &message, const QString &title)
 {
     QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok, parent);
+    makeRoomForTitle(box);
     box.exec();
 }
 
