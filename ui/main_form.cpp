@@ -258,13 +258,32 @@ void MainForm::setTabOrder()
 void MainForm::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (m_centred)
+    if (m_placement != Placement::NotShown)
         return;
-    m_centred = true;
+    m_placement = Placement::AwaitingFrame;
+    centre();
+}
+
+bool MainForm::event(QEvent *event)
+{
+    // An X11 window manager adds its frame only once the window is mapped, so
+    // the centring on show saw no frame and centred the client area alone.
+    // The first paint follows the mapping: by then the frame is known.
+    if (event->type() == QEvent::Paint && m_placement == Placement::AwaitingFrame) {
+        m_placement = Placement::Placed;
+        if (frameGeometry().size() != m_centredFrameSize)
+            centre();
+    }
+    return QMainWindow::event(event);
+}
+
+void MainForm::centre()
+{
     if (const QScreen *where = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(where->availableGeometry().center());
         move(frame.topLeft());
+        m_centredFrameSize = frame.size();
     }
 }
 

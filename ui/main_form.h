@@ -58,6 +58,7 @@ public slots:
     void mQuitClick();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
@@ -74,6 +75,9 @@ private:
     void createMenu();
     void connectCommands();
     void setTabOrder();
+    // Moves the window so that its frame, as far as it is known, stands in
+    // the middle of the screen.
+    void centre();
 
     // The twin commands, one implementation for both columns.
     void addTo(Column &column);
@@ -102,7 +106,11 @@ private:
     bool m_changed = false;
     // The data file's bytes as the window last read or wrote them.
     QByteArray m_fileBytes;
-    bool m_centred = false;
+    // Where first placing the window has got to: centred on show with the
+    // frame known then, and once more when the frame turns out different.
+    enum class Placement { NotShown, AwaitingFrame, Placed };
+    Placement m_placement = Placement::NotShown;
+    QSize m_centredFrameSize;
 
 public:
     // Controls, in tab order, then the menu.
