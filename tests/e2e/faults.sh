@@ -61,20 +61,26 @@ check_failed_save() {
   sleep 0.2
 }
 
-# After the fault is cleared: save again, expect "Saved" and the new bytes,
-# then Quit with nothing unsaved ends the program with status 0.
-check_second_save() {
-  local dir=$1 box
-  choose_menu "$main" Save
+# After a save that must go through: expect "Saved" and the new bytes in
+# folder $1, then Quit with nothing unsaved ends the program with status 0.
+# $2 names the step in problems.
+expect_saved_then_quit() {
+  local dir=$1 step=$2 box
   box="$(wait_title Saved 10)"
-  [[ -n "$box" ]] || problems+=("second save: no Saved box")
+  [[ -n "$box" ]] || problems+=("$step: no Saved box")
   [[ -n "$box" ]] && press "$box" Return
   sleep 0.2
-  cmp -s "$dir/data.txt" "$new" || problems+=("second save: data.txt is not the user's counts")
+  cmp -s "$dir/data.txt" "$new" || problems+=("$step: data.txt is not the user's counts")
   choose_menu "$main" Quit
   wait_exit "$launcher" 10
   [[ "$exit_status" == 0 ]] || problems+=("quit: exit status $exit_status")
   [[ "$exit_status" == running ]] && kill -9 "$app" 2>/dev/null
+}
+
+# After the fault is cleared: save again, as expect_saved_then_quit says.
+check_second_save() {
+  choose_menu "$main" Save
+  expect_saved_then_quit "$1" "second save"
 }
 
 # --- The disk is full ---------------------------------------------------------
@@ -216,15 +222,7 @@ for key in Escape Return y; do
   cmp -s "$dir/data.txt" "$edited" || problems+=("$key: the edit was replaced")
   kill -0 "$app" 2>/dev/null || problems+=("$key: program ended")
 done
-box="$(wait_title Saved 10)"
-[[ -n "$box" ]] || problems+=("Yes: no Saved box")
-[[ -n "$box" ]] && press "$box" Return
-sleep 0.2
-cmp -s "$dir/data.txt" "$new" || problems+=("Yes: data.txt is not the window's counts")
-choose_menu "$main" Quit
-wait_exit "$launcher" 10
-[[ "$exit_status" == 0 ]] || problems+=("quit: exit status $exit_status")
-[[ "$exit_status" == running ]] && kill -9 "$app" 2>/dev/null
+expect_saved_then_quit "$dir" Yes
 report "data.txt edited while open: asked before it is replaced" "$dir.stderr"
 
 # --- Escape at "Save your changes?" ---------------------------------------------
