@@ -53,9 +53,6 @@ start_exe() {
   pid=$!
 }
 
-# The last lines of the program's stderr, for a failure's message.
-stderr_tail() { tail -5 "$1.stderr" 2>/dev/null | tr '\n' ' '; }
-
 dir="$(mktemp -d "$work/prog.XXXXXX")"
 cp "$HOSTALLY" "$dir/hostally.exe"
 printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n3\r\n"Relay"\r\n1\r\n' >"$dir/data.txt"
@@ -82,11 +79,7 @@ fi
 wait_exit "$pid" 20
 [[ "$exit_status" == 0 ]] || problems+=("exit status $exit_status")
 [[ "$exit_status" == running ]] && kill -9 "$pid"
-if ((${#problems[@]} == 0)); then
-  pass "select, Add, Save, Quit"
-else
-  fail "select, Add, Save, Quit: ${problems[*]}; stderr: $(stderr_tail "$dir")"
-fi
+report "select, Add, Save, Quit" "$dir.stderr"
 
 # A program at a drive's root reads "H://data.txt", which Windows accepts.
 dir="$(mktemp -d "$work/root.XXXXXX")"
@@ -106,10 +99,6 @@ grep -qiF 'hostally: h://data.txt:4: expected a count, found "lots"' "$dir.stder
   problems+=("no error naming h://data.txt")
 [[ "$exit_status" == running ]] && kill -9 "$pid"
 rm -f "$drive"
-if ((${#problems[@]} == 0)); then
-  pass "bad data.txt at a drive's root"
-else
-  fail "bad data.txt at a drive's root: ${problems[*]}; stderr: $(stderr_tail "$dir")"
-fi
+report "bad data.txt at a drive's root" "$dir.stderr"
 
 finish
