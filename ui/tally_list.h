@@ -8,10 +8,11 @@ class EntryDelegate;
 
 // The list box of one tally column. Every row is one fixed height, and the
 // list holds a whole number of rows inside its frame, with no part of a row
-// showing at its foot; the rows are drawn in a font whose line fits a row. Once a line is selected
-// it stays selected until the user picks another line or a command changes the selection. A line
-// wider than the list keeps its "-" and count in view: the name is shortened with "…", and the
-// row's tooltip shows the whole line.
+// showing at its foot; the rows are drawn in a font whose line fits a row.
+// Once a line is selected it stays selected until the user picks another line
+// or a command changes the selection. A line wider than the list keeps its
+// "-" and count in view: the name is shortened with "…", and the row's
+// tooltip shows the whole line.
 class TallyList : public QListWidget {
 public:
     // Makes a list that shows `rows` rows of `rowHeight` pixels each.
