@@ -20,7 +20,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
+#include <QtTest/qtestaccessible.h>
 #include <QtTest>
+
+// To switch accessibility on as a screen reader would.
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 using hostally::TallyTable;
 
@@ -79,7 +85,7 @@ int inkLines(const QImage &image, QRgb paper)
 
 // One of the twin columns, found by the names of its controls.
 struct ColumnControls {
-    QListWidget *list;
+    TallyList *list;
     QPushButton *add;
     QPushButton *remove;
     QPushButton *reset;
@@ -113,8 +119,8 @@ private slots:
     void startUpFailureShowsNoWindow();
     void namesShowAsTyped_data();
     void namesShowAsTyped();
-    void longLinesKeepTheirCount_data();
-    void longLinesKeepTheirCount();
+    void listLines_data();
+    void listLines();
     void totalsFitTheirLabels_data();
     void totalsFitTheirLabels();
     void aboutFrameHoldsCaptionAndText();
@@ -122,6 +128,10 @@ private slots:
     void stepCommand_data();
     void stepCommand();
     void addOnEmptyList();
+    void stepKeepsTheListStill_data();
+    void stepKeepsTheListStill();
+    void keyboardFromAFreshStart_data();
+    void keyboardFromAFreshStart();
     void resetCommand_data();
     void resetCommand();
     void resetEmptyEvents();
@@ -403,46 +413,108 @@ void TestMainForm::namesShowAsTyped()
     QCOMPARE(readAll(m_path), kLeaguesOnly + '"' + name + "\"\r\n3\r\n");
 }
 
-void TestMainForm::longLinesKeepTheirCount_data()
+void TestMainForm::listLines_data()
 {
     QTest::addColumn<QString>("column");
-    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("count");
     QTest::addColumn<QString>("shown"); // a pattern: how much shows depends on the font
-    QTest::newRow("events: the name's end gives way")
-        << "events" << QByteArray("\"Karaoke Night at the Harbour\"\r\n5")
-        << QStringLiteral(u"^Karaoke Night .*…- 5$");
-    QTest::newRow("leagues: the padding goes first")
-        << "leagues" << QByteArray("\"Quiz\"\r\n-999999999999999") << "^Quiz +--999999999999999$";
-    QTest::newRow("events: a line that fits stays whole")
-        << "events" << QByteArray("\"A long event name\"\r\n1") << "^A long event name- 1$";
+    QTest::addColumn<QString>("dash"); // in column 14, right after the name, or at the room's end
+    QTest::addColumn<QString>("spoken");
+
+    auto row = [](const char *name, const char *column, const QByteArray &bytes, const char *count,
+                   const QString &shown, const char *dash, const QString &spoken) {
+        QTest::newRow(name) << column << bytes << QByteArray(count) << shown << dash << spoken;
+    };
+    row("events: the name's end gives way", "events", "Karaoke Night at the Harbour", "5",
+        QStringLiteral(u"^Karaoke Night .*…$"), "after", "Karaoke Night at the Harbour, 5");
+    row("leagues: the padding goes first", "leagues", "Quiz", "-999999999999999", "^Quiz$", "end",
+        "Quiz, -999999999999999");
+    row("a line that fits stays whole", "events", "A long event name", "1", "^A long event name$",
+        "after", "A long event name, 1");
+    row("13 characters: the dash follows", "events", "ABCDEFGHIJKLM", "5", "^ABCDEFGHIJKLM$",
+        "column", "ABCDEFGHIJKLM, 5");
+    row("a decomposed accent takes no column", "events", "Fe\xCC\x81te", "5",
+        QStringLiteral(u"^Fe\u0301te$"), "column", QStringLiteral(u"Fe\u0301te, 5"));
+    row("a tab shows as one placeholder", "events", "Tab\there", "5",
+        QStringLiteral(u"^Tab\u25A1here$"), "column", QStringLiteral(u"Tab\u25A1here, 5"));
+    row("wide characters", "events", "\xE3\x82\xAB\xE3\x83\xA9\xE3\x82\xAA\xE3\x82\xB1", "5",
+        QStringLiteral(u"^カラオケ$"), "column", QStringLiteral(u"カラオケ, 5"));
+    row("an emoji", "events", "\xF0\x9F\x8E\xA4 Mic", "5", QStringLiteral(u"^🎤 Mic$"), "column",
+        QStringLiteral(u"🎤 Mic, 5"));
+    row("right to left, negative count", "events",
+        "\xD7\xA2\xD7\xA8\xD7\x91 \xD7\x97\xD7\x99\xD7\x93\xD7\x95\xD7\x9F", "-5",
+        QStringLiteral(u"^ערב חידון$"), "column", QStringLiteral(u"\u2068ערב חידון\u2069, -5"));
+    row("left to right, then right to left", "leagues", "Quiz 2 \xD7\xA2\xD7\xA8\xD7\x91", "1",
+        QStringLiteral(u"^Quiz 2 ערב$"), "column", QStringLiteral(u"\u2068Quiz 2 ערב\u2069, 1"));
+    row("a direction override stays in the name", "events", "Quiz\xE2\x80\xAE 2", "5",
+        QStringLiteral(u"^Quiz\u25A1 2$"), "column", QStringLiteral(u"Quiz\u25A1 2, 5"));
 }
 
-void TestMainForm::longLinesKeepTheirCount()
+// Each line reads name, "-", count, left to right; the "-" stands in one
+// column for every name narrower than 13 columns, and a line too wide for its
+// list keeps its count. A screen reader hears the name and the count.
+void TestMainForm::listLines()
 {
     QFETCH(QString, column);
-    QFETCH(QByteArray, record);
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, count);
     QFETCH(QString, shown);
-    MainForm &form = open(column == "events" ? kLeaguesOnly + record + "\r\n"
-                                             : record + "\r\n" + kLeaguesOnly.mid(12));
-    auto *list = dynamic_cast<TallyList *>(columnOf(form, column).list);
-    QVERIFY(list);
-    const QString whole = list->item(0)->text();
-    const QString line = list->shownLine(0);
-    QVERIFY2(QRegularExpression(shown).match(line).hasMatch(), qPrintable(line));
-    // It fits the room the style leaves the text, which cuts nothing more.
+    QFETCH(QString, dash);
+    QFETCH(QString, spoken);
+    // A second line of 13 plain characters, with the same count, to line up with.
+    const QByteArray records
+        = '"' + name + "\"\r\n" + count + "\r\n\"ABCDEFGHIJKLM\"\r\n" + count + "\r\n";
+    MainForm &form
+        = open(column == "events" ? kLeaguesOnly + records : records + kLeaguesOnly.mid(12, 12));
+    auto *list = columnOf(form, column).list;
+    const TallyList::Shown line = list->shownLine(0);
+    QVERIFY2(QRegularExpression(shown).match(line.name).hasMatch(), qPrintable(line.name));
+    const QFontMetricsF metrics(list->rowFont());
+    const QString tail = '-' + QString::fromStdString(hostally::numberText(count.toLongLong()));
     const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
-    QVERIFY(QFontMetricsF(list->rowFont()).horizontalAdvance(line)
-        <= list->viewport()->width() - 2 * margin);
-    // The tooltip of a shortened line, and what a screen reader reads, are the whole line.
+    const qreal room = list->viewport()->width() - 2 * margin;
+    if (dash == "column")
+        QCOMPARE(line.dash, metrics.horizontalAdvance(QString(13, ' ')));
+    else if (dash == "after")
+        QCOMPARE(line.dash, metrics.horizontalAdvance(line.name));
+    else
+        QCOMPARE(line.dash + metrics.horizontalAdvance(tail), room);
+    QVERIFY(line.dash + metrics.horizontalAdvance(tail) <= room);
+
+    // As drawn: where the "-" shares its column with a plain 13-character
+    // name's, the "-" and count look the same as on that line.
+    form.Text1->setFocus();
+    const QImage drawn = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb paper = list->palette().color(QPalette::Base).rgb();
+    const QRect plain = list->visualItemRect(list->item(1));
+    int left = plain.left();
+    auto blankColumn = [&](int x) {
+        for (int y = plain.top(); y <= plain.bottom(); ++y)
+            if (drawn.pixel(x, y) != paper)
+                return false;
+        return true;
+    };
+    while (left < plain.right() && blankColumn(left))
+        ++left;
+    const QRect countPart(
+        left + qCeil(line.dash), 0, plain.right() - left - qCeil(line.dash), plain.height());
+    if (dash == "column")
+        QCOMPARE(drawn.copy(countPart.translated(0, list->visualItemRect(list->item(0)).top())),
+            drawn.copy(countPart.translated(0, plain.top())));
+
+    // The tooltip of a shortened line is the whole line; a screen reader
+    // hears the name and the count.
     const QPoint at = list->visualItemRect(list->item(0)).center();
     QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
-    if (line != whole && QGuiApplication::platformName() == "offscreen")
+    if (line.shortened && QGuiApplication::platformName() == "offscreen")
         QTest::ignoreMessage(QtWarningMsg, "This plugin does not support raise()");
     QApplication::sendEvent(list->viewport(), &help);
-    QCOMPARE(
-        QToolTip::isVisible() ? QToolTip::text() : QString(), line != whole ? whole : QString());
+    QCOMPARE(QToolTip::isVisible() ? QToolTip::text() : QString(),
+        line.shortened ? list->item(0)->text() : QString());
     QToolTip::hideText();
-    QCOMPARE(QAccessible::queryAccessibleInterface(list)->child(0)->text(QAccessible::Name), whole);
+    QCOMPARE(
+        QAccessible::queryAccessibleInterface(list)->child(0)->text(QAccessible::Name), spoken);
 }
 
 void TestMainForm::totalsFitTheirLabels_data()
@@ -561,6 +633,7 @@ void TestMainForm::stepCommand()
     QList<QListWidgetItem *> itemsBefore;
     for (int i = 0; i < c.list->count(); ++i)
         itemsBefore.append(c.list->item(i));
+    QSignalSpy currentMoves(c.list, &QListWidget::currentRowChanged);
 
     click(isAdd ? c.add : c.remove);
 
@@ -571,11 +644,12 @@ void TestMainForm::stepCommand()
     QCOMPARE(c.total->text(), QString::fromLatin1(c.table->totalLine()));
     QVERIFY(c.list->hasFocus());
     QCOMPARE(selectedRow(c.list), selectedAfter);
-    // Only the changed line is replaced; the others are the same items.
-    for (int i = 0; i < c.list->count(); ++i) {
-        if (i != selected || change == 0)
-            QCOMPARE(c.list->item(i), itemsBefore[i]);
-    }
+    // The line changes where it stands: every item is the one it was, and the
+    // current line never moved to a neighbour, not even for a moment.
+    for (int i = 0; i < c.list->count(); ++i)
+        QCOMPARE(c.list->item(i), itemsBefore[i]);
+    if (selected >= 0)
+        QCOMPARE(currentMoves.count(), 0);
     QCOMPARE(lines(other.list), otherBefore);
     QVERIFY(m_dialogs.calls.isEmpty());
 }
@@ -589,6 +663,60 @@ void TestMainForm::addOnEmptyList()
     QCOMPARE(form.lHosted->count(), 0);
     QVERIFY(form.lHosted->hasFocus());
     QCOMPARE(form.total->text(), QStringLiteral("Total Hosted:  0"));
+}
+
+void TestMainForm::stepKeepsTheListStill_data()
+{
+    QTest::addColumn<int>("scrolled"); // the list's first visible line
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("scrolledAfter");
+    QTest::newRow("the bottom visible line: no scroll") << 0 << 17 << 0;
+    QTest::newRow("a line below the view: it becomes the bottom line") << 0 << 40 << 23;
+    QTest::newRow("a line above the view: it becomes the top line") << 50 << 10 << 10;
+}
+
+// In a list longer than its rows, Add three times counts the chosen line
+// three times, and the list moves only to bring that line into view.
+void TestMainForm::stepKeepsTheListStill()
+{
+    QFETCH(int, scrolled);
+    QFETCH(int, line);
+    QFETCH(int, scrolledAfter);
+    QByteArray data = kLeaguesOnly;
+    for (int i = 0; i < 100; ++i)
+        data += "\"Event " + QByteArray::number(i) + "\"\r\n0\r\n";
+    MainForm &form = open(data);
+    form.lHosted->scrollToItem(form.lHosted->item(scrolled), QAbstractItemView::PositionAtTop);
+    form.lHosted->setCurrentRow(line);
+    for (int i = 0; i < 3; ++i)
+        click(form.Command1);
+    QCOMPARE(form.lHosted->indexAt(QPoint(1, 1)).row(), scrolledAfter);
+    QCOMPARE(selectedRow(form.lHosted), line);
+    QCOMPARE(form.eventTable().count(line), 3);
+    QCOMPARE(form.eventTable().total(), 3);
+}
+
+void TestMainForm::keyboardFromAFreshStart_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("Down selects the first line") << int(Qt::Key_Down) << 0;
+    QTest::newRow("Up selects the first line") << int(Qt::Key_Up) << 0;
+    QTest::newRow("Home selects the first line") << int(Qt::Key_Home) << 0;
+    QTest::newRow("End selects the last line") << int(Qt::Key_End) << 3;
+}
+
+void TestMainForm::keyboardFromAFreshStart()
+{
+    QFETCH(int, key);
+    QFETCH(int, selected);
+    MainForm &form = open();
+    QVERIFY(form.lHosted->hasFocus());
+    form.lHosted->setFocus();
+    QTest::keyClick(form.lHosted, Qt::Key(key));
+    QCOMPARE(selectedRow(form.lHosted), selected);
+    QTest::keyClick(form.lHosted, Qt::Key_Down);
+    QCOMPARE(selectedRow(form.lHosted), qMin(selected + 1, 3));
 }
 
 void TestMainForm::resetCommand_data()
@@ -1121,19 +1249,39 @@ void TestMainForm::listLinesAndTotalsReadAsShown()
     auto spoken = [](QWidget *widget) {
         return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
     };
-    QCOMPARE(spokenLines(form.lHosted), lines(form.lHosted));
-    QCOMPARE(spokenLines(form.lLeagues), lines(form.lLeagues));
+    QCOMPARE(spokenLines(form.lHosted),
+        (QStringList {"Quiz, 3", "Relay, 0", "Darts, -2", "A long event name, 1"}));
+    QCOMPARE(spokenLines(form.lLeagues), (QStringList {"North, 4", "South, 0", "West, -1"}));
     QCOMPARE(spoken(form.total), form.total->text());
     QCOMPARE(spoken(form.total2), form.total2->text());
 
-    // After a change the replaced line and the new total read out too.
+    // With a reader listening, a change names the line that changed and no other.
+    QTestAccessibility::initialize();
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+    const auto quiet = qScopeGuard([] {
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(false);
+        QTestAccessibility::clearEvents();
+    });
     form.lHosted->setCurrentRow(1);
+    QTestAccessibility::clearEvents();
     click(form.Command1);
     form.lLeagues->setCurrentRow(2);
+    QStringList named;
+    for (const QAccessibleEvent *event : QTestAccessibility::events()) {
+        if (event->object() != form.lHosted)
+            continue;
+        if (event->type() == QAccessible::TableModelChanged) {
+            const auto *change = static_cast<const QAccessibleTableModelChangeEvent *>(event);
+            named.append(
+                QStringLiteral("change %1-%2").arg(change->firstRow()).arg(change->lastRow()));
+        } else if (event->child() >= 0) {
+            named.append(QStringLiteral("%1 %2").arg(event->type()).arg(event->child()));
+        }
+    }
+    QCOMPARE(named, QStringList {"change 1-1"});
     click(form.lRemove);
-    QCOMPARE(spokenLines(form.lHosted).value(1), QStringLiteral("Relay        - 1"));
-    QCOMPARE(spokenLines(form.lHosted), lines(form.lHosted));
-    QCOMPARE(spokenLines(form.lLeagues).value(2), QStringLiteral("West         --2"));
+    QCOMPARE(spokenLines(form.lHosted).value(1), QStringLiteral("Relay, 1"));
+    QCOMPARE(spokenLines(form.lLeagues).value(2), QStringLiteral("West, -2"));
     QCOMPARE(spoken(form.total), QStringLiteral("Total Hosted:  3"));
     QCOMPARE(spoken(form.total2), QStringLiteral("Total Hosted:  2"));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "status.h"
+#include "tally_list.h"
 #include "tally_table.h"
 
 #include <QMainWindow>
@@ -66,7 +67,7 @@ private:
     // One tally column: its table and the list and label that show it.
     struct Column {
         hostally::TallyTable table;
-        QListWidget *list = nullptr;
+        TallyList *list = nullptr;
         QLabel *totalLabel = nullptr;
     };
 
@@ -86,7 +87,7 @@ private:
     void stepSelected(Column &column, bool add);
     void fillList(Column &column);
     void showTotal(Column &column);
-    static int selectedIndex(const QListWidget *list);
+    static int selectedIndex(const TallyList *list);
 
     // Saves both tables, first asking whether to replace a data file that was
     // changed outside the window. Returns false when nothing was saved: the
@@ -114,13 +115,13 @@ private:
 
 public:
     // Controls, in tab order, then the menu.
-    QListWidget *lHosted = nullptr;
+    TallyList *lHosted = nullptr;
     QLabel *Label1 = nullptr;
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
     QPushButton *Command3 = nullptr;
     QLabel *total = nullptr;
-    QListWidget *lLeagues = nullptr;
+    TallyList *lLeagues = nullptr;
     QLabel *total2 = nullptr;
     QLabel *Label2 = nullptr;
     QPushButton *ladd = nullptr;

@@ -3,6 +3,7 @@
 
 #include "data_file.h"
 #include "dialogs.h"
+#include "tally_list.h"
 #include "windows1252.h"
 
 #include <QDir>
@@ -11,9 +12,13 @@
 
 namespace {
 
-QString entryLine(const hostally::TallyTable &table, int i)
+// Slot i as its list shows it. The whole line and the name decode alike, so
+// the line starts with the name.
+TallyLine entryLine(const hostally::TallyTable &table, int i)
 {
-    return fromNameBytes(table.entryLine(i));
+    return {fromNameBytes(table.name(i)),
+        QLatin1Char('-') + QString::fromStdString(hostally::numberText(table.count(i))),
+        fromNameBytes(table.entryLine(i))};
 }
 
 } // namespace
@@ -71,23 +76,21 @@ void MainForm::removeFrom(Column &column)
     stepSelected(column, false);
 }
 
-// Add and Remove: step the selected slot, replace only its line, and leave the
-// list focused with that line (or the first, when none was) selected.
+// Add and Remove: step the selected slot, change only its line's text where
+// it stands, and leave the list focused with that line (or the first, when
+// none was) selected. Taking the line out and putting it back would, for a
+// moment, make its neighbour current and scroll the list under the mouse.
 void MainForm::stepSelected(Column &column, bool add)
 {
     m_changed = true;
     const int i = selectedIndex(column.list);
-    if (i != -1) {
-        const bool changed = add ? column.table.add(i) : column.table.remove(i);
-        if (changed) {
-            delete column.list->takeItem(i);
-            column.list->insertItem(i, entryLine(column.table, i));
-        }
-    }
+    if (i != -1 && (add ? column.table.add(i) : column.table.remove(i)))
+        column.list->setLine(i, entryLine(column.table, i));
     column.list->setFocus();
     const int row = i == -1 ? 0 : i;
     if (row < column.list->count()) {
-        column.list->setCurrentRow(row);
+        if (column.list->currentRow() != row || !column.list->item(row)->isSelected())
+            column.list->setCurrentRow(row);
         column.list->scrollToItem(column.list->item(row));
     }
     showTotal(column);
@@ -107,13 +110,11 @@ void MainForm::resetColumn(Column &column)
 
 void MainForm::fillList(Column &column)
 {
-    // All lines in one insertion: the list lays itself out once, not per line.
-    QStringList lines;
+    QList<TallyLine> lines;
     lines.reserve(column.table.used());
     for (int i = 0; i < column.table.used(); ++i)
         lines.append(entryLine(column.table, i));
-    column.list->clear();
-    column.list->addItems(lines);
+    column.list->setLines(lines);
 }
 
 void MainForm::showTotal(Column &column)
@@ -123,7 +124,7 @@ void MainForm::showTotal(Column &column)
     column.totalLabel->setText(fromWindows1252(column.table.totalLine()));
 }
 
-int MainForm::selectedIndex(const QListWidget *list)
+int MainForm::selectedIndex(const TallyList *list)
 {
     const QList<QListWidgetItem *> selected = list->selectedItems();
     return selected.isEmpty() ? -1 : list->row(selected.first());

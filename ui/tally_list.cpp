@@ -4,47 +4,107 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
 namespace {
 
-bool isAsciiDigit(QChar c)
+// Beside the whole line (the display role), each item keeps its two parts.
+constexpr int kNameRole = Qt::UserRole;
+constexpr int kCountRole = Qt::UserRole + 1;
+
+// Names of up to 12 characters put their "-" in column 14.
+constexpr int kNameColumns = 13;
+
+// Shown for a control character: one column of the fixed-pitch faces, in
+// Lucida Console as in the fallbacks.
+constexpr char16_t kPlaceholder = u'\u25A1';
+constexpr char16_t kFirstStrongIsolate = u'\u2068';
+constexpr char16_t kPopDirectionalIsolate = u'\u2069';
+
+// Characters a name may hold that show nothing of their own: control
+// characters (a tab would jump to a tab stop), and the marks that change the
+// direction of the text after them, beyond the name.
+bool isInvisible(QChar c)
 {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    switch (c.direction()) {
+    case QChar::DirLRE:
+    case QChar::DirRLE:
+    case QChar::DirLRO:
+    case QChar::DirRLO:
+    case QChar::DirPDF:
+    case QChar::DirLRI:
+    case QChar::DirRLI:
+    case QChar::DirFSI:
+    case QChar::DirPDI:
+        return true;
+    default:
+        return c.category() == QChar::Other_Control;
+    }
 }
 
-// `line` made to fit `room` pixels. An entry line ends in its count ("-", a
-// sign position and digits), which must stay readable: the padding before it
-// goes first, since it only lines up the dashes, then the end of the name,
-// replaced by "…". Other text is left for the style to shorten.
-QString fitEntryLine(const QString &line, const QFontMetricsF &metrics, qreal room)
+// `name` as the list shows it: every invisible character as the placeholder.
+QString visibleName(QString name)
 {
-    if (metrics.horizontalAdvance(line) <= room)
-        return line;
-    qsizetype split = line.size();
-    while (split > 0 && isAsciiDigit(line.at(split - 1)))
-        --split;
-    split -= 2;
-    if (split < 0 || split == line.size() - 2 || line.at(split) != QLatin1Char('-')
-        || (line.at(split + 1) != QLatin1Char(' ') && line.at(split + 1) != QLatin1Char('-')))
-        return line;
-    const QString count = line.mid(split);
+    for (QChar &c : name) {
+        if (isInvisible(c))
+            c = QChar(kPlaceholder);
+    }
+    return name;
+}
+
+bool hasRightToLeft(const QString &name)
+{
+    for (const char32_t c : name.toUcs4()) {
+        const QChar::Direction direction = QChar::direction(c);
+        if (direction == QChar::DirR || direction == QChar::DirAL)
+            return true;
+    }
+    return false;
+}
+
+// A visible name set apart from what follows it in one text, so that a
+// right-to-left name keeps its own order and never carries the "-" and the
+// count along into it.
+QString isolated(const QString &name)
+{
+    if (!hasRightToLeft(name))
+        return name;
+    return QChar(kFirstStrongIsolate) + name + QChar(kPopDirectionalIsolate);
+}
+
+// What a screen reader says for a line: the name and the count, without the
+// padding and sign position that only line the column up ("Quiz, -5").
+QString spokenLine(const TallyLine &line)
+{
+    return isolated(visibleName(line.name)) + QStringLiteral(", ") + line.count.mid(1).trimmed();
+}
+
+// Where the name and the "-" go in `room` pixels. The "-" stands where a
+// name of 13 single-column characters would put it, or right after a wider
+// name. A line wider than the room keeps its count: the padding goes first,
+// then the end of the name, replaced by "…".
+TallyList::Shown layOut(
+    const QString &name, const QString &count, const QFontMetricsF &metrics, qreal room)
+{
+    const qreal column = metrics.horizontalAdvance(QString(kNameColumns, QLatin1Char(' ')));
     const qreal nameRoom = room - metrics.horizontalAdvance(count);
-    QString name = line.left(split);
-    while (name.endsWith(QLatin1Char(' ')) && metrics.horizontalAdvance(name) > nameRoom)
-        name.chop(1);
-    if (metrics.horizontalAdvance(name) > nameRoom)
-        name = metrics.elidedText(name, Qt::ElideRight, nameRoom);
-    return name + count;
+    const qreal nameWidth = metrics.horizontalAdvance(name);
+    const qreal dash = qMax(column, nameWidth);
+    if (nameWidth <= nameRoom)
+        return {name, qMin(dash, nameRoom), dash > nameRoom};
+    const QString shortened = metrics.elidedText(name, Qt::ElideRight, nameRoom);
+    return {shortened, metrics.horizontalAdvance(shortened), true};
 }
 
 } // namespace
 
-// Draws each entry line in one fixed row height and the list's row font,
-// shortened by fitEntryLine() where the list is too narrow for it; the item
-// keeps its whole line, which is what a screen reader reads and what the
-// tooltip shows.
+// Draws each entry line in one fixed row height and the list's row font: the
+// name in a column of its own, in its own direction, then the "-" and count
+// left to right. The item keeps its whole line, which the tooltip shows when
+// the row cannot.
 class EntryDelegate : public QStyledItemDelegate {
 public:
     EntryDelegate(int rowHeight, TallyList *list)
@@ -52,11 +112,13 @@ public:
     {
     }
 
-    // The text the row of `index` shows when drawn with `option`.
-    QString shownText(QStyleOptionViewItem option, const QModelIndex &index) const
+    // How the row of `index` is drawn with `option`, and the room its text has.
+    TallyList::Shown shown(QStyleOptionViewItem option, const QModelIndex &index) const
     {
         initStyleOption(&option, index);
-        return option.text;
+        return layOut(visibleName(index.data(kNameRole).toString()),
+            index.data(kCountRole).toString(), QFontMetricsF(option.font),
+            textRoom(option).width());
     }
 
     // Rows span the list whatever their text, so the hint needs no text
@@ -66,15 +128,64 @@ public:
         return QSize(1, m_rowHeight);
     }
 
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+        const QModelIndex &index) const override
+    {
+        if (!index.data(kNameRole).isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QRectF room = textRoom(opt);
+        const QString count = index.data(kCountRole).toString();
+        const TallyList::Shown line = layOut(visibleName(index.data(kNameRole).toString()), count,
+            QFontMetricsF(opt.font), room.width());
+
+        // The row's background, selection and focus frame, without text. The
+        // list with the focus shows it from the start, not only once the
+        // keyboard has moved it.
+        opt.text.clear();
+        if (opt.state.testFlag(QStyle::State_HasFocus))
+            opt.state |= QStyle::State_KeyboardFocusChange;
+        const QWidget *widget = opt.widget;
+        const QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+
+        const QPalette::ColorGroup group = !opt.state.testFlag(QStyle::State_Enabled)
+            ? QPalette::Disabled
+            : opt.state.testFlag(QStyle::State_Active) ? QPalette::Normal
+                                                       : QPalette::Inactive;
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(opt.palette.color(group,
+            opt.state.testFlag(QStyle::State_Selected) ? QPalette::HighlightedText
+                                                       : QPalette::Text));
+        painter->setClipRect(room);
+        QTextOption text(Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter);
+        text.setWrapMode(QTextOption::NoWrap);
+        // The name alone runs in the direction its first letter gives it.
+        text.setTextDirection(line.name.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+        painter->drawText(
+            QRectF(room.left(), room.top(), line.dash, room.height()), line.name, text);
+        text.setTextDirection(Qt::LeftToRight);
+        painter->drawText(
+            QRectF(room.left() + line.dash, room.top(), room.width() - line.dash, room.height()),
+            count, text);
+        painter->restore();
+    }
+
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
         const QModelIndex &index) override
     {
-        if (event->type() == QEvent::ToolTip && index.isValid()) {
-            const QString whole = index.data(Qt::DisplayRole).toString();
-            if (shownText(option, index) != whole) {
-                QToolTip::showText(event->globalPos(), whole, view, option.rect);
-                return true;
-            }
+        if (event->type() == QEvent::ToolTip && index.isValid() && index.data(kNameRole).isValid()
+            && shown(option, index).shortened) {
+            // The whole line, its padding taken from the table's line.
+            const QString name = index.data(kNameRole).toString();
+            const QString rest = index.data().toString().mid(name.size());
+            QToolTip::showText(
+                event->globalPos(), isolated(visibleName(name)) + rest, view, option.rect);
+            return true;
         }
         return QStyledItemDelegate::helpEvent(event, view, option, index);
     }
@@ -85,19 +196,20 @@ protected:
         QStyledItemDelegate::initStyleOption(option, index);
         option->font = m_list->rowFont();
         option->fontMetrics = QFontMetrics(option->font);
-        if (!option->rect.isValid() || option->text.isEmpty())
-            return;
-        // The room the style leaves the text: the text rectangle less the
-        // margin it keeps on either side.
-        const QWidget *widget = option->widget;
-        const QStyle *style = widget ? widget->style() : QApplication::style();
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, option, widget);
-        option->text = fitEntryLine(
-            option->text, QFontMetricsF(option->font), textRect.width() - 2 * margin);
     }
 
 private:
+    // The room the style leaves the text: the text rectangle less the margin
+    // it keeps on either side.
+    static QRectF textRoom(const QStyleOptionViewItem &option)
+    {
+        const QWidget *widget = option.widget;
+        const QStyle *style = widget ? widget->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        return QRectF(style->subElementRect(QStyle::SE_ItemViewItemText, &option, widget)
+                          .adjusted(margin, 0, -margin, 0));
+    }
+
     int m_rowHeight;
     const TallyList *m_list;
 };
@@ -118,13 +230,65 @@ TallyList::TallyList(int rows, int rowHeight, QWidget *parent)
     setAutoFillBackground(true);
 }
 
-QString TallyList::shownLine(int row) const
+namespace {
+
+// A list item that shows one TallyLine: its whole line, its parts for the
+// delegate and what a screen reader says, all changed by one notice.
+class TallyItem : public QListWidgetItem {
+public:
+    explicit TallyItem(const TallyLine &line)
+        : QListWidgetItem(line.whole, nullptr, UserType), m_line(line)
+    {
+    }
+
+    void setLine(const TallyLine &line)
+    {
+        m_line = line;
+        // The whole line changes with any part of it: setting it tells the
+        // list, and a screen reader, of the change once.
+        setData(Qt::DisplayRole, line.whole);
+    }
+
+    QVariant data(int role) const override
+    {
+        switch (role) {
+        case kNameRole:
+            return m_line.name;
+        case kCountRole:
+            return m_line.count;
+        case Qt::AccessibleTextRole:
+            return spokenLine(m_line);
+        default:
+            return QListWidgetItem::data(role);
+        }
+    }
+
+private:
+    TallyLine m_line;
+};
+
+} // namespace
+
+void TallyList::setLines(const QList<TallyLine> &lines)
+{
+    clear();
+    for (const TallyLine &line : lines)
+        addItem(new TallyItem(line));
+}
+
+void TallyList::setLine(int row, const TallyLine &line)
+{
+    if (auto *changed = dynamic_cast<TallyItem *>(item(row)))
+        changed->setLine(line);
+}
+
+TallyList::Shown TallyList::shownLine(int row) const
 {
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     const QModelIndex index = indexFromItem(item(row));
     option.rect = visualRect(index);
-    return m_delegate->shownText(option, index);
+    return m_delegate->shown(option, index);
 }
 
 QFont TallyList::rowFont() const
@@ -146,6 +310,36 @@ QItemSelectionModel::SelectionFlags TallyList::selectionCommand(
     if (!index.isValid() || command.testFlag(QItemSelectionModel::Deselect))
         return QItemSelectionModel::NoUpdate;
     return command;
+}
+
+void TallyList::keyPressEvent(QKeyEvent *event)
+{
+    // With no line selected, the list's current line is the first one, and
+    // Down would move on from it before anything was chosen: the first move
+    // selects the first line (the last, for End) instead.
+    if (selectedItems().isEmpty() && count() > 0
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        int row = -1;
+        switch (event->key()) {
+        case Qt::Key_Down:
+        case Qt::Key_Up:
+        case Qt::Key_Home:
+            row = 0;
+            break;
+        case Qt::Key_End:
+            row = count() - 1;
+            break;
+        default:
+            break;
+        }
+        if (row >= 0) {
+            setCurrentRow(row);
+            scrollToItem(item(row));
+            event->accept();
+            return;
+        }
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 void TallyList::changeEvent(QEvent *event)

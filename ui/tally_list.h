@@ -6,21 +6,44 @@
 
 class EntryDelegate;
 
+// One line of a tally list: the entry's name as read, its "-" and count
+// ("- 5", "--5"), and the whole entry line the table makes of the two.
+struct TallyLine {
+    QString name;
+    QString count;
+    QString whole;
+};
+
 // The list box of one tally column. Every row is one fixed height, and the
 // list holds a whole number of rows inside its frame, with no part of a row
 // showing at its foot; the rows are drawn in a font whose line fits a row.
-// Once a line is selected it stays selected until the user picks another line
-// or a command changes the selection. A line wider than the list keeps its
-// "-" and count in view: the name is shortened with "…", and the row's
-// tooltip shows the whole line.
+// Each line reads left to right, name, "-", count, whatever the name's
+// script, and the "-" of every name narrower than 13 columns stands in one
+// column. Once a line is selected it stays selected until the user picks
+// another line or a command changes the selection. A line wider than the list
+// keeps its "-" and count in view: the name is shortened with "…", and the
+// row's tooltip shows the whole line.
 class TallyList : public QListWidget {
 public:
     // Makes a list that shows `rows` rows of `rowHeight` pixels each.
     TallyList(int rows, int rowHeight, QWidget *parent = nullptr);
 
-    // The text row `row` shows: its whole line, or the line with the name
-    // shortened when the whole line is wider than the list.
-    QString shownLine(int row) const;
+    // Replaces every line with `lines`, in order, leaving no line selected.
+    void setLines(const QList<TallyLine> &lines);
+
+    // Changes the text of line `row` where it stands: the item, the current
+    // line, the selection and the scroll position stay as they are.
+    void setLine(int row, const TallyLine &line);
+
+    // How row `row` is drawn: the name as it shows (control characters as a
+    // placeholder, shortened with "…" where the line is wider than the list),
+    // and where its "-" starts, in pixels from the start of the text.
+    struct Shown {
+        QString name;
+        qreal dash = 0;
+        bool shortened = false; // the padding or the name gave way
+    };
+    Shown shownLine(int row) const;
 
     // The font the rows are drawn in: the list's font, made smaller where the
     // face found has a line taller than a row.
@@ -29,6 +52,7 @@ public:
 protected:
     QItemSelectionModel::SelectionFlags selectionCommand(
         const QModelIndex &index, const QEvent *event = nullptr) const override;
+    void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
 
