@@ -298,6 +298,15 @@ void TestMainForm::windowAndMenu()
     QCOMPARE(form.centralWidget()->size(), QSize(432, 346));
     QCOMPARE(form.centralWidget()->y(), form.menuBar()->height());
     QCOMPARE(form.minimumSize(), form.maximumSize());
+    // It can be minimized and closed, not maximized, and has no sizing frame.
+    const Qt::WindowFlags buttons = Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+        | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+    QCOMPARE(form.windowFlags() & buttons,
+        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+#ifdef Q_OS_WIN
+    const LONG_PTR style = GetWindowLongPtr(reinterpret_cast<HWND>(form.winId()), GWL_STYLE);
+    QCOMPARE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), LONG_PTR(WS_MINIMIZEBOX));
+#endif
     QCOMPARE(form.windowIcon().availableSizes().value(0), QSize(48, 48));
     const QRect screen = form.screen()->availableGeometry();
     QVERIFY2((form.frameGeometry().center() - screen.center()).manhattanLength() <= 2,

@@ -17,6 +17,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimerEvent>
+#include <QWindow>
 #include <qdrawutil.h>
 
 #include <utility>
@@ -32,6 +34,10 @@ constexpr int kClientHeight = 5190 / kTwipsPerPixel;
 constexpr int kRowHeight = 195 / kTwipsPerPixel;
 constexpr int kEventRows = 18;
 constexpr int kLeagueRows = 3;
+// How often, and how many times, the window looks at its frame after it
+// first shows, to centre it once the window manager has added it.
+constexpr int kPlacementCheck = 50;
+constexpr int kPlacementChecks = 40;
 
 QRect twips(int left, int top, int width, int height)
 {
@@ -112,6 +118,11 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Hostally"));
+    // Nothing in the window moves or grows: it can be minimized and closed,
+    // never maximized or resized, and on Windows it has no sizing frame.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+        | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+        | Qt::MSWindowsFixedSizeDialogHint);
     setWindowIcon(icon());
     setFont(windowFont());
 
@@ -258,33 +269,42 @@ void MainForm::setTabOrder()
 void MainForm::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (m_placement != Placement::NotShown)
+    if (m_placement.isActive() || m_placementChecks > 0)
         return;
-    m_placement = Placement::AwaitingFrame;
     centre();
+    m_placement.start(kPlacementCheck, this);
 }
 
-bool MainForm::event(QEvent *event)
+void MainForm::timerEvent(QTimerEvent *event)
 {
-    // An X11 window manager adds its frame only once the window is mapped, so
-    // the centring on show saw no frame and centred the client area alone.
-    // The first paint follows the mapping: by then the frame is known.
-    if (event->type() == QEvent::Paint && m_placement == Placement::AwaitingFrame) {
-        m_placement = Placement::Placed;
-        if (frameGeometry().size() != m_centredFrameSize)
-            centre();
+    if (event->timerId() != m_placement.timerId()) {
+        QMainWindow::timerEvent(event);
+        return;
     }
-    return QMainWindow::event(event);
+    // An X11 window manager adds its frame once the window is mapped, and
+    // makes its size known later still, with no event to say so: look again
+    // for a while, and centre the frame again whenever it has changed.
+    if (const QWindow *window = windowHandle();
+        window && window->frameMargins() != m_centredMargins)
+        centre();
+    if (++m_placementChecks >= kPlacementChecks)
+        m_placement.stop();
 }
 
 void MainForm::centre()
 {
-    if (const QScreen *where = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(where->availableGeometry().center());
-        move(frame.topLeft());
-        m_centredFrameSize = frame.size();
-    }
+    const QWindow *window = windowHandle();
+    const QScreen *where = screen();
+    if (!window || !where)
+        return;
+    // The frame's margins as the window system gives them now, around the
+    // window's own size: the widget keeps the margins it was first told of,
+    // and its native window may not have taken its fixed size yet.
+    const QMargins margins = window->frameMargins();
+    QRect frame(QPoint(), size().grownBy(margins));
+    frame.moveCenter(where->availableGeometry().center());
+    setGeometry(QRect(frame.topLeft() + QPoint(margins.left(), margins.top()), size()));
+    m_centredMargins = margins;
 }
 
 void MainForm::closeEvent(QCloseEvent *event)

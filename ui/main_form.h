@@ -4,6 +4,7 @@
 #include "tally_list.h"
 #include "tally_table.h"
 
+#include <QBasicTimer>
 #include <QMainWindow>
 
 class Dialogs;
@@ -59,9 +60,9 @@ public slots:
     void mQuitClick();
 
 protected:
-    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
 
 private:
     // One tally column: its table and the list and label that show it.
@@ -107,11 +108,11 @@ private:
     bool m_changed = false;
     // The data file's bytes as the window last read or wrote them.
     QByteArray m_fileBytes;
-    // Where first placing the window has got to: centred on show with the
-    // frame known then, and once more when the frame turns out different.
-    enum class Placement { NotShown, AwaitingFrame, Placed };
-    Placement m_placement = Placement::NotShown;
-    QSize m_centredFrameSize;
+    // Placing the window when it first shows: centred then, and again while
+    // the window manager's frame is still changing.
+    QBasicTimer m_placement;
+    int m_placementChecks = 0;
+    QMargins m_centredMargins;
 
 public:
     // Controls, in tab order, then the menu.
