@@ -8,6 +8,7 @@
 #include "window_helpers.h"
 
 #include <QAccessible>
+#include <QBackingStore>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -23,10 +24,16 @@
 #include <QtTest/qtestaccessible.h>
 #include <QtTest>
 
-// To switch accessibility on as a screen reader would.
+// To switch accessibility on as a screen reader would, and to see the
+// window's pixels as the window system gets them.
 #include <private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformbackingstore.h>
 #include <qpa/qplatformintegration.h>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 using hostally::TallyTable;
 
@@ -101,6 +108,28 @@ ColumnControls columnOf(MainForm &form, const QString &which)
     return {form.lLeagues, form.ladd, form.lRemove, form.cReset, form.total2, &form.leagueTable()};
 }
 
+// Whether `image` has a line of frame along the given edge of `rect` (device
+// pixels): within two pixels of it, a run across nearly all of the edge that
+// is clearly darker than the paper around.
+bool hasEdge(const QImage &image, const QRect &rect, Qt::Edge edge)
+{
+    const bool across = edge == Qt::TopEdge || edge == Qt::BottomEdge;
+    const int at = edge == Qt::TopEdge ? rect.top()
+        : edge == Qt::BottomEdge       ? rect.bottom()
+        : edge == Qt::LeftEdge         ? rect.left()
+                                       : rect.right();
+    const int from = (across ? rect.left() : rect.top()) + 8;
+    const int to = (across ? rect.right() : rect.bottom()) - 8;
+    for (int line = at - 2; line <= at + 2; ++line) {
+        int dark = 0;
+        for (int i = from; i <= to; ++i)
+            dark += qGray(across ? image.pixel(i, line) : image.pixel(line, i)) < 225;
+        if (dark >= 0.8 * (to - from + 1))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 class TestMainForm : public QObject {
@@ -113,6 +142,7 @@ private slots:
     void layout_data();
     void layout();
     void windowAndMenu();
+    void framesAreWhole();
     void listsLineUpTheirDashes();
     void startUp();
     void startUpWithNoEvents();
@@ -302,7 +332,8 @@ void TestMainForm::windowAndMenu()
     const Qt::WindowFlags buttons = Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
         | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
     QCOMPARE(form.windowFlags() & buttons,
-        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+            | Qt::MSWindowsFixedSizeDialogHint);
 #ifdef Q_OS_WIN
     const LONG_PTR style = GetWindowLongPtr(reinterpret_cast<HWND>(form.winId()), GWL_STYLE);
     QCOMPARE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), LONG_PTR(WS_MINIMIZEBOX));
@@ -334,6 +365,43 @@ void TestMainForm::windowAndMenu()
         QVERIFY(action->shortcut().isEmpty());
     }
     QCOMPARE(items, (QStringList {"mSave:Save", "a:-", "mQuit:Quit"}));
+}
+
+// At every scale, 1.25, 1.5 and 1.75 included (the tests run again at those),
+// every frame the window draws has its four edges, as the screen shows it.
+void TestMainForm::framesAreWhole()
+{
+    MainForm &form = open();
+    form.Text1->setFocus();
+    QTest::qWait(20);
+    // What the window shows, in device pixels, as the window system gets it.
+    const QImage shown = form.backingStore()->handle()->toImage();
+    const qreal ratio = form.devicePixelRatioF();
+    QCOMPARE(shown.width(), qRound(form.width() * ratio));
+    for (const char *name : {"lHosted", "lLeagues", "Command1", "Command2", "Command3", "ladd",
+             "lRemove", "cReset", "About", "Text1"}) {
+        const auto *control = form.findChild<QWidget *>(name);
+        const QRectF logical(control->mapTo(&form, QPoint()), control->size());
+        QRect device = QRectF(logical.topLeft() * ratio, logical.size() * ratio).toRect();
+        // The About frame's top edge runs through the middle of its caption.
+        if (control == form.About)
+            device.setTop(device.top() + qRound(form.About->fontMetrics().height() / 2 * ratio));
+        QStringList missing;
+        for (const auto &[edge, side] : {std::pair {Qt::TopEdge, "top"}, {Qt::BottomEdge, "bottom"},
+                 {Qt::LeftEdge, "left"}, {Qt::RightEdge, "right"}}) {
+            if (!hasEdge(shown,
+                    control == form.About && edge == Qt::TopEdge
+                        ? device.adjusted(device.width() / 2, 0, 0, 0)
+                        : device,
+                    edge))
+                missing.append(side);
+        }
+        QVERIFY2(missing.isEmpty(),
+            qPrintable(QStringLiteral("%1 at scale %2 has no %3 edge")
+                           .arg(name)
+                           .arg(ratio)
+                           .arg(missing.join(", "))));
+    }
 }
 
 void TestMainForm::listsLineUpTheirDashes()

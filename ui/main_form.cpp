@@ -266,11 +266,20 @@ void MainForm::setTabOrder()
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
+bool MainForm::event(QEvent *event)
+{
+    // On another screen the window may have another scale.
+    if (event->type() == QEvent::ScreenChangeInternal)
+        alignClientToDevicePixels();
+    return QMainWindow::event(event);
+}
+
 void MainForm::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     if (m_placement.isActive() || m_placementChecks > 0)
         return;
+    alignClientToDevicePixels();
     centre();
     m_placement.start(kPlacementCheck, this);
 }
@@ -289,6 +298,22 @@ void MainForm::timerEvent(QTimerEvent *event)
         centre();
     if (++m_placementChecks >= kPlacementChecks)
         m_placement.stop();
+}
+
+void MainForm::alignClientToDevicePixels()
+{
+    // At a fractional scale (125 %, 150 %, 175 %) the client area starts
+    // below a menu bar that may end inside a device pixel, and so then does
+    // every control: the toolkit rounds a control's clip inwards there and
+    // loses the top or bottom line of its frame. The menu bar grows to the
+    // next height that ends on a whole device pixel instead.
+    QMenuBar *bar = menuBar();
+    const qreal ratio = devicePixelRatioF();
+    const int natural = bar->heightForWidth(kClientWidth);
+    int height = natural;
+    while (height < natural + 8 && !qFuzzyIsNull(height * ratio - qRound(height * ratio)))
+        ++height;
+    bar->setFixedHeight(qFuzzyIsNull(height * ratio - qRound(height * ratio)) ? height : natural);
 }
 
 void MainForm::centre()

@@ -60,6 +60,7 @@ public slots:
     void mQuitClick();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
@@ -77,6 +78,9 @@ private:
     void createMenu();
     void connectCommands();
     void setTabOrder();
+    // Gives the menu bar a height that is a whole number of device pixels at
+    // the window's scale, so that every control starts on a device pixel.
+    void alignClientToDevicePixels();
     // Moves the window so that its frame, as far as it is known, stands in
     // the middle of the screen.
     void centre();
