@@ -789,6 +789,11 @@ void TestMainForm::keyboardFromAFreshStart()
     QFETCH(int, selected);
     MainForm &form = open();
     QVERIFY(form.lHosted->hasFocus());
+    // The focused list shows that it has the focus before any key is used,
+    // also where Windows hides focus frames until the keyboard is used.
+    const QImage focused = form.lHosted->viewport()->grab().toImage();
+    form.Text1->setFocus();
+    QVERIFY(form.lHosted->viewport()->grab().toImage() != focused);
     form.lHosted->setFocus();
     QTest::keyClick(form.lHosted, Qt::Key(key));
     QCOMPARE(selectedRow(form.lHosted), selected);
