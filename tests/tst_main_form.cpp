@@ -51,15 +51,13 @@ const QString kSaved = QStringLiteral("inform|Saved|Saved");
 const QString kResetQuestion = QStringLiteral(
     "ask|Are you sure you wish to erase your stats?|Confirm|default Yes|Escape answers No");
 
-// The question a save asks when data.txt at `path` is not what the window
-// last read or wrote; `unreadable` is why it cannot be read, if it cannot.
-QString outsideChangeQuestion(const QString &path, const QString &unreadable = {})
+// The question a save asks when the window's counts cannot be added to
+// data.txt at `path` as it is now, for the reason `why`.
+QString outsideChangeQuestion(const QString &path, const QString &why)
 {
-    QString prompt = path + " was changed outside Hostally since Hostally read it.";
-    if (!unreadable.isEmpty())
-        prompt += " It cannot be read now (" + unreadable + ").";
-    return "ask|" + prompt
-        + "\n\nYes replaces it with the counts shown in this window.\n"
+    return "ask|" + path + " was changed outside Hostally, and the counts in this window cannot "
+        + "be added to it: " + why
+        + ".\n\nYes replaces it with the counts shown in this window.\n"
           "No leaves it as it is, and nothing is saved.|Hostally|default No|Escape answers No";
 }
 
@@ -179,8 +177,8 @@ private slots:
     void messageBoxesFitTheirTitles();
     void closeButtonAsksLikeQuit_data();
     void closeButtonAsksLikeQuit();
-    void saveAsksBeforeReplacingOutsideChanges_data();
-    void saveAsksBeforeReplacingOutsideChanges();
+    void saveMergesOutsideChanges_data();
+    void saveMergesOutsideChanges();
     void questionBoxKeys_data();
     void questionBoxKeys();
 
@@ -1082,60 +1080,78 @@ void TestMainForm::closeButtonAsksLikeQuit()
     QCOMPARE(readAll(m_path).contains("\"West\"\r\n0\r\n"), answers.value(0, false));
 }
 
-void TestMainForm::saveAsksBeforeReplacingOutsideChanges_data()
+void TestMainForm::saveMergesOutsideChanges_data()
 {
     QTest::addColumn<QString>("entry"); // Save, Quit or close (the window's close button)
-    QTest::addColumn<QString>("outside"); // what happens to data.txt after the Add
-    QTest::addColumn<QList<bool>>("answers");
-    QTest::addColumn<bool>("asked");
-    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QByteArray>("outside"); // data.txt after the window's Add on Quiz, or "<gone>"
+    QTest::addColumn<QString>("why"); // why the counts cannot be added; empty when they can
+    QTest::addColumn<bool>("yes"); // the answer, when asked
+    QTest::addColumn<QByteArray>("saved"); // data.txt afterwards ("" when as outside left it)
+    QTest::addColumn<int>("selected"); // Quiz's line in the window afterwards
 
-    auto row = [](const char *name, const char *entry, const char *outside, QList<bool> answers,
-                   bool asked, bool saved) {
-        QTest::newRow(name) << entry << outside << answers << asked << saved;
+    const QByteArray counted = QByteArray(kData)
+                                   .replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n6")
+                                   .replace("\"Relay\"\r\n0", "\"Relay\"\r\n5")
+        + "\"Film\"\r\n2\r\n";
+    const QByteArray countedAndOurs = QByteArray(counted).replace("\"Quiz\"\r\n6", "\"Quiz\"\r\n7");
+    const QByteArray moved = QByteArray(kData).replace("\"Quiz\"", "\"Film\"\r\n2\r\n\"Quiz\"");
+    const QByteArray ours = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n4");
+    const QByteArray renamed = QByteArray(kData).replace("\"Quiz\"", "\"Trivia Night\"");
+    const QByteArray halfEdited = kLeaguesOnly + "\"Quiz\"\r\nabc\r\n";
+    const QByteArray full
+        = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n999999999999999");
+    const QString notInFile = QStringLiteral(u"the event “Quiz” is no longer in data.txt");
+
+    auto row = [](const char *name, const char *entry, const QByteArray &outside,
+                   const QString &why, bool yes, const QByteArray &saved, int selected) {
+        QTest::newRow(name) << entry << outside << why << yes << saved << selected;
     };
-    row("Save, data.txt edited, Yes: replaced", "Save", "edited", {true}, true, true);
-    row("Save, data.txt edited, No: kept", "Save", "edited", {false}, true, false);
-    row("Save, data.txt removed, Yes: written again", "Save", "removed", {true}, true, true);
-    row("Save, data.txt removed, No: stays away", "Save", "removed", {false}, true, false);
-    row("Save, the same bytes written again: no question", "Save", "rewritten", {}, false, true);
-    row("Quit, data.txt edited, Yes: replaced, ends", "Quit", "edited", {true, true}, true, true);
-    row("Quit, data.txt edited, No: kept, stays open", "Quit", "edited", {true, false}, true,
-        false);
-    row("Quit, data.txt removed, No: stays open", "Quit", "removed", {true, false}, true, false);
-    row("close button, data.txt edited, Yes: replaced, closes", "close", "edited", {true, true},
-        true, true);
-    row("close button, data.txt edited, No: kept, stays open", "close", "edited", {true, false},
-        true, false);
+    row("Save, counted elsewhere: both kept, no question", "Save", counted, "", false,
+        countedAndOurs, 0);
+    row("Save, an event added before ours: ours stays selected", "Save", moved, "", false,
+        QByteArray(moved).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n4"), 1);
+    row("Save, the same bytes written again: no question", "Save", kData, "", false, ours, 0);
+    row("Quit, counted elsewhere: both kept, ends", "Quit", counted, "", false, countedAndOurs, 0);
+    row("close button, counted elsewhere: both kept, closes", "close", counted, "", false,
+        countedAndOurs, 0);
+    row("Save, our line renamed, Yes: replaced", "Save", renamed, notInFile, true, ours, 0);
+    row("Save, our line renamed, No: kept", "Save", renamed, notInFile, false, "", 0);
+    row("Quit, our line renamed, No: kept, stays open", "Quit", renamed, notInFile, false, "", 0);
+    row("Save, data.txt removed, Yes: written again", "Save", "<gone>",
+        "it cannot be read now (cannot open the file for reading: No such file or directory)", true,
+        ours, 0);
+    row("Save, half edited, No: kept", "Save", halfEdited,
+        "Hostally cannot read it now (line 8: expected a count, found \"abc\")", false, "", 0);
+    row("close button, past the largest count, Yes: replaced", "close", full,
+        QStringLiteral(u"the event “Quiz” would pass the largest count data.txt can hold, "
+                       u"999999999999999 either way"),
+        true, ours, 0);
 }
 
-// Names are edited in data.txt by hand while the window is open; a save must
-// not silently replace such an edit, nor a file removed meanwhile.
-void TestMainForm::saveAsksBeforeReplacingOutsideChanges()
+// Counts are changes that add up: a save adds the window's to data.txt as it
+// is now and shows the result, and asks only when they cannot be added.
+void TestMainForm::saveMergesOutsideChanges()
 {
     QFETCH(QString, entry);
-    QFETCH(QString, outside);
-    QFETCH(QList<bool>, answers);
-    QFETCH(bool, asked);
-    QFETCH(bool, saved);
+    QFETCH(QByteArray, outside);
+    QFETCH(QString, why);
+    QFETCH(bool, yes);
+    QFETCH(QByteArray, saved);
+    QFETCH(int, selected);
 
     MainForm &form = open();
     form.lHosted->setCurrentRow(0);
     click(form.Command1);
-    QByteArray edited = kData;
-    edited.replace("\"Quiz\"", "\"Trivia Night\"");
-    QByteArray onDisk = "<missing>";
-    if (outside == "removed") {
+    if (outside == "<gone>") {
         QVERIFY(QFile::remove(m_path));
     } else {
-        onDisk = outside == "edited" ? edited : kData;
         QFile file(m_path);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(onDisk);
+        file.write(outside);
     }
-    QByteArray windowCounts = kData;
-    windowCounts.replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n4");
-    m_dialogs.answers = answers;
+    m_dialogs.answers = {yes};
+    if (entry != "Save")
+        m_dialogs.answers.prepend(true);
 
     bool closed = false;
     if (entry == "Save") {
@@ -1149,35 +1165,34 @@ void TestMainForm::saveAsksBeforeReplacingOutsideChanges()
         closed = event.isAccepted();
     }
 
-    const QString question = outsideChangeQuestion(m_path,
-        outside == "removed" ? "cannot open the file for reading: No such file or directory" : "");
     QStringList log;
     if (entry != "Save")
         log.append(kSaveQuestion);
-    if (asked)
-        log.append(question);
-    if (saved)
+    if (!why.isEmpty())
+        log.append(outsideChangeQuestion(m_path, why));
+    if (!saved.isEmpty())
         log.append(kSaved);
     QCOMPARE(m_dialogs.log(), log);
-    QCOMPARE(readAll(m_path), saved ? windowCounts : onDisk);
-    // No is like a failed save: the counts stay unsaved and the window open.
-    // (Quit and close leave the flag as it was in any case.)
-    QCOMPARE(form.isChanged(), entry != "Save" || !saved);
-    QCOMPARE(closed, entry != "Save" && saved);
+    QCOMPARE(readAll(m_path),
+        !saved.isEmpty()          ? saved
+            : outside == "<gone>" ? "<missing>"
+                                  : outside);
+    QCOMPARE(closed, entry != "Save" && !saved.isEmpty());
     if (closed)
         return;
-
-    // The window still knows the file as it read it: after No the next save
-    // asks again, and once saved, the file it wrote asks nothing.
-    if (!saved) {
-        m_dialogs.answers = {true};
-        form.mSave->trigger();
-        log << question << kSaved;
-        QCOMPARE(readAll(m_path), windowCounts);
-    }
+    // No is like a failed save: the counts stay unsaved and the window open.
+    QCOMPARE(form.isChanged(), entry != "Save" || saved.isEmpty());
+    if (saved.isEmpty())
+        return;
+    // The window shows what it saved, the selected line still selected; a
+    // second save finds the file as it wrote it and asks nothing.
+    QByteArray shown = hostally::formatDataFile(form.leagueTable(), form.eventTable()).c_str();
+    QCOMPARE(shown, saved);
+    QCOMPARE(lines(form.lHosted), tableLines(form.eventTable()));
+    QCOMPARE(form.total->text(), QString::fromStdString(form.eventTable().totalLine()));
+    QCOMPARE(selectedRow(form.lHosted), selected);
     form.mSave->trigger();
-    log << kSaved;
-    QCOMPARE(m_dialogs.log(), log);
+    QCOMPARE(m_dialogs.log(), log << kSaved);
 }
 
 void TestMainForm::questionBoxKeys_data()

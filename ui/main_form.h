@@ -1,5 +1,6 @@
 #pragma once
 
+#include "merge.h"
 #include "status.h"
 #include "tally_list.h"
 #include "tally_table.h"
@@ -94,13 +95,20 @@ private:
     void showTotal(Column &column);
     static int selectedIndex(const TallyList *list);
 
-    // Saves both tables, first asking whether to replace a data file that was
-    // changed outside the window. Returns false when nothing was saved: the
-    // answer was No, or the save failed and the error was shown.
+    // Saves both tables; into a data file changed outside the window, the
+    // window's changes added to it, or, where they cannot be, what the user
+    // chooses. Returns false when nothing was saved: the answer was No, or the
+    // save failed and the error was shown.
     bool saveTables();
-    // Whether the data file may be replaced: it still holds what the window
-    // last read or wrote, or the user says Yes to replacing it.
-    bool mayReplaceDataFile();
+    // Turns `tallies`, the window's, into what a save writes: the same while
+    // the data file holds what the window last read or wrote; otherwise the
+    // file as it is now with the window's changes added, `merged` then set.
+    // Where they cannot be added, asks; returns false for No.
+    bool prepareSave(hostally::Tallies &tallies, bool &merged);
+    // Why a merge was refused, in the user's words.
+    static QString refusalText(const hostally::MergeResult &refused);
+    // Shows `saved` in both lists and totals, keeping the selected lines.
+    void showTallies(const hostally::Tallies &saved);
     // Asks whether to save unsaved changes before the window closes; returns
     // false when the window must stay open.
     bool confirmClose();

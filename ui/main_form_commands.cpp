@@ -3,6 +3,7 @@
 
 #include "data_file.h"
 #include "dialogs.h"
+#include "merge.h"
 #include "tally_list.h"
 #include "windows1252.h"
 
@@ -145,13 +146,19 @@ void MainForm::mQuitClick()
 
 bool MainForm::saveTables()
 {
-    if (!mayReplaceDataFile())
+    hostally::Tallies tallies;
+    tallies.leagues = m_leagues.table;
+    tallies.events = m_events.table;
+    bool merged = false;
+    if (!prepareSave(tallies, merged))
         return false;
     QByteArray written;
     const hostally::Status status
-        = hostally::saveDataFile(m_dataPath, m_leagues.table, m_events.table, &written);
+        = hostally::saveDataFile(m_dataPath, tallies.leagues, tallies.events, &written);
     if (status.ok) {
         m_fileBytes = written;
+        if (merged)
+            showTallies(tallies);
         return true;
     }
     // The counts stay in the window and still count as unsaved, so the user
@@ -164,25 +171,82 @@ bool MainForm::saveTables()
     return false;
 }
 
-// Names are edited in the data file by hand, and another Hostally may save
-// to it too: a save replaces the whole file, so it must not throw away what it
-// never read without asking. No leaves the file and the changed flag as they
-// are, and keeps the window open like a failed save.
-bool MainForm::mayReplaceDataFile()
+// Names are edited in the data file by hand while the window is open, and
+// another Hostally, here or on another computer sharing the folder, saves its
+// counts there too. Counts are changes that add up: a save puts this window's
+// changes into the file as it is now, and asks only when that cannot be done.
+// No leaves the file and the changed flag as they are, and keeps the window
+// open like a failed save.
+bool MainForm::prepareSave(hostally::Tallies &tallies, bool &merged)
 {
     QByteArray now;
     const hostally::Status read = hostally::readDataFileBytes(m_dataPath, now);
     if (read.ok && now == m_fileBytes)
         return true;
-    QString prompt = QStringLiteral("%1 was changed outside Hostally since Hostally read it.")
-                         .arg(QDir::toNativeSeparators(m_dataPath));
-    if (!read.ok)
-        prompt += QStringLiteral(" It cannot be read now (%1).")
-                      .arg(QString::fromStdString(read.message));
-    prompt += QStringLiteral("\n\nYes replaces it with the counts shown in this window.\n"
-                             "No leaves it as it is, and nothing is saved.");
+    QString why;
+    hostally::Tallies file;
+    hostally::Tallies base;
+    const auto text = [](const QByteArray &bytes) {
+        return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    };
+    if (!read.ok) {
+        why = QStringLiteral("it cannot be read now (%1)")
+                  .arg(QString::fromStdString(read.message));
+    } else if (const hostally::Status parsed
+               = hostally::parseDataFile(text(now), file.leagues, file.events);
+               !parsed.ok) {
+        why = QStringLiteral("Hostally cannot read it now (line %1: %2)")
+                  .arg(parsed.line)
+                  .arg(QString::fromStdString(parsed.message));
+    } else if (hostally::parseDataFile(text(m_fileBytes), base.leagues, base.events).ok) {
+        const hostally::MergeResult result = hostally::mergeTallies(base, tallies, file);
+        if (result.ok()) {
+            tallies = result.merged;
+            merged = true;
+            return true;
+        }
+        why = refusalText(result);
+    }
+    const QString prompt
+        = QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
+                         "cannot be added to it: %2.\n\n"
+                         "Yes replaces it with the counts shown in this window.\n"
+                         "No leaves it as it is, and nothing is saved.")
+              .arg(QDir::toNativeSeparators(m_dataPath), why);
     return m_dialogs->askYesNo(
         this, prompt, QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo);
+}
+
+QString MainForm::refusalText(const hostally::MergeResult &refused)
+{
+    const QString line
+        = QStringLiteral("the %1 \u201C%2\u201D")
+              .arg(refused.league ? QStringLiteral("league") : QStringLiteral("event"),
+                  fromNameBytes(refused.name));
+    if (refused.refusal == hostally::MergeResult::Refusal::NotInFile)
+        return line + QStringLiteral(" is no longer in data.txt");
+    return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
+        .arg(line)
+        .arg(hostally::kCountLimit);
+}
+
+// After a save that added changes from outside, the window shows what it
+// saved: both lists rebuilt in the file's order, the selected line still
+// selected where it is still there.
+void MainForm::showTallies(const hostally::Tallies &saved)
+{
+    for (auto [column, table] :
+        {std::pair {&m_leagues, &saved.leagues}, {&m_events, &saved.events}}) {
+        const int selected = selectedIndex(column->list);
+        const int row = selected < 0 ? -1 : hostally::sameLine(column->table, selected, *table);
+        column->table = *table;
+        fillList(*column);
+        showTotal(*column);
+        if (row >= 0) {
+            column->list->setCurrentRow(row);
+            column->list->scrollToItem(column->list->item(row));
+        }
+    }
 }
 
 // Quit and the window's own close button end the same way: unsaved changes are

@@ -5,7 +5,8 @@
 # old file byte for byte, with no temporary file beside it, the program still
 # running with an error box up and no "Saved" box; once the fault is cleared a
 # second save must write the counts the user had. Then the user's own slips:
-# data.txt edited while the program runs, and Escape at "Save your changes?".
+# data.txt edited while the program runs, two windows on one data.txt, and
+# Escape at "Save your changes?".
 # Usage: faults.sh HOSTALLY_BINARY
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -198,8 +199,8 @@ cmp -s "$dir/data.txt" "$new" || problems+=("data.txt is not the new file")
 report "killed after the save: data.txt is the new file" "$dir.stderr"
 
 # --- data.txt edited while the program runs ---------------------------------------
-# An event renamed with a text editor while the window is open. Save asks
-# before replacing the file: Escape, and Return (No is the default), leave the
+# The event the window counted renamed with a text editor while the window is
+# open: its count has nowhere to go, so Save asks before replacing the file: Escape, and Return (No is the default), leave the
 # edit in place and the program running; Yes then writes the window's counts.
 problems=()
 dir="$(make_program_dir "$old")"
@@ -224,6 +225,51 @@ for key in Escape Return y; do
 done
 expect_saved_then_quit "$dir" Yes
 report "data.txt edited while open: asked before it is replaced" "$dir.stderr"
+
+# --- Two windows on one data.txt --------------------------------------------------
+# Each counts and saves in turn, twice over: every save adds its window's
+# counts to what the other saved, with no question, and both quit at once.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir"
+first_app=$app first_main=$main first_launcher=$launcher
+"$dir/hostally" 2>>"$dir.stderr" &
+second_launcher=$!
+second_main="$(wait_window "$second_launcher" NORMAL 15)"
+# Side by side, once the second has centred itself over the first.
+sleep 2.5
+[[ -n "$first_main" ]] && xdotool windowmove "$first_main" 0 0
+[[ -n "$second_main" ]] && xdotool windowmove "$second_main" 500 0
+count_and_save() { # window $1: Add $3 times on event line $2, then Save
+  local i
+  xdotool windowactivate --sync "$1" >/dev/null 2>&1
+  click_event_line "$1" "$2"
+  for i in $(seq "$3"); do click_button "$1" events_add; done
+  choose_menu "$1" Save
+  box="$(wait_title Saved 10)"
+  [[ -n "$box" ]] && press "$box" Return || problems+=("no Saved box after $3 on line $2")
+  sleep 0.2
+}
+if [[ -n "$first_main" && -n "$second_main" ]]; then
+  count_and_save "$first_main" 0 3
+  count_and_save "$second_main" 1 1
+  count_and_save "$first_main" 0 1
+  [[ -z "$(windows_of "$first_app" DIALOG)$(windows_of "$second_launcher" DIALOG)" ]] ||
+    problems+=("a question was asked")
+  printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n7\r\n"Relay"\r\n2\r\n' >"$work/both.txt"
+  cmp -s "$dir/data.txt" "$work/both.txt" ||
+    problems+=("data.txt: $(tr '\r\n' '  ' <"$dir/data.txt")")
+  choose_menu "$first_main" Quit
+  choose_menu "$second_main" Quit
+else
+  problems+=("two windows did not open")
+fi
+for l in "$first_launcher" "$second_launcher"; do
+  wait_exit "$l" 10
+  [[ "$exit_status" == 0 ]] || problems+=("quit: exit status $exit_status")
+  [[ "$exit_status" == running ]] && kill -9 "$l" 2>/dev/null
+done
+report "two windows on one data.txt: both windows' counts add up" "$dir.stderr"
 
 # --- Escape at "Save your changes?" ---------------------------------------------
 # Only Yes or No answers it: Escape and the box's close button (Alt+F4 in

@@ -1,17 +1,67 @@
 // Feeds arbitrary bytes to the data file parser. Beyond not crashing, every
 // accepted input must survive a write and a re-read unchanged, and writing
 // must be idempotent. Every entry line must read as UTF-8 exactly when its
-// name does, since the window decodes the line by that decision.
+// name does, since the window decodes the line by that decision. Two windows
+// opened on an accepted file and changed by steps drawn from its bytes must
+// merge as saves do: into an unchanged file, a window's counts as they are;
+// one after the other, the same file whichever saves first.
 #include "data_format.h"
+#include "merge.h"
 #include "name_text.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string_view>
+
+namespace {
+
+using namespace hostally;
+
+// A window opened on `base` after Add, Remove and Reset clicks drawn from `seed`.
+Tallies windowAfterClicks(const Tallies &base, std::size_t seed)
+{
+    Tallies window = base;
+    for (int click = 0; click < 8; ++click) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        TallyTable &table = (seed >> 33) % 2 ? window.events : window.leagues;
+        if (table.used() == 0)
+            continue;
+        const int line = static_cast<int>((seed >> 40) % static_cast<std::size_t>(table.used()));
+        switch ((seed >> 20) % 8) {
+        case 0:
+            table.reset();
+            break;
+        case 1:
+        case 2:
+        case 3:
+            table.remove(line);
+            break;
+        default:
+            table.add(line);
+        }
+    }
+    return window;
+}
+
+void checkMerges(const Tallies &base, std::size_t seed)
+{
+    const Tallies first = windowAfterClicks(base, seed);
+    const Tallies second = windowAfterClicks(base, seed ^ 0x9E3779B97F4A7C15u);
+    const MergeResult alone = mergeTallies(base, first, base);
+    if (!alone.ok() || !(alone.merged == first))
+        std::abort();
+    const MergeResult firstThenSecond = mergeTallies(base, second, first);
+    const MergeResult secondThenFirst = mergeTallies(base, first, second);
+    if (firstThenSecond.ok() != secondThenFirst.ok()
+        || (firstThenSecond.ok() && !(firstThenSecond.merged == secondThenFirst.merged)))
+        std::abort();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    using namespace hostally;
     const std::string_view text(reinterpret_cast<const char *>(data), size);
     TallyTable leagues(kLeagueCapacity);
     TallyTable events(kEventCapacity);
@@ -39,5 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 std::abort();
         }
     }
+    Tallies base;
+    base.leagues = leagues;
+    base.events = events;
+    checkMerges(base, std::hash<std::string_view>()(text));
     return 0;
 }
