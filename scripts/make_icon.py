@@ -4,7 +4,9 @@ slash on a rounded tile) and writes it three ways: ui/hostally_icon.h, the
 palette and pixels the program builds its window icon from without parsing
 anything; app/hostally.png, the same image for desktop menus;
 app/hostally.svg, the same drawing for menus that scale it; and
-app/hostally.ico, the same image as the Windows program's icon resource."""
+app/hostally.ico, the Windows program's icon resource: the same drawing at
+16, 24, 32, 48 and 256 pixels, each drawn at its own size with smooth edges
+(the 256-pixel one as PNG, as Windows expects)."""
 import math
 import os
 import struct
@@ -16,6 +18,7 @@ TOP = (32, 96, 160)
 BOTTOM = (16, 56, 112)
 INK = (250, 250, 240)
 SLASH = (250, 196, 56)
+ICO_SIZES = (16, 24, 32, 48, 256)
 
 
 def in_tile(x, y):
@@ -82,7 +85,7 @@ def main():
     write_header(entries, indices)
     write_png(entries, indices)
     write_svg()
-    write_ico(entries, indices)
+    write_ico()
 
 
 def write(relative, data):
@@ -111,44 +114,100 @@ def write_header(entries, indices):
     write("ui/hostally_icon.h", "\n".join(out).encode())
 
 
-def write_png(entries, indices):
+def png_bytes(size, colour_type, rows, extra_chunks=()):
     def chunk(kind, body):
         return (struct.pack(">I", len(body)) + kind + body
                 + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
 
+    raw = b"".join(b"\0" + row for row in rows)
+    return (b"\x89PNG\r\n\x1a\n"
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, colour_type, 0, 0, 0))
+            + b"".join(chunk(kind, body) for kind, body in extra_chunks)
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def write_png(entries, indices):
     plte = b"".join(bytes(c or (0, 0, 0)) for c in entries)
     trns = bytes([0 if c is None else 255 for c in entries])
-    raw = b"".join(b"\0" + bytes(indices[y * SIZE:(y + 1) * SIZE]) for y in range(SIZE))
-    png = (b"\x89PNG\r\n\x1a\n"
-           + chunk(b"IHDR", struct.pack(">IIBBBBB", SIZE, SIZE, 8, 3, 0, 0, 0))
-           + chunk(b"PLTE", plte) + chunk(b"tRNS", trns)
-           + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
-    write("app/hostally.png", png)
+    rows = [bytes(indices[y * SIZE:(y + 1) * SIZE]) for y in range(SIZE)]
+    write("app/hostally.png", png_bytes(SIZE, 3, rows, [(b"PLTE", plte), (b"tRNS", trns)]))
 
 
-def write_ico(entries, indices):
-    # One 48x48 image in the classic 8-bit form that every Windows shows: a
-    # bottom-up paletted bitmap followed by a 1-bit mask of the transparent
-    # corners, each row padded to four bytes.
-    colours = b"".join(bytes((c or (0, 0, 0))[::-1]) + b"\0" for c in entries)
-    colours += b"\0" * (4 * (256 - len(entries)))
-    rows = [indices[y * SIZE:(y + 1) * SIZE] for y in range(SIZE)][::-1]
-    xor = b"".join(bytes(r) for r in rows)
-    mask_stride = ((SIZE + 31) // 32) * 4
-    mask = b""
-    for r in rows:
-        bits = 0
-        for i, v in enumerate(r):
-            if v == 0:
-                bits |= 1 << (mask_stride * 8 - 1 - i)
-        mask += bits.to_bytes(mask_stride, "big")
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, 2 * SIZE, 1, 8, 0, len(xor) + len(mask),
-                         0, 0, 256, 0)
-    image = header + colours + xor + mask
-    ico = (struct.pack("<HHH", 0, 1, 1)
-           + struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 8, len(image), 6 + 16)
-           + image)
-    write("app/hostally.ico", ico)
+def render(size):
+    """The drawing at size x size pixels as rows of RGBA tuples: the tile's
+    edge, the strokes and the slash each cover a pixel in part, measured on
+    a grid of samples in the 48-unit space the design is drawn in."""
+    n = max(SAMPLES, 192 // size)  # samples per axis and pixel
+    unit = SIZE / size
+    strokes, stroke_width = hinted_strokes(size)
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            tile = ink = slash = 0
+            for sy in range(n):
+                for sx in range(n):
+                    px = (x + (sx + 0.5) / n) * unit
+                    py = (y + (sy + 0.5) / n) * unit
+                    if not in_tile(px, py):
+                        continue
+                    tile += 1
+                    ink += any(dist_to_segment(px, py, *s) <= stroke_width for s in strokes)
+                    slash += dist_to_segment(px, py, *SLASH_LINE) <= SLASH_WIDTH
+            if tile == 0:
+                row.append((0, 0, 0, 0))
+                continue
+            colour = mix(TOP, BOTTOM, min(1.0, (y + 0.5) * unit / (SIZE - 1)))
+            colour = mix(colour, INK, ink / tile)
+            colour = mix(colour, SLASH, slash / tile)
+            row.append(colour + (round(255 * tile / (n * n)),))
+        rows.append(row)
+    return rows
+
+
+def hinted_strokes(size):
+    """The strokes and their half width in design units, for size pixels.
+    Below the design's own size each stroke is made a whole number of pixels
+    wide and moved to the nearest place where its sides fall on pixel edges,
+    so that small icons show crisp strokes rather than grey smears."""
+    if size >= SIZE:
+        return STROKES, STROKE_WIDTH
+    unit = SIZE / size
+    width = max(1, round(2 * STROKE_WIDTH / unit))
+    strokes = []
+    for x, y1, _, y2 in STROKES:
+        centre = x / unit
+        centre = math.floor(centre) + 0.5 if width % 2 else round(centre)
+        strokes.append((centre * unit, y1, centre * unit, y2))
+    return strokes, width * unit / 2
+
+
+def write_ico():
+    # Each size in the form Windows reads best: up to 48 pixels a bottom-up
+    # 32-bit BGRA bitmap followed by the 1-bit mask older code asks for, each
+    # mask row padded to four bytes; at 256 pixels a PNG.
+    images = []
+    for size in ICO_SIZES:
+        rows = render(size)
+        if size == 256:
+            images.append(png_bytes(size, 6, [bytes(v for p in r for v in p) for r in rows]))
+            continue
+        pixels = b"".join(bytes((b, g, r, a)) for row in rows[::-1] for r, g, b, a in row)
+        mask_stride = ((size + 31) // 32) * 4
+        mask = b""
+        for row in rows[::-1]:
+            bits = sum(1 << (mask_stride * 8 - 1 - i) for i, p in enumerate(row) if p[3] == 0)
+            mask += bits.to_bytes(mask_stride, "big")
+        header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0,
+                             len(pixels) + len(mask), 0, 0, 0, 0)
+        images.append(header + pixels + mask)
+    offset = 6 + 16 * len(images)
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    for size, image in zip(ICO_SIZES, images):
+        directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32,
+                                 len(image), offset)
+        offset += len(image)
+    write("app/hostally.ico", directory + b"".join(images))
 
 
 def write_svg():

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # hostally.exe under Wine on Xvfb, as a Windows user meets it: a GUI program
-# with its icon and version information that needs no DLL beyond Windows'
-# own; started beside a data.txt, a line selected, Add, File > Save ("Saved",
-# the file's CR LF bytes) and Quit; and, from a drive's root, a bad data.txt
-# gives the error box and a non-zero exit status.
+# with its icon at every size, its manifest and version information, that
+# needs no DLL beyond Windows' own; started beside a data.txt, a line
+# selected, Add, File > Save ("Saved", the file's CR LF bytes) and Quit; and,
+# from a drive's root, a bad data.txt gives the error box and a non-zero exit
+# status.
 # Usage: wine_smoke.sh HOSTALLY_EXE   (env: WINEPREFIX; SCREENSHOT, a PNG to write)
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -27,21 +28,47 @@ foreign="$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sed 's/\
   grep -vxE "$system_dlls" | tr '\n' ' ')"
 if [[ -z "$foreign" ]]; then pass "imports only Windows' DLLs"; else fail "imports $foreign"; fi
 
+# The icon: the checked-in one, at every size Explorer asks for, 256 as PNG.
 wrestool -x -t group_icon -o "$work/icon.ico" "$HOSTALLY" 2>/dev/null
 source_dir="$(dirname "$0")/../.."
-if [[ -s "$work/icon.ico" ]] && convert "$work/icon.ico" "$work/icon.png" &&
-  [[ "$(compare -metric AE "$work/icon.png" "$source_dir/app/hostally.png" null: 2>&1)" == 0 ]]; then
-  pass "icon resource is Hostally's icon"
-else
-  fail "icon resource missing or different"
-fi
+problems=()
+sizes="$(icotool -l "$work/icon.ico" 2>/dev/null | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | xargs)"
+[[ "$sizes" == "16 24 32 48 256" ]] || problems+=("sizes '$sizes'")
+for i in 1 2 3 4 5; do
+  cmp -s <(icotool -x -i $i -o - "$work/icon.ico" 2>/dev/null) \
+    <(icotool -x -i $i -o - "$source_dir/app/hostally.ico" 2>/dev/null) || problems+=("image $i differs")
+done
+pngs=""
+for n in $(wrestool -l -t 3 "$HOSTALLY" | sed -n 's/.*--name=\([0-9]*\).*/\1/p'); do
+  wrestool -x --raw -t 3 --name="$n" "$HOSTALLY" >"$work/image"
+  if head -c 4 "$work/image" | grep -q PNG; then pngs+="$(identify -format %w "png:$work/image") "; fi
+done
+[[ "$pngs" == "256 " ]] || problems+=("PNG images of widths '$pngs'")
+report "icon at 16, 24, 32, 48 and 256 pixels"
+
+# The manifest: well-formed, no elevation, Windows 10 and 11, Qt's DPI
+# awareness, the system's code page.
+problems=()
+wrestool -x --raw -t 24 --name=1 "$HOSTALLY" >"$work/manifest" 2>/dev/null
+python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' "$work/manifest" 2>/dev/null ||
+  problems+=("missing or not XML")
+for want in 'level="asInvoker"' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' '>true/pm<' '>PerMonitorV2, PerMonitor<'; do
+  grep -qF "$want" "$work/manifest" || problems+=("no $want")
+done
+grep -q activeCodePage "$work/manifest" && problems+=("sets a code page")
+report "application manifest"
+
 version="$(sed -n 's/^project(Hostally VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")"
-if wrestool -x --raw -t version "$HOSTALLY" 2>/dev/null | iconv -c -f UTF-16LE -t UTF-8 |
-  tr -c '[:print:]' '\n' | grep -qx "$version"; then
-  pass "version information $version"
-else
-  fail "no version information $version"
-fi
+wrestool -x --raw -t version "$HOSTALLY" 2>/dev/null | iconv -c -f UTF-16LE -t UTF-8 |
+  tr -c '[:print:]' '\n' | grep -v '^.\?$' >"$work/version"
+problems=()
+for pair in FileDescription=Hostally ProductName=Hostally "FileVersion=$version" \
+  "ProductVersion=$version" "LegalCopyright=Copyright (C) 20[0-9][0-9] *"; do
+  value="$(grep -x -A1 "${pair%%=*}" "$work/version" | sed -n 2p)"
+  # shellcheck disable=SC2053 # the expected value is a pattern
+  [[ "$value" == ${pair#*=} ]] || problems+=("${pair%%=*} '$value'")
+done
+report "version information $version"
 
 # --- Using it --------------------------------------------------------------------
 # Starts hostally.exe as given ($2 on, a Windows or Unix path) with folder $1's

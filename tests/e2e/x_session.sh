@@ -41,12 +41,13 @@ cleanup_x() {
 }
 trap cleanup_x EXIT
 
-# Starts Xvfb on a free display and openbox on it, and exports DISPLAY.
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xvfb.sh"
+
+# Starts Xvfb on a free display and openbox on it, and exports DISPLAY; ends
+# the test, with Xvfb's own error, when it cannot start.
 start_x() {
-  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
-  x_pids+=($!)
-  for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.05; done
-  export DISPLAY=":$(head -1 "$work/display")"
+  start_xvfb "$work" || exit 1
+  x_pids+=("$xvfb_pid")
   openbox --sm-disable >/dev/null 2>&1 &
   x_pids+=($!)
   for _ in $(seq 100); do
