@@ -125,7 +125,7 @@ void TestDataFile::loadReportsFileAndLine()
     const Status status = loadDataFile(m_path, leagues, events);
     QVERIFY(!status.ok);
     QCOMPARE(
-        QString::fromStdString(status.toString()), m_path + ":10: expected a count, found \"abc\"");
+        QString::fromStdString(status.toString()), m_path + ":10: expected a count, found abc");
     QCOMPARE(events.used(), 0);
     QCOMPARE(readAll(m_path), kOld + "\"Relay\"\r\nabc\r\n");
 }

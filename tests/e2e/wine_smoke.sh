@@ -95,7 +95,7 @@ box="$(wait_title Hostally 60)"
 [[ -n "$box" ]] && press "$box" Return
 wait_exit "$pid" 20
 [[ "$exit_status" != 0 && "$exit_status" != running ]] || problems+=("exit status $exit_status")
-grep -qiF 'hostally: h://data.txt:4: expected a count, found "lots"' "$dir.stderr" ||
+grep -qiF 'hostally: h://data.txt:4: expected a count, found lots' "$dir.stderr" ||
   problems+=("no error naming h://data.txt")
 [[ "$exit_status" == running ]] && kill -9 "$pid"
 rm -f "$drive"
