@@ -9,6 +9,7 @@ namespace hostally {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16Marks[] = {"\xFF\xFE", "\xFE\xFF"};
 // How many characters of an offending line an error message quotes.
 constexpr std::size_t kQuoteLimit = 40;
 
@@ -253,6 +254,17 @@ void appendRecord(std::string &out, const TallyEntry &entry)
 
 Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &events)
 {
+    // Notepad's "Unicode" and PowerShell 5 write UTF-16 after a byte-order
+    // mark. Read as 8-bit text, every other byte of it is a NUL: say what the
+    // file is instead, and how to save it as text Hostally reads.
+    for (const std::string_view mark : kUtf16Marks) {
+        if (text.substr(0, mark.size()) == mark)
+            return Status::failure(0,
+                "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
+                "it in Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and "
+                "save it again");
+    }
+
     Reader reader(text);
     TallyTable newLeagues(kLeagueCapacity);
     TallyTable newEvents(kEventCapacity);

@@ -19,6 +19,10 @@ QByteArray fileWithEvents(int events)
     return text;
 }
 
+const QString kUtf16Message
+    = "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open it in Notepad, "
+      "choose File > Save As, pick UTF-8 or ANSI under Encoding and save it again";
+
 std::string_view view(const QByteArray &bytes)
 {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
@@ -184,6 +188,10 @@ void TestDataFormat::rejects_data()
         << "expected a count, found end of file";
     QTest::newRow("101 event records") << fileWithEvents(
         101) << 207 << "expected the end of the file after 100 event records, found a 101st record";
+    QTest::newRow("UTF-16, little-endian, as Notepad saves \"Unicode\"")
+        << QByteArray("\xFF\xFE\"\0N\0\"\0\r\0\n\0", 12) << 0 << kUtf16Message;
+    QTest::newRow("UTF-16, big-endian")
+        << QByteArray("\xFE\xFF\0\"\0N\0\"\0\r\0\n", 12) << 0 << kUtf16Message;
     QTest::newRow("quote inside a quoted name") << QByteArray(
         "\"Nor\"th\"\r\n4\r\n") << 1 << "expected a comma or a line end after the name, found th\"";
 }
