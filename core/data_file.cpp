@@ -16,11 +16,35 @@ namespace {
 // wrong file chosen by mistake from eating the machine's memory.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
-Status fileFailure(const QString &path, const QString &what, const QString &reason)
+Status fileFailure(const QString &path, const QString &message)
 {
-    Status s = Status::failure(0, (what + ": " + reason).toStdString());
-    s.file = path.toStdString();
+    Status s = Status::failure(0, message.toStdString());
+    s.file = displayPath(path).toStdString();
     return s;
+}
+
+// The system's reason followed by more words, with one full stop between.
+QString sentence(const QString &reason)
+{
+    return reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.');
+}
+
+// Nothing can be saved in a folder that cannot be written, and there is no
+// other place to save to: say where the program's folder may go instead.
+QString folderCannotBeWritten(const QString &folder, const QString &reason)
+{
+#ifdef Q_OS_WIN
+    const QString writable = QStringLiteral("Documents");
+#else
+    const QString writable = QStringLiteral("your home folder");
+#endif
+    const QString text
+        = QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder));
+    if (!QFileInfo::exists(folder))
+        return text + reason;
+    return text + sentence(reason)
+        + QStringLiteral(" Move the Hostally folder somewhere you can write, such as %1")
+              .arg(writable);
 }
 
 // Says why a save could not even start. QSaveFile refuses a data file that
@@ -32,20 +56,23 @@ Status openForWritingFailure(const QString &path, const QSaveFile &file)
     const QFileInfo target(path);
     if (target.isDir())
         return fileFailure(
-            path, QStringLiteral("cannot open the file for writing"), file.errorString());
+            path, QStringLiteral("cannot open the file for writing: ") + file.errorString());
     if (target.exists() && !target.isWritable()) {
+#ifdef Q_OS_WIN
+        // What Windows' own file properties call it.
+        const QString reason
+            = QStringLiteral("it is read-only (untick Read-only in its Properties)");
+#else
         // Opening the file to append, never to create, writes nothing and
         // brings back the system's own reason.
         QFile probe(path);
         const QString reason = probe.open(QIODevice::Append | QIODevice::ExistingOnly)
             ? QStringLiteral("its permissions do not allow writing")
             : probe.errorString();
-        return fileFailure(path, QStringLiteral("the file cannot be written"), reason);
+#endif
+        return fileFailure(path, QStringLiteral("the file cannot be written: ") + reason);
     }
-    return fileFailure(path,
-        QStringLiteral("the folder %1 cannot be written")
-            .arg(QDir::toNativeSeparators(target.absolutePath())),
-        file.errorString());
+    return fileFailure(path, folderCannotBeWritten(target.absolutePath(), file.errorString()));
 }
 
 } // namespace
@@ -57,15 +84,20 @@ QString dataFilePath()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt");
 }
 
+QString displayPath(const QString &path)
+{
+    return QDir::toNativeSeparators(QDir::cleanPath(path));
+}
+
 Status readDataFileBytes(const QString &path, QByteArray &bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fileFailure(
-            path, QStringLiteral("cannot open the file for reading"), file.errorString());
+            path, QStringLiteral("cannot open the file for reading: ") + file.errorString());
     const auto tooLarge = [&path] {
-        return fileFailure(path, QStringLiteral("cannot read the file"),
-            QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
+        return fileFailure(path,
+            QStringLiteral("cannot read the file: it is larger than %1 bytes").arg(kMaxFileSize));
     };
     // The size answers before any reading; reading one byte past the limit
     // still catches a file that grows, or a device that reports no size.
@@ -73,7 +105,7 @@ Status readDataFileBytes(const QString &path, QByteArray &bytes)
         return tooLarge();
     QByteArray read = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError)
-        return fileFailure(path, QStringLiteral("cannot read the file"), file.errorString());
+        return fileFailure(path, QStringLiteral("cannot read the file: ") + file.errorString());
     if (read.size() > kMaxFileSize)
         return tooLarge();
     bytes = std::move(read);
@@ -89,7 +121,7 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
     s = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
         leagues, events);
     if (!s.ok) {
-        s.file = path.toStdString();
+        s.file = displayPath(path).toStdString();
         return s;
     }
     if (read)
@@ -109,14 +141,14 @@ Status saveDataFile(
         return openForWritingFailure(path, file);
     const qint64 size = static_cast<qint64>(text.size());
     if (file.write(text.data(), size) != size)
-        return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());
+        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
     // Flush before commit: commit() does not check that its own final flush
     // reached the disk, and on a full disk would rename a truncated file over
     // the user's data.
     if (!file.flush())
-        return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());
+        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
     if (!file.commit())
-        return fileFailure(path, QStringLiteral("cannot save the file"), file.errorString());
+        return fileFailure(path, QStringLiteral("cannot save the file: ") + file.errorString());
     if (written)
         *written = QByteArray::fromStdString(text);
     return Status::success();

@@ -11,6 +11,10 @@ namespace hostally {
 // Needs a QCoreApplication.
 QString dataFilePath();
 
+// `path` as messages show it: cleaned, with the platform's separators. The
+// path itself is still what opens the file.
+QString displayPath(const QString &path);
+
 // Reads the bytes of the data file at `path` into `bytes`; on failure `bytes`
 // is untouched and the status names the file and reason.
 Status readDataFileBytes(const QString &path, QByteArray &bytes);

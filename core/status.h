@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cctype>
 #include <string>
+#include <utility>
 
 namespace hostally {
 
@@ -8,9 +10,9 @@ namespace hostally {
 // expected and what was found, with the file and line it concerns.
 struct Status {
     bool ok = true;
-    std::string file; // the path concerned, empty when the text came from memory
+    std::string file; // the path concerned as messages show it, empty when none
     int line = 0; // 1-based line of the fault, 0 when no line applies
-    std::string message; // e.g. expected a count, found "abc"
+    std::string message; // e.g. expected a count, found abc
 
     // A success.
     static Status success() { return {}; }
@@ -25,7 +27,8 @@ struct Status {
         return s;
     }
 
-    // "file:line: message", leaving out the parts that are empty.
+    // "file:line: message", leaving out the parts that are empty: the form
+    // tools read, for stderr.
     std::string toString() const
     {
         std::string out = file;
@@ -34,6 +37,21 @@ struct Status {
         if (!out.empty())
             out += ": ";
         return out + message;
+    }
+
+    // "Line 7 of file: message", leaving out the parts that are empty: the
+    // form people read, for message boxes.
+    std::string toText() const
+    {
+        std::string out = file;
+        if (line > 0)
+            out = "line " + std::to_string(line) + (out.empty() ? "" : " of " + out);
+        if (!out.empty())
+            out += ": ";
+        out += message;
+        if (!out.empty())
+            out[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[0])));
+        return out;
     }
 };
 

@@ -93,6 +93,7 @@ class TestDataFile : public QObject {
 
 private slots:
     void init();
+    void loadReportsFileAndLine_data();
     void loadReportsFileAndLine();
     void loadMissingFile();
     void loadFolderInsteadOfFile();
@@ -117,15 +118,28 @@ void TestDataFile::init()
     QFile::remove(m_path);
 }
 
+void TestDataFile::loadReportsFileAndLine_data()
+{
+    QTest::addColumn<QString>("given"); // the path that opens data.txt; %1 is its folder
+    QTest::newRow("clean path") << "%1/data.txt";
+    QTest::newRow("doubled separator, as in a drive's root folder") << "%1//data.txt";
+    QTest::newRow("a dot folder") << "%1/./data.txt";
+}
+
+// The path in messages is the one that opened the file, cleaned and in the
+// platform's form: for tools "path:line:", for people "line N of path".
 void TestDataFile::loadReportsFileAndLine()
 {
+    QFETCH(QString, given);
     QVERIFY(writeAll(m_path, kOld + "\"Relay\"\r\nabc\r\n"));
     TallyTable leagues(kLeagueCapacity);
     TallyTable events(kEventCapacity);
-    const Status status = loadDataFile(m_path, leagues, events);
+    const Status status = loadDataFile(given.arg(m_dir.path()), leagues, events);
     QVERIFY(!status.ok);
-    QCOMPARE(
-        QString::fromStdString(status.toString()), m_path + ":10: expected a count, found abc");
+    const QString shown = QDir::toNativeSeparators(m_path);
+    QCOMPARE(QString::fromStdString(status.toString()), shown + ":10: expected a count, found abc");
+    QCOMPARE(QString::fromStdString(status.toText()),
+        "Line 10 of " + shown + ": expected a count, found abc");
     QCOMPARE(events.used(), 0);
     QCOMPARE(readAll(m_path), kOld + "\"Relay\"\r\nabc\r\n");
 }
@@ -138,7 +152,9 @@ void TestDataFile::loadMissingFile()
     QVERIFY(!status.ok);
     // The reason is the system's own words, which differ between systems.
     const QString text = QString::fromStdString(status.toString());
-    QVERIFY2(text.startsWith(m_path + ": cannot open the file for reading: "), qPrintable(text));
+    QVERIFY2(
+        text.startsWith(QDir::toNativeSeparators(m_path) + ": cannot open the file for reading: "),
+        qPrintable(text));
 #ifdef Q_OS_LINUX
     QVERIFY2(text.endsWith(": No such file or directory"), qPrintable(text));
 #endif
@@ -209,7 +225,8 @@ void TestDataFile::saveWritesExactBytesAndRoundTrips()
 void TestDataFile::checkOldFileKept(const QString &dir, const Status &status)
 {
     QVERIFY(!status.ok);
-    QVERIFY2(status.file == (dir + "/data.txt").toStdString(), status.toString().c_str());
+    QVERIFY2(status.file == QDir::toNativeSeparators(dir + "/data.txt").toStdString(),
+        status.toString().c_str());
     QVERIFY(!status.message.empty());
     QCOMPARE(readAll(dir + "/data.txt"), kOld);
     const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -225,9 +242,16 @@ void TestDataFile::saveRefusedNamesTheCause_data()
         << "the folder %1 cannot be written: No such file or directory";
     QTest::newRow("the folder is read-only")
         << "read-only folder"
-        << "the folder %1 cannot be written: Permission denied";
+        << "the folder %1 cannot be written: Permission denied. Move the Hostally folder "
+           "somewhere you can write, such as your home folder";
+#ifdef Q_OS_WIN
+    QTest::newRow("data.txt is read-only")
+        << "read-only file"
+        << "the file cannot be written: it is read-only (untick Read-only in its Properties)";
+#else
     QTest::newRow("data.txt is read-only") << "read-only file"
                                            << "the file cannot be written: Permission denied";
+#endif
 }
 
 // A save that cannot start says which of the file and its folder refused, in
@@ -239,8 +263,8 @@ void TestDataFile::saveRefusedNamesTheCause()
     const QString dir = fault == "missing folder" ? m_dir.filePath("gone") : m_dir.path();
     const QString path = dir + "/data.txt";
 #ifndef Q_OS_LINUX
-    if (fault != "missing folder")
-        QSKIP("takes away owner permissions, which Windows files do not have");
+    if (fault == "read-only folder")
+        QSKIP("takes away owner permissions, which Windows folders do not have");
 #endif
     if (fault != "missing folder")
         QVERIFY(writeAll(path, kOld));
@@ -272,15 +296,20 @@ void TestDataFile::saveRefusedNamesTheCause()
     }
     QFile::setPermissions(
         m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (fault == "read-only file")
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     QVERIFY(!status.ok);
     const QString text = QString::fromStdString(status.toString());
-    const QString expected = path + ": " + message.replace("%1", QDir::toNativeSeparators(dir));
+    const QString expected = QDir::toNativeSeparators(path) + ": "
+        + message.replace("%1", QDir::toNativeSeparators(dir));
 #ifdef Q_OS_LINUX
     QCOMPARE(text, expected);
 #else
     // The reason is the system's own words, which differ between systems.
     QVERIFY2(text.startsWith(expected.left(expected.lastIndexOf(": ") + 2)), qPrintable(text));
+    if (fault == "read-only file")
+        QCOMPARE(text, expected);
 #endif
     if (fault == "missing folder")
         QVERIFY(!QFile::exists(dir));

@@ -366,7 +366,8 @@ void TestMainForm::startUpFailureShowsNoWindow()
     QCOMPARE(m_dialogs.calls.size(), 1);
     QCOMPARE(m_dialogs.calls[0].kind, QStringLiteral("error"));
     QCOMPARE(m_dialogs.calls[0].title, QStringLiteral("Hostally"));
-    QVERIFY2(m_dialogs.calls[0].prompt.contains(m_path + ":8: expected a count, found abc"),
+    QVERIFY2(
+        m_dialogs.calls[0].prompt.contains("Line 8 of " + m_path + ": expected a count, found abc"),
         qPrintable(m_dialogs.calls[0].prompt));
     QCOMPARE(readAll(m_path), kLeaguesOnly + "\"Quiz\"\r\nabc\r\n");
     QVERIFY(QApplication::topLevelWidgets().isEmpty()

@@ -5,7 +5,6 @@
 #include "dialogs.h"
 #include "windows1252.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 
@@ -174,7 +173,7 @@ bool MainForm::mayReplaceDataFile()
     if (read.ok && now == m_fileBytes)
         return true;
     QString prompt = QStringLiteral("%1 was changed outside Hostally since Hostally read it.")
-                         .arg(QDir::toNativeSeparators(m_dataPath));
+                         .arg(hostally::displayPath(m_dataPath));
     if (!read.ok)
         prompt += QStringLiteral(" It cannot be read now (%1).")
                       .arg(QString::fromStdString(read.message));

@@ -128,11 +128,12 @@ dir="$(make_program_dir "$old")"
 chown "$owner" "$dir/data.txt"
 chmod 644 "$dir/data.txt"
 chmod 555 "$dir"
+advice="Move the Hostally folder somewhere you can write, such as your home folder"
 launch "$dir" "${as_user[@]}"
 add_and_save
 check_failed_save "$dir"
-grep -qxF "hostally: $dir/data.txt: the folder $dir cannot be written: Permission denied" "$dir.stderr" ||
-  problems+=("the folder and the reason not named")
+grep -qxF "hostally: $dir/data.txt: the folder $dir cannot be written: Permission denied. $advice" \
+  "$dir.stderr" || problems+=("the folder, the reason and what to do not named")
 chmod 777 "$dir"
 check_second_save "$dir"
 report "folder cannot be written" "$dir.stderr"
