@@ -1,5 +1,7 @@
 #include "data_file.h"
 
+#include "platform_file.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -16,11 +18,20 @@ namespace {
 // wrong file chosen by mistake from eating the machine's memory.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
-Status fileFailure(const QString &path, const QString &message)
+Status fileFailure(
+    const QString &path, const QString &message, Status::Cause cause = Status::Cause::Other)
 {
-    Status s = Status::failure(0, message.toStdString());
+    Status s = Status::failure(0, message.toStdString(), cause);
     s.file = displayPath(path).toStdString();
     return s;
+}
+
+Status notPlainFile(const QString &path, bool folder)
+{
+    return fileFailure(path,
+        folder ? QStringLiteral("it is a folder, not a plain file")
+               : QStringLiteral("it is a pipe, socket or device, not a plain file"),
+        Status::Cause::NotPlainFile);
 }
 
 // The system's reason followed by more words, with one full stop between.
@@ -54,9 +65,6 @@ QString folderCannotBeWritten(const QString &folder, const QString &reason)
 Status openForWritingFailure(const QString &path, const QSaveFile &file)
 {
     const QFileInfo target(path);
-    if (target.isDir())
-        return fileFailure(
-            path, QStringLiteral("cannot open the file for writing: ") + file.errorString());
     if (target.exists() && !target.isWritable()) {
 #ifdef Q_OS_WIN
         // What Windows' own file properties call it.
@@ -91,16 +99,24 @@ QString displayPath(const QString &path)
 
 Status readDataFileBytes(const QString &path, QByteArray &bytes)
 {
+    // Opening a FIFO waits for a writer, and a device or socket holds no
+    // counts: look at what the path names before opening it.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return notPlainFile(path, info.isDir());
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!openForReadingWithoutBlocking(file))
         return fileFailure(
             path, QStringLiteral("cannot open the file for reading: ") + file.errorString());
+    // A FIFO swapped in since the look above.
+    if (file.isSequential())
+        return notPlainFile(path, false);
     const auto tooLarge = [&path] {
         return fileFailure(path,
             QStringLiteral("cannot read the file: it is larger than %1 bytes").arg(kMaxFileSize));
     };
     // The size answers before any reading; reading one byte past the limit
-    // still catches a file that grows, or a device that reports no size.
+    // still catches a file that grows.
     if (file.size() > kMaxFileSize)
         return tooLarge();
     QByteArray read = file.read(kMaxFileSize + 1);
@@ -132,6 +148,11 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
 Status saveDataFile(
     const QString &path, const TallyTable &leagues, const TallyTable &events, QByteArray *written)
 {
+    // Replacing a FIFO, a device or a folder with a plain file would not save
+    // the counts where they are read from.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return notPlainFile(path, target.isDir());
     const std::string text = formatDataFile(leagues, events);
 
     // QSaveFile writes beside the target and renames over it only on commit;

@@ -16,7 +16,8 @@ QString dataFilePath();
 QString displayPath(const QString &path);
 
 // Reads the bytes of the data file at `path` into `bytes`; on failure `bytes`
-// is untouched and the status names the file and reason.
+// is untouched and the status names the file and reason. Anything but a plain
+// file (or a link to one) is refused without being read or waited on.
 Status readDataFileBytes(const QString &path, QByteArray &bytes);
 
 // Reads the data file at `path` into both tables and, when given, its bytes as

@@ -9,7 +9,14 @@ namespace hostally {
 // The outcome of a load, parse or save: success, or a message saying what was
 // expected and what was found, with the file and line it concerns.
 struct Status {
+    // Why an operation on the data file failed, where the window acts on it.
+    enum class Cause {
+        Other, // anything below does not apply
+        NotPlainFile, // the path names a folder, pipe, socket or device
+    };
+
     bool ok = true;
+    Cause cause = Cause::Other; // only for a failure
     std::string file; // the path concerned as messages show it, empty when none
     int line = 0; // 1-based line of the fault, 0 when no line applies
     std::string message; // e.g. expected a count, found abc
@@ -18,10 +25,11 @@ struct Status {
     static Status success() { return {}; }
 
     // A failure at `line` (0 for none) described by `message`.
-    static Status failure(int line, std::string message)
+    static Status failure(int line, std::string message, Cause cause = Cause::Other)
     {
         Status s;
         s.ok = false;
+        s.cause = cause;
         s.line = line;
         s.message = std::move(message);
         return s;

@@ -1,4 +1,5 @@
 #include "data_file.h"
+#include "platform_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -96,7 +98,8 @@ private slots:
     void loadReportsFileAndLine_data();
     void loadReportsFileAndLine();
     void loadMissingFile();
-    void loadFolderInsteadOfFile();
+    void onlyAPlainFileIsData_data();
+    void onlyAPlainFileIsData();
     void loadUnreadableFile();
     void saveWritesExactBytesAndRoundTrips();
     void saveRefusedNamesTheCause_data();
@@ -161,16 +164,67 @@ void TestDataFile::loadMissingFile()
     QVERIFY(!QFile::exists(m_path));
 }
 
-void TestDataFile::loadFolderInsteadOfFile()
+void TestDataFile::onlyAPlainFileIsData_data()
 {
-    QVERIFY(QDir(m_dir.path()).mkdir("data.txt"));
+    QTest::addColumn<QString>("kind"); // what data.txt is
+    QTest::addColumn<QString>("message"); // why it is refused; empty when it is not
+    QTest::newRow("a folder") << "folder"
+                              << "it is a folder, not a plain file";
+    QTest::newRow("a FIFO") << "FIFO"
+                            << "it is a pipe, socket or device, not a plain file";
+    QTest::newRow("a link to a plain file: read, and saved through the link") << "link"
+                                                                              << "";
+}
+
+// Load and save refuse anything but a plain file, and leave it as it was,
+// without ever waiting on it: a FIFO opened the usual way waits for a writer.
+void TestDataFile::onlyAPlainFileIsData()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    const QString target = m_dir.filePath("target.txt");
+    if (kind == "folder") {
+        QVERIFY(QDir(m_dir.path()).mkdir("data.txt"));
+    } else {
+#ifndef Q_OS_LINUX
+        QSKIP("FIFOs and symbolic links are Unix files");
+#else
+        QVERIFY(kind == "FIFO" ? mkfifo(QFile::encodeName(m_path).constData(), 0600) == 0
+                               : writeAll(target, kOld) && QFile::link(target, m_path));
+        alarm(60); // ends the test should anything below wait
+#endif
+    }
     TallyTable leagues(kLeagueCapacity);
     TallyTable events(kEventCapacity);
-    const Status status = loadDataFile(m_path, leagues, events);
+    const Status loaded = loadDataFile(m_path, leagues, events);
+    bigTables(leagues, events);
+    const Status saved = saveDataFile(m_path, leagues, events);
+    // A FIFO put there after the look is opened without waiting too.
+    QFile opened(m_path);
+    const bool waitsNot
+        = kind != "FIFO" || (openForReadingWithoutBlocking(opened) && opened.isSequential());
+#ifdef Q_OS_LINUX
+    alarm(0);
+#endif
+    const QFileInfo after(m_path);
+    const bool replaced = after.isFile() && !after.isSymLink();
+    const QByteArray targetBytes = readAll(target);
     QDir(m_dir.path()).rmdir("data.txt");
-    QVERIFY(!status.ok);
-    QVERIFY2(QString::fromStdString(status.toString()).startsWith(m_path + ": cannot "),
-        status.toString().c_str());
+    QFile::remove(m_path);
+    QFile::remove(target);
+
+    QVERIFY(!replaced);
+    QVERIFY(waitsNot);
+    if (message.isEmpty()) {
+        QVERIFY2(loaded.ok && saved.ok, (loaded.toString() + saved.toString()).c_str());
+        QCOMPARE(targetBytes, QByteArray::fromStdString(formatDataFile(leagues, events)));
+        return;
+    }
+    for (const Status &status : {loaded, saved}) {
+        QCOMPARE(QString::fromStdString(status.toString()),
+            QDir::toNativeSeparators(m_path) + ": " + message);
+        QVERIFY(status.cause == Status::Cause::NotPlainFile);
+    }
 }
 
 void TestDataFile::loadUnreadableFile()

@@ -152,14 +152,19 @@ bool MainForm::saveTables()
         m_fileBytes = written;
         return true;
     }
-    // The counts stay in the window and still count as unsaved, so the user
-    // can make room and save again.
+    reportSaveFailure(status);
+    return false;
+}
+
+// The counts stay in the window and still count as unsaved, so the user can
+// make room and save again.
+void MainForm::reportSaveFailure(const hostally::Status &status)
+{
     m_changed = true;
     reportFailure(m_dialogs, this, status,
         QStringLiteral("Your counts could not be saved.\n\n%1\n\n"
                        "They are still in the window: fix the problem, then "
                        "choose File > Save again."));
-    return false;
 }
 
 // Names are edited in the data file by hand, and another Hostally may save
@@ -172,6 +177,12 @@ bool MainForm::mayReplaceDataFile()
     const hostally::Status read = hostally::readDataFileBytes(m_dataPath, now);
     if (read.ok && now == m_fileBytes)
         return true;
+    // Nobody changed a path that is no plain file: say what is wrong rather
+    // than ask.
+    if (read.cause == hostally::Status::Cause::NotPlainFile) {
+        reportSaveFailure(read);
+        return false;
+    }
     QString prompt = QStringLiteral("%1 was changed outside Hostally since Hostally read it.")
                          .arg(hostally::displayPath(m_dataPath));
     if (!read.ok)

@@ -4,8 +4,9 @@
 # killed in the middle of a save. After each failed save data.txt must be the
 # old file byte for byte, with no temporary file beside it, the program still
 # running with an error box up and no "Saved" box; once the fault is cleared a
-# second save must write the counts the user had. Then the user's own slips:
-# data.txt edited while the program runs, and Escape at "Save your changes?".
+# second save must write the counts the user had. A FIFO put in data.txt's
+# place is refused without waiting. Then the user's own slips: data.txt
+# edited while the program runs, and Escape at "Save your changes?".
 # Usage: faults.sh HOSTALLY_BINARY
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -225,6 +226,32 @@ for key in Escape Return y; do
 done
 expect_saved_then_quit "$dir" Yes
 report "data.txt edited while open: asked before it is replaced" "$dir.stderr"
+
+# --- data.txt becomes a FIFO while the program runs ------------------------------
+# Save refuses it at once, never waiting for a writer, and keeps the counts;
+# with the file back, the next Save writes them.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir"
+click_event_line "$main" 0
+click_button "$main" events_add
+rm "$dir/data.txt"
+mkfifo "$dir/data.txt"
+choose_menu "$main" Save
+box="$(wait_window "$app" DIALOG 10)"
+title="$( [[ -n "$box" ]] && xdotool getwindowname "$box")"
+[[ "$title" == Hostally ]] || problems+=("no error box titled Hostally")
+grep -qxF "hostally: $dir/data.txt: it is a pipe, socket or device, not a plain file" "$dir.stderr" ||
+  problems+=("not said that data.txt is no plain file")
+[[ -z "$(xdotool search --onlyvisible --name '^Saved$' 2>/dev/null)" ]] || problems+=("Saved shown")
+[[ -p "$dir/data.txt" ]] || problems+=("the FIFO was replaced")
+kill -0 "$app" 2>/dev/null || problems+=("program ended")
+[[ -n "$box" ]] && press "$box" Return
+sleep 0.2
+rm "$dir/data.txt"
+cp "$old" "$dir/data.txt"
+check_second_save "$dir"
+report "data.txt turned into a FIFO before a Save" "$dir.stderr"
 
 # --- Escape at "Save your changes?" ---------------------------------------------
 # Only Yes or No answers it: Escape and the box's close button (Alt+F4 in
