@@ -160,6 +160,7 @@ Status saveDataFile(
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return openForWritingFailure(path, file);
+    keepOwner(file, target);
     const qint64 size = static_cast<qint64>(text.size());
     if (file.write(text.data(), size) != size)
         return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());

@@ -28,7 +28,8 @@ Status loadDataFile(
 
 // Replaces the data file at `path` with both tables and, when given, puts the
 // bytes written into `written`. The old file is swapped for the new one only
-// once every byte is on disk; on failure it is left as it was, no temporary
+// once every byte is on disk, with the old one's permissions and, where the
+// system allows, its owner; on failure it is left as it was, no temporary
 // file remains, and the status names the file, what could not be written and
 // the system's reason.
 Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyTable &events,

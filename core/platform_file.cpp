@@ -1,6 +1,7 @@
 #include "platform_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -24,6 +25,21 @@ bool openForReadingWithoutBlocking(QFile &file)
     return false;
 #else
     return file.open(QIODevice::ReadOnly);
+#endif
+}
+
+void keepOwner(QFileDevice &newFile, const QFileInfo &old)
+{
+#ifdef Q_OS_UNIX
+    if (!old.exists() || (old.ownerId() == ::geteuid() && old.groupId() == ::getegid()))
+        return;
+    // Only root may give a file away; anyone else still saves, and the file
+    // becomes theirs, rather than not saving at all.
+    const int refused = ::fchown(newFile.handle(), old.ownerId(), old.groupId());
+    Q_UNUSED(refused);
+#else
+    Q_UNUSED(newFile);
+    Q_UNUSED(old);
 #endif
 }
 

@@ -4,9 +4,10 @@
 # killed in the middle of a save. After each failed save data.txt must be the
 # old file byte for byte, with no temporary file beside it, the program still
 # running with an error box up and no "Saved" box; once the fault is cleared a
-# second save must write the counts the user had. A FIFO put in data.txt's
-# place is refused without waiting. Then the user's own slips: data.txt
-# edited while the program runs, and Escape at "Save your changes?".
+# second save must write the counts the user had. A save by root keeps
+# data.txt's owner, and a FIFO put in data.txt's place is refused without
+# waiting. Then the user's own slips: data.txt edited while the program runs,
+# and Escape at "Save your changes?".
 # Usage: faults.sh HOSTALLY_BINARY
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -151,6 +152,23 @@ grep -qxF "hostally: $dir/data.txt: the file cannot be written: Permission denie
 chmod 666 "$dir/data.txt"
 check_second_save "$dir"
 report "data.txt is read-only" "$dir.stderr"
+
+# --- A save by root keeps the file's owner ---------------------------------------
+# The save writes a new file: it must be the user's, or the user's own saves
+# fail from then on.
+problems=()
+if [[ $(id -u) -ne 0 ]]; then
+  skip "save by root: needs root"
+else
+  dir="$(make_program_dir "$old")"
+  chown 65534:65534 "$dir/data.txt"
+  launch "$dir"
+  add_and_save
+  expect_saved_then_quit "$dir" "save by root"
+  [[ "$(stat -c %u:%g "$dir/data.txt")" == 65534:65534 ]] ||
+    problems+=("data.txt now belongs to $(stat -c %U:%G "$dir/data.txt")")
+  report "a save by root keeps data.txt's owner" "$dir.stderr"
+fi
 
 # --- The final rename fails --------------------------------------------------
 problems=()
