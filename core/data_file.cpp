@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <utility>
 
@@ -174,6 +175,17 @@ Status saveDataFile(
     if (written)
         *written = QByteArray::fromStdString(text);
     return Status::success();
+}
+
+Status checkFolderWritable(const QString &path)
+{
+    // Permission bits do not tell on Windows, nor on a read-only share: only
+    // making a file does.
+    const QString folder = QFileInfo(path).absolutePath();
+    QTemporaryFile probe(folder + QStringLiteral("/data.txt.XXXXXX"));
+    if (probe.open())
+        return Status::success();
+    return Status::failure(0, folderCannotBeWritten(folder, probe.errorString()).toStdString());
 }
 
 } // namespace hostally

@@ -35,4 +35,9 @@ Status loadDataFile(
 Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyTable &events,
     QByteArray *written = nullptr);
 
+// Whether the folder of the data file at `path` can be written, found out by
+// making and removing a temporary file there. On failure the status says so,
+// and where to move Hostally's folder instead.
+Status checkFolderWritable(const QString &path);
+
 } // namespace hostally

@@ -4,10 +4,11 @@
 # killed in the middle of a save. After each failed save data.txt must be the
 # old file byte for byte, with no temporary file beside it, the program still
 # running with an error box up and no "Saved" box; once the fault is cleared a
-# second save must write the counts the user had. A save by root keeps
-# data.txt's owner, and a FIFO put in data.txt's place is refused without
-# waiting. Then the user's own slips: data.txt edited while the program runs,
-# and Escape at "Save your changes?".
+# second save must write the counts the user had. A folder that cannot be
+# written is also said at start-up, a save by root keeps data.txt's owner, and
+# a FIFO put in data.txt's place is refused without waiting. Then the user's
+# own slips: data.txt edited while the program runs, and Escape at "Save your
+# changes?".
 # Usage: faults.sh HOSTALLY_BINARY
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -21,9 +22,8 @@ printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n3\r\n"Relay"\r\
 printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n4\r\n"Relay"\r\n1\r\n' >"$new"
 
 # Starts the program in folder $1, through the command given after it (if
-# any), and waits for its window. Sets launcher (our child), app (the program's
-# pid) and main (its window).
-launch() {
+# any). Sets launcher (our child) and app (the program's pid).
+start_app() {
   local dir=$1
   shift
   # stderr goes beside the folder: on the full disk it could not be written.
@@ -35,6 +35,11 @@ launch() {
     [[ -n "$app" ]] && break
     sleep 0.05
   done
+}
+
+# Starts the program as start_app does and waits for its window; sets main.
+launch() {
+  start_app "$@"
   main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
 }
 
@@ -125,13 +130,22 @@ fi
 owner="$(id -u)"
 [[ $(id -u) -eq 0 ]] && owner=65534
 
+# Start-up says so first, once, before the window opens as usual.
 problems=()
 dir="$(make_program_dir "$old")"
 chown "$owner" "$dir/data.txt"
 chmod 644 "$dir/data.txt"
 chmod 555 "$dir"
 advice="Move the Hostally folder somewhere you can write, such as your home folder"
-launch "$dir" "${as_user[@]}"
+start_app "$dir" "${as_user[@]}"
+box="$( [[ -n "$app" ]] && wait_window "$app" DIALOG 15)"
+[[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no box at start-up")
+[[ -z "$(windows_of "$app" NORMAL)" ]] || problems+=("the window opened before the box")
+grep -qxF "hostally: the folder $dir cannot be written: Permission denied. $advice" "$dir.stderr" ||
+  problems+=("start-up did not say the folder cannot be written")
+[[ -n "$box" ]] && press "$box" Return
+main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
+[[ -n "$main" ]] || problems+=("no window after the box")
 add_and_save
 check_failed_save "$dir"
 grep -qxF "hostally: $dir/data.txt: the folder $dir cannot be written: Permission denied. $advice" \
