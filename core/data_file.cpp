@@ -4,10 +4,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryFile>
+#include <QThread>
 
 #include <utility>
 
@@ -18,6 +20,17 @@ namespace {
 // A real data file is a few kilobytes; refusing anything far larger keeps a
 // wrong file chosen by mistake from eating the machine's memory.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+// Sync clients, virus scanners and search indexers hold a file for a moment
+// after every write; editors that save by replacing wait them out like this.
+constexpr int kHoldWaitMs = 2000;
+constexpr int kHoldRetryMs = 100;
+
+std::function<void(bool)> &waitHandler()
+{
+    static std::function<void(bool)> handler;
+    return handler;
+}
 
 Status fileFailure(
     const QString &path, const QString &message, Status::Cause cause = Status::Cause::Other)
@@ -33,6 +46,14 @@ Status notPlainFile(const QString &path, bool folder)
         folder ? QStringLiteral("it is a folder, not a plain file")
                : QStringLiteral("it is a pipe, socket or device, not a plain file"),
         Status::Cause::NotPlainFile);
+}
+
+Status inUse(const QString &path)
+{
+    return fileFailure(path,
+        QStringLiteral("the file is in use by another program: close that program (a "
+                       "spreadsheet or an editor, perhaps)"),
+        Status::Cause::InUse);
 }
 
 // The system's reason followed by more words, with one full stop between.
@@ -63,9 +84,8 @@ QString folderCannotBeWritten(const QString &folder, const QString &reason)
 // may not be written, in words of its own that repeat the path and give no
 // reason; any other refusal comes from making its temporary file beside the
 // data file, so it is the folder that cannot be written.
-Status openForWritingFailure(const QString &path, const QSaveFile &file)
+Status openForWritingFailure(const QString &path, const QFileInfo &target, const QSaveFile &file)
 {
-    const QFileInfo target(path);
     if (target.exists() && !target.isWritable()) {
 #ifdef Q_OS_WIN
         // What Windows' own file properties call it.
@@ -82,6 +102,59 @@ Status openForWritingFailure(const QString &path, const QSaveFile &file)
         return fileFailure(path, QStringLiteral("the file cannot be written: ") + reason);
     }
     return fileFailure(path, folderCannotBeWritten(target.absolutePath(), file.errorString()));
+}
+
+// Runs `attempt` again while it fails because another program holds the file
+// at `path`, for about two seconds at most. Returns how the file was held when
+// the last attempt failed: FileHold::None when it succeeded, or failed for
+// another reason.
+template<typename Attempt> FileHold retryWhileHeld(const QString &path, Attempt attempt)
+{
+    QElapsedTimer waited;
+    FileHold hold = FileHold::None;
+    while (!attempt()) {
+        hold = fileHold(path);
+        if (hold == FileHold::None)
+            break;
+        if (!waited.isValid()) {
+            waited.start();
+            if (waitHandler())
+                waitHandler()(true);
+        } else if (waited.hasExpired(kHoldWaitMs)) {
+            break;
+        }
+        QThread::msleep(kHoldRetryMs);
+        hold = FileHold::None;
+    }
+    if (waited.isValid() && waitHandler())
+        waitHandler()(false);
+    return hold;
+}
+
+// One try at replacing the data file; `replacing` tells whether it got as far
+// as swapping the new file in.
+Status saveOnce(
+    const QString &path, const QFileInfo &target, const std::string &text, bool &replacing)
+{
+    replacing = false;
+    // QSaveFile writes beside the target and renames over it only on commit;
+    // leaving without a commit removes the temporary file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return openForWritingFailure(path, target, file);
+    keepOwner(file, target);
+    const qint64 size = static_cast<qint64>(text.size());
+    if (file.write(text.data(), size) != size)
+        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
+    // Flush before commit: commit() does not check that its own final flush
+    // reached the disk, and on a full disk would rename a truncated file over
+    // the user's data.
+    if (!file.flush())
+        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
+    replacing = true;
+    if (!file.commit())
+        return fileFailure(path, QStringLiteral("cannot save the file: ") + file.errorString());
+    return Status::success();
 }
 
 } // namespace
@@ -106,7 +179,11 @@ Status readDataFileBytes(const QString &path, QByteArray &bytes)
     if (info.exists() && !info.isFile())
         return notPlainFile(path, info.isDir());
     QFile file(path);
-    if (!openForReadingWithoutBlocking(file))
+    const FileHold hold
+        = retryWhileHeld(path, [&file] { return openForReadingWithoutBlocking(file); });
+    if (hold == FileHold::InUse)
+        return inUse(path);
+    if (!file.isOpen())
         return fileFailure(
             path, QStringLiteral("cannot open the file for reading: ") + file.errorString());
     // A FIFO swapped in since the look above.
@@ -155,26 +232,19 @@ Status saveDataFile(
     if (target.exists() && !target.isFile())
         return notPlainFile(path, target.isDir());
     const std::string text = formatDataFile(leagues, events);
-
-    // QSaveFile writes beside the target and renames over it only on commit;
-    // leaving without a commit removes the temporary file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return openForWritingFailure(path, file);
-    keepOwner(file, target);
-    const qint64 size = static_cast<qint64>(text.size());
-    if (file.write(text.data(), size) != size)
-        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
-    // Flush before commit: commit() does not check that its own final flush
-    // reached the disk, and on a full disk would rename a truncated file over
-    // the user's data.
-    if (!file.flush())
-        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
-    if (!file.commit())
-        return fileFailure(path, QStringLiteral("cannot save the file: ") + file.errorString());
-    if (written)
+    Status status;
+    // Windows refuses to replace a file another program holds; only that is
+    // worth another try.
+    const FileHold hold = retryWhileHeld(path, [&] {
+        bool replacing = false;
+        status = saveOnce(path, target, text, replacing);
+        return status.ok || !replacing;
+    });
+    if (hold == FileHold::InUse)
+        return inUse(path);
+    if (status.ok && written)
         *written = QByteArray::fromStdString(text);
-    return Status::success();
+    return status;
 }
 
 Status checkFolderWritable(const QString &path)
@@ -186,6 +256,11 @@ Status checkFolderWritable(const QString &path)
     if (probe.open())
         return Status::success();
     return Status::failure(0, folderCannotBeWritten(folder, probe.errorString()).toStdString());
+}
+
+void setWaitHandler(std::function<void(bool waiting)> handler)
+{
+    waitHandler() = std::move(handler);
 }
 
 } // namespace hostally

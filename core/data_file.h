@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace hostally {
 
 // Where the data file lives: the program's folder with "/data.txt" appended.
@@ -39,5 +41,11 @@ Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyT
 // making and removing a temporary file there. On failure the status says so,
 // and where to move Hostally's folder instead.
 Status checkFolderWritable(const QString &path);
+
+// On Windows, reading or replacing the data file while another program holds
+// it waits about two seconds for the program to let go before it fails with
+// Status::Cause::InUse. `handler` is called with true when such a wait starts
+// and with false when it ends.
+void setWaitHandler(std::function<void(bool waiting)> handler);
 
 } // namespace hostally

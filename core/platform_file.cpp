@@ -1,11 +1,14 @@
 #include "platform_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_UNIX
+#if defined(Q_OS_UNIX)
 #include <fcntl.h>
 #include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <windows.h>
 #endif
 
 namespace hostally {
@@ -25,6 +28,34 @@ bool openForReadingWithoutBlocking(QFile &file)
     return false;
 #else
     return file.open(QIODevice::ReadOnly);
+#endif
+}
+
+FileHold fileHold(const QString &path)
+{
+#ifdef Q_OS_WIN
+    // Asks for what reading and replacing need while sharing everything:
+    // only a handle that denies others reading or deleting refuses that.
+    const QString native = QDir::toNativeSeparators(path);
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()),
+        GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return FileHold::None;
+    }
+    switch (GetLastError()) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return FileHold::InUse;
+    case ERROR_ACCESS_DENIED:
+        return FileHold::AccessDenied;
+    default:
+        return FileHold::None;
+    }
+#else
+    Q_UNUSED(path);
+    return FileHold::None;
 #endif
 }
 

@@ -12,6 +12,7 @@ struct Status {
     // Why an operation on the data file failed, where the window acts on it.
     enum class Cause {
         Other, // anything below does not apply
+        InUse, // another program holds the file open and will not share it
         NotPlainFile, // the path names a folder, pipe, socket or device
     };
 

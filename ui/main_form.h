@@ -93,8 +93,8 @@ private:
     // answer was No, or the save failed and the error was shown.
     bool saveTables();
     // Whether the data file may be replaced: it still holds what the window
-    // last read or wrote, or the user says Yes to replacing it. A path that is
-    // not a plain file is reported as a failed save.
+    // last read or wrote, or the user says Yes to replacing it. A file held by
+    // another program, or not a plain file, is reported as a failed save.
     bool mayReplaceDataFile();
     // Shows why a save failed and keeps the counts marked unsaved.
     void reportSaveFailure(const hostally::Status &status);

@@ -177,9 +177,10 @@ bool MainForm::mayReplaceDataFile()
     const hostally::Status read = hostally::readDataFileBytes(m_dataPath, now);
     if (read.ok && now == m_fileBytes)
         return true;
-    // Nobody changed a path that is no plain file: say what is wrong rather
-    // than ask.
-    if (read.cause == hostally::Status::Cause::NotPlainFile) {
+    // Nobody changed a file that another program holds, or a path that is no
+    // plain file: say what is wrong rather than ask.
+    if (read.cause == hostally::Status::Cause::InUse
+        || read.cause == hostally::Status::Cause::NotPlainFile) {
         reportSaveFailure(read);
         return false;
     }

@@ -30,6 +30,13 @@ void useWindowFontByDefault()
 
 std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs)
 {
+    // While the data file is waited for, the cursor says so.
+    hostally::setWaitHandler([](bool waiting) {
+        if (waiting)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
     auto form = std::make_unique<MainForm>(dataPath, dialogs);
     const hostally::Status status = form->formLoad();
     if (!status.ok) {
