@@ -1,10 +1,15 @@
 #include "data_file.h"
 
+#include "platform_file.h"
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
+#include <QThread>
 
 #include <utility>
 
@@ -16,36 +21,140 @@ namespace {
 // wrong file chosen by mistake from eating the machine's memory.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
-Status fileFailure(const QString &path, const QString &what, const QString &reason)
+// Sync clients, virus scanners and search indexers hold a file for a moment
+// after every write; editors that save by replacing wait them out like this.
+constexpr int kHoldWaitMs = 2000;
+constexpr int kHoldRetryMs = 100;
+
+std::function<void(bool)> &waitHandler()
 {
-    Status s = Status::failure(0, (what + ": " + reason).toStdString());
-    s.file = path.toStdString();
+    static std::function<void(bool)> handler;
+    return handler;
+}
+
+Status fileFailure(
+    const QString &path, const QString &message, Status::Cause cause = Status::Cause::Other)
+{
+    Status s = Status::failure(0, message.toStdString(), cause);
+    s.file = displayPath(path).toStdString();
     return s;
+}
+
+Status notPlainFile(const QString &path, bool folder)
+{
+    return fileFailure(path,
+        folder ? QStringLiteral("it is a folder, not a plain file")
+               : QStringLiteral("it is a pipe, socket or device, not a plain file"),
+        Status::Cause::NotPlainFile);
+}
+
+Status inUse(const QString &path)
+{
+    return fileFailure(path,
+        QStringLiteral("the file is in use by another program: close that program (a "
+                       "spreadsheet or an editor, perhaps)"),
+        Status::Cause::InUse);
+}
+
+// The system's reason followed by more words, with one full stop between.
+QString sentence(const QString &reason)
+{
+    return reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.');
+}
+
+// Nothing can be saved in a folder that cannot be written, and there is no
+// other place to save to: say where the program's folder may go instead.
+QString folderCannotBeWritten(const QString &folder, const QString &reason)
+{
+#ifdef Q_OS_WIN
+    const QString writable = QStringLiteral("Documents");
+#else
+    const QString writable = QStringLiteral("your home folder");
+#endif
+    const QString text
+        = QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder));
+    if (!QFileInfo::exists(folder))
+        return text + reason;
+    return text + sentence(reason)
+        + QStringLiteral(" Move the Hostally folder somewhere you can write, such as %1")
+              .arg(writable);
 }
 
 // Says why a save could not even start. QSaveFile refuses a data file that
 // may not be written, in words of its own that repeat the path and give no
 // reason; any other refusal comes from making its temporary file beside the
 // data file, so it is the folder that cannot be written.
-Status openForWritingFailure(const QString &path, const QSaveFile &file)
+Status openForWritingFailure(const QString &path, const QFileInfo &target, const QSaveFile &file)
 {
-    const QFileInfo target(path);
-    if (target.isDir())
-        return fileFailure(
-            path, QStringLiteral("cannot open the file for writing"), file.errorString());
     if (target.exists() && !target.isWritable()) {
+#ifdef Q_OS_WIN
+        // What Windows' own file properties call it.
+        const QString reason
+            = QStringLiteral("it is read-only (untick Read-only in its Properties)");
+#else
         // Opening the file to append, never to create, writes nothing and
         // brings back the system's own reason.
         QFile probe(path);
         const QString reason = probe.open(QIODevice::Append | QIODevice::ExistingOnly)
             ? QStringLiteral("its permissions do not allow writing")
             : probe.errorString();
-        return fileFailure(path, QStringLiteral("the file cannot be written"), reason);
+#endif
+        return fileFailure(path, QStringLiteral("the file cannot be written: ") + reason);
     }
-    return fileFailure(path,
-        QStringLiteral("the folder %1 cannot be written")
-            .arg(QDir::toNativeSeparators(target.absolutePath())),
-        file.errorString());
+    return fileFailure(path, folderCannotBeWritten(target.absolutePath(), file.errorString()));
+}
+
+// Runs `attempt` again while it fails because another program holds the file
+// at `path`, for about two seconds at most. Returns how the file was held when
+// the last attempt failed: FileHold::None when it succeeded, or failed for
+// another reason.
+template<typename Attempt> FileHold retryWhileHeld(const QString &path, Attempt attempt)
+{
+    QElapsedTimer waited;
+    FileHold hold = FileHold::None;
+    while (!attempt()) {
+        hold = fileHold(path);
+        if (hold == FileHold::None)
+            break;
+        if (!waited.isValid()) {
+            waited.start();
+            if (waitHandler())
+                waitHandler()(true);
+        } else if (waited.hasExpired(kHoldWaitMs)) {
+            break;
+        }
+        QThread::msleep(kHoldRetryMs);
+        hold = FileHold::None;
+    }
+    if (waited.isValid() && waitHandler())
+        waitHandler()(false);
+    return hold;
+}
+
+// One try at replacing the data file; `replacing` tells whether it got as far
+// as swapping the new file in.
+Status saveOnce(
+    const QString &path, const QFileInfo &target, const std::string &text, bool &replacing)
+{
+    replacing = false;
+    // QSaveFile writes beside the target and renames over it only on commit;
+    // leaving without a commit removes the temporary file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return openForWritingFailure(path, target, file);
+    keepOwner(file, target);
+    const qint64 size = static_cast<qint64>(text.size());
+    if (file.write(text.data(), size) != size)
+        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
+    // Flush before commit: commit() does not check that its own final flush
+    // reached the disk, and on a full disk would rename a truncated file over
+    // the user's data.
+    if (!file.flush())
+        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
+    replacing = true;
+    if (!file.commit())
+        return fileFailure(path, QStringLiteral("cannot save the file: ") + file.errorString());
+    return Status::success();
 }
 
 } // namespace
@@ -57,23 +166,40 @@ QString dataFilePath()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt");
 }
 
+QString displayPath(const QString &path)
+{
+    return QDir::toNativeSeparators(QDir::cleanPath(path));
+}
+
 Status readDataFileBytes(const QString &path, QByteArray &bytes)
 {
+    // Opening a FIFO waits for a writer, and a device or socket holds no
+    // counts: look at what the path names before opening it.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return notPlainFile(path, info.isDir());
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const FileHold hold
+        = retryWhileHeld(path, [&file] { return openForReadingWithoutBlocking(file); });
+    if (hold == FileHold::InUse)
+        return inUse(path);
+    if (!file.isOpen())
         return fileFailure(
-            path, QStringLiteral("cannot open the file for reading"), file.errorString());
+            path, QStringLiteral("cannot open the file for reading: ") + file.errorString());
+    // A FIFO swapped in since the look above.
+    if (file.isSequential())
+        return notPlainFile(path, false);
     const auto tooLarge = [&path] {
-        return fileFailure(path, QStringLiteral("cannot read the file"),
-            QStringLiteral("it is larger than %1 bytes").arg(kMaxFileSize));
+        return fileFailure(path,
+            QStringLiteral("cannot read the file: it is larger than %1 bytes").arg(kMaxFileSize));
     };
     // The size answers before any reading; reading one byte past the limit
-    // still catches a file that grows, or a device that reports no size.
+    // still catches a file that grows.
     if (file.size() > kMaxFileSize)
         return tooLarge();
     QByteArray read = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError)
-        return fileFailure(path, QStringLiteral("cannot read the file"), file.errorString());
+        return fileFailure(path, QStringLiteral("cannot read the file: ") + file.errorString());
     if (read.size() > kMaxFileSize)
         return tooLarge();
     bytes = std::move(read);
@@ -89,7 +215,7 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
     s = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
         leagues, events);
     if (!s.ok) {
-        s.file = path.toStdString();
+        s.file = displayPath(path).toStdString();
         return s;
     }
     if (read)
@@ -100,26 +226,41 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
 Status saveDataFile(
     const QString &path, const TallyTable &leagues, const TallyTable &events, QByteArray *written)
 {
+    // Replacing a FIFO, a device or a folder with a plain file would not save
+    // the counts where they are read from.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return notPlainFile(path, target.isDir());
     const std::string text = formatDataFile(leagues, events);
-
-    // QSaveFile writes beside the target and renames over it only on commit;
-    // leaving without a commit removes the temporary file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return openForWritingFailure(path, file);
-    const qint64 size = static_cast<qint64>(text.size());
-    if (file.write(text.data(), size) != size)
-        return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());
-    // Flush before commit: commit() does not check that its own final flush
-    // reached the disk, and on a full disk would rename a truncated file over
-    // the user's data.
-    if (!file.flush())
-        return fileFailure(path, QStringLiteral("cannot write the file"), file.errorString());
-    if (!file.commit())
-        return fileFailure(path, QStringLiteral("cannot save the file"), file.errorString());
-    if (written)
+    Status status;
+    // Windows refuses to replace a file another program holds; only that is
+    // worth another try.
+    const FileHold hold = retryWhileHeld(path, [&] {
+        bool replacing = false;
+        status = saveOnce(path, target, text, replacing);
+        return status.ok || !replacing;
+    });
+    if (hold == FileHold::InUse)
+        return inUse(path);
+    if (status.ok && written)
         *written = QByteArray::fromStdString(text);
-    return Status::success();
+    return status;
+}
+
+Status checkFolderWritable(const QString &path)
+{
+    // Permission bits do not tell on Windows, nor on a read-only share: only
+    // making a file does.
+    const QString folder = QFileInfo(path).absolutePath();
+    QTemporaryFile probe(folder + QStringLiteral("/data.txt.XXXXXX"));
+    if (probe.open())
+        return Status::success();
+    return Status::failure(0, folderCannotBeWritten(folder, probe.errorString()).toStdString());
+}
+
+void setWaitHandler(std::function<void(bool waiting)> handler)
+{
+    waitHandler() = std::move(handler);
 }
 
 } // namespace hostally

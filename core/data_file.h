@@ -5,14 +5,21 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace hostally {
 
 // Where the data file lives: the program's folder with "/data.txt" appended.
 // Needs a QCoreApplication.
 QString dataFilePath();
 
+// `path` as messages show it: cleaned, with the platform's separators. The
+// path itself is still what opens the file.
+QString displayPath(const QString &path);
+
 // Reads the bytes of the data file at `path` into `bytes`; on failure `bytes`
-// is untouched and the status names the file and reason.
+// is untouched and the status names the file and reason. Anything but a plain
+// file (or a link to one) is refused without being read or waited on.
 Status readDataFileBytes(const QString &path, QByteArray &bytes);
 
 // Reads the data file at `path` into both tables and, when given, its bytes as
@@ -23,10 +30,22 @@ Status loadDataFile(
 
 // Replaces the data file at `path` with both tables and, when given, puts the
 // bytes written into `written`. The old file is swapped for the new one only
-// once every byte is on disk; on failure it is left as it was, no temporary
+// once every byte is on disk, with the old one's permissions and, where the
+// system allows, its owner; on failure it is left as it was, no temporary
 // file remains, and the status names the file, what could not be written and
 // the system's reason.
 Status saveDataFile(const QString &path, const TallyTable &leagues, const TallyTable &events,
     QByteArray *written = nullptr);
+
+// Whether the folder of the data file at `path` can be written, found out by
+// making and removing a temporary file there. On failure the status says so,
+// and where to move Hostally's folder instead.
+Status checkFolderWritable(const QString &path);
+
+// On Windows, reading or replacing the data file while another program holds
+// it waits about two seconds for the program to let go before it fails with
+// Status::Cause::InUse. `handler` is called with true when such a wait starts
+// and with false when it ends.
+void setWaitHandler(std::function<void(bool waiting)> handler);
 
 } // namespace hostally

@@ -1,5 +1,7 @@
 #include "data_format.h"
 
+#include "name_text.h"
+
 #include <cstdint>
 
 namespace hostally {
@@ -7,7 +9,8 @@ namespace hostally {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-// How much of an offending field an error message quotes.
+constexpr std::string_view kUtf16Marks[] = {"\xFF\xFE", "\xFE\xFF"};
+// How many characters of an offending line an error message quotes.
 constexpr std::size_t kQuoteLimit = 40;
 
 bool isSpace(char c)
@@ -20,27 +23,48 @@ bool isLineEndChar(char c)
     return c == '\r' || c == '\n';
 }
 
-// Shows raw bytes in an error message so that control characters, quotes and
-// bytes of other code pages stay visible and cannot break the message.
-std::string quoted(std::string_view bytes, bool truncated)
+void appendUtf8(std::string &out, char16_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Shows text of the file in an error message as it stands, without quotes
+// around it, and as the window would show it: as UTF-8 when it is, otherwise
+// as Windows-1252. Control characters show as \xNN, so that they stay visible
+// and cannot break the message. Long texts end in "...".
+std::string shown(std::string_view bytes)
 {
     static const char kHex[] = "0123456789ABCDEF";
-    std::string out = "\"";
+    const bool utf8 = isUtf8Name(bytes);
+    std::string out;
+    std::size_t characters = 0;
     for (unsigned char c : bytes) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
+        const bool startsCharacter = !utf8 || (c & 0xC0) != 0x80;
+        if (startsCharacter && ++characters > kQuoteLimit)
+            return out + "...";
+        const char16_t shownAs = utf8 ? c : windows1252Char(c);
+        const bool control
+            = shownAs < 0x20 || shownAs == 0x7F || (!utf8 && shownAs >= 0x80 && shownAs < 0xA0);
+        if (control) {
             out += "\\x";
             out += kHex[c >> 4];
             out += kHex[c & 0xF];
+        } else if (utf8) {
+            out += static_cast<char>(c);
+        } else {
+            appendUtf8(out, shownAs);
         }
     }
-    if (truncated)
-        out += "...";
-    return out + "\"";
+    return out;
 }
 
 // Walks the text one field at a time, counting lines as it goes. A line end is
@@ -99,18 +123,20 @@ public:
 
     void skip(std::size_t n) { m_pos += n; }
 
-    // What stands at the reading position, for an error message.
+    // What stands at the reading position, for an error message: the rest of
+    // its line, exactly as the line holds it.
     std::string found() const
     {
         if (atEnd())
             return "end of file";
         if (atLineEnd())
             return "end of line";
-        std::string_view text = field();
-        if (text.empty())
-            text = m_text.substr(m_pos, 1);
-        const bool truncated = text.size() > kQuoteLimit;
-        return quoted(text.substr(0, kQuoteLimit), truncated);
+        std::size_t end = m_pos;
+        while (end < m_text.size() && !isLineEndChar(m_text[end]))
+            ++end;
+        while (end > m_pos && isSpace(m_text[end - 1]))
+            --end;
+        return shown(m_text.substr(m_pos, end - m_pos));
     }
 
     // Reads a double-quoted name; the reading position is on the opening quote.
@@ -124,9 +150,8 @@ public:
             return Status::failure(m_line, "expected a closing double quote, found end of file");
         if (m_text[end] != '"')
             return Status::failure(m_line,
-                "expected a closing double quote, found a line end inside the name "
-                    + quoted(m_text.substr(start, std::min(end - start, kQuoteLimit)),
-                        end - start > kQuoteLimit));
+                "expected a closing double quote, found end of line after "
+                    + shown(m_text.substr(m_pos, end - m_pos)));
         name.assign(m_text.substr(start, end - start));
         m_pos = end + 1;
         return Status::success();
@@ -229,6 +254,17 @@ void appendRecord(std::string &out, const TallyEntry &entry)
 
 Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &events)
 {
+    // Notepad's "Unicode" and PowerShell 5 write UTF-16 after a byte-order
+    // mark. Read as 8-bit text, every other byte of it is a NUL: say what the
+    // file is instead, and how to save it as text Hostally reads.
+    for (const std::string_view mark : kUtf16Marks) {
+        if (text.substr(0, mark.size()) == mark)
+            return Status::failure(0,
+                "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
+                "it in Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and "
+                "save it again");
+    }
+
     Reader reader(text);
     TallyTable newLeagues(kLeagueCapacity);
     TallyTable newEvents(kEventCapacity);

@@ -4,6 +4,14 @@ namespace hostally {
 
 namespace {
 
+// Windows-1252 differs from Latin-1 only in 0x80 to 0x9F.
+const char16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, //
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, //
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, //
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, //
+};
+
 bool isContinuation(unsigned char c)
 {
     return (c & 0xC0) == 0x80;
@@ -73,6 +81,11 @@ std::size_t nameLength(std::string_view name)
             ++characters;
     }
     return characters;
+}
+
+char16_t windows1252Char(unsigned char byte)
+{
+    return (byte >= 0x80 && byte < 0xA0) ? kHighControls[byte - 0x80] : char16_t(byte);
 }
 
 } // namespace hostally

@@ -17,4 +17,9 @@ bool isUtf8Name(std::string_view name);
 // otherwise its bytes (Windows-1252 has one byte per character).
 std::size_t nameLength(std::string_view name);
 
+// The character that `byte` stands for in Windows-1252. Bytes the code page
+// leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) give the control characters
+// of the same value, as Windows itself decodes them.
+char16_t windows1252Char(unsigned char byte);
+
 } // namespace hostally

@@ -1,31 +1,43 @@
 #pragma once
 
+#include <cctype>
 #include <string>
+#include <utility>
 
 namespace hostally {
 
 // The outcome of a load, parse or save: success, or a message saying what was
 // expected and what was found, with the file and line it concerns.
 struct Status {
+    // Why an operation on the data file failed, where the window acts on it.
+    enum class Cause {
+        Other, // anything below does not apply
+        InUse, // another program holds the file open and will not share it
+        NotPlainFile, // the path names a folder, pipe, socket or device
+    };
+
     bool ok = true;
-    std::string file; // the path concerned, empty when the text came from memory
+    Cause cause = Cause::Other; // only for a failure
+    std::string file; // the path concerned as messages show it, empty when none
     int line = 0; // 1-based line of the fault, 0 when no line applies
-    std::string message; // e.g. expected a count, found "abc"
+    std::string message; // e.g. expected a count, found abc
 
     // A success.
     static Status success() { return {}; }
 
     // A failure at `line` (0 for none) described by `message`.
-    static Status failure(int line, std::string message)
+    static Status failure(int line, std::string message, Cause cause = Cause::Other)
     {
         Status s;
         s.ok = false;
+        s.cause = cause;
         s.line = line;
         s.message = std::move(message);
         return s;
     }
 
-    // "file:line: message", leaving out the parts that are empty.
+    // "file:line: message", leaving out the parts that are empty: the form
+    // tools read, for stderr.
     std::string toString() const
     {
         std::string out = file;
@@ -34,6 +46,21 @@ struct Status {
         if (!out.empty())
             out += ": ";
         return out + message;
+    }
+
+    // "Line 7 of file: message", leaving out the parts that are empty: the
+    // form people read, for message boxes.
+    std::string toText() const
+    {
+        std::string out = file;
+        if (line > 0)
+            out = "line " + std::to_string(line) + (out.empty() ? "" : " of " + out);
+        if (!out.empty())
+            out += ": ";
+        out += message;
+        if (!out.empty())
+            out[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[0])));
+        return out;
     }
 };
 

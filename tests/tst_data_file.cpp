@@ -1,4 +1,5 @@
 #include "data_file.h"
+#include "platform_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -93,15 +95,19 @@ class TestDataFile : public QObject {
 
 private slots:
     void init();
+    void loadReportsFileAndLine_data();
     void loadReportsFileAndLine();
     void loadMissingFile();
-    void loadFolderInsteadOfFile();
+    void onlyAPlainFileIsData_data();
+    void onlyAPlainFileIsData();
     void loadUnreadableFile();
     void saveWritesExactBytesAndRoundTrips();
     void saveRefusedNamesTheCause_data();
     void saveRefusedNamesTheCause();
     void saveWhenWritesFailKeepsOldFile();
     void saveOnFullDiskKeepsOldFile();
+    void saveWaitsForAHolder_data();
+    void saveWaitsForAHolder();
 
 private:
     void checkOldFileKept(const QString &dir, const Status &status);
@@ -117,15 +123,28 @@ void TestDataFile::init()
     QFile::remove(m_path);
 }
 
+void TestDataFile::loadReportsFileAndLine_data()
+{
+    QTest::addColumn<QString>("given"); // the path that opens data.txt; %1 is its folder
+    QTest::newRow("clean path") << "%1/data.txt";
+    QTest::newRow("doubled separator, as in a drive's root folder") << "%1//data.txt";
+    QTest::newRow("a dot folder") << "%1/./data.txt";
+}
+
+// The path in messages is the one that opened the file, cleaned and in the
+// platform's form: for tools "path:line:", for people "line N of path".
 void TestDataFile::loadReportsFileAndLine()
 {
+    QFETCH(QString, given);
     QVERIFY(writeAll(m_path, kOld + "\"Relay\"\r\nabc\r\n"));
     TallyTable leagues(kLeagueCapacity);
     TallyTable events(kEventCapacity);
-    const Status status = loadDataFile(m_path, leagues, events);
+    const Status status = loadDataFile(given.arg(m_dir.path()), leagues, events);
     QVERIFY(!status.ok);
-    QCOMPARE(
-        QString::fromStdString(status.toString()), m_path + ":10: expected a count, found \"abc\"");
+    const QString shown = QDir::toNativeSeparators(m_path);
+    QCOMPARE(QString::fromStdString(status.toString()), shown + ":10: expected a count, found abc");
+    QCOMPARE(QString::fromStdString(status.toText()),
+        "Line 10 of " + shown + ": expected a count, found abc");
     QCOMPARE(events.used(), 0);
     QCOMPARE(readAll(m_path), kOld + "\"Relay\"\r\nabc\r\n");
 }
@@ -138,23 +157,76 @@ void TestDataFile::loadMissingFile()
     QVERIFY(!status.ok);
     // The reason is the system's own words, which differ between systems.
     const QString text = QString::fromStdString(status.toString());
-    QVERIFY2(text.startsWith(m_path + ": cannot open the file for reading: "), qPrintable(text));
+    QVERIFY2(
+        text.startsWith(QDir::toNativeSeparators(m_path) + ": cannot open the file for reading: "),
+        qPrintable(text));
 #ifdef Q_OS_LINUX
     QVERIFY2(text.endsWith(": No such file or directory"), qPrintable(text));
 #endif
     QVERIFY(!QFile::exists(m_path));
 }
 
-void TestDataFile::loadFolderInsteadOfFile()
+void TestDataFile::onlyAPlainFileIsData_data()
 {
-    QVERIFY(QDir(m_dir.path()).mkdir("data.txt"));
+    QTest::addColumn<QString>("kind"); // what data.txt is
+    QTest::addColumn<QString>("message"); // why it is refused; empty when it is not
+    QTest::newRow("a folder") << "folder"
+                              << "it is a folder, not a plain file";
+    QTest::newRow("a FIFO") << "FIFO"
+                            << "it is a pipe, socket or device, not a plain file";
+    QTest::newRow("a link to a plain file: read, and saved through the link") << "link"
+                                                                              << "";
+}
+
+// Load and save refuse anything but a plain file, and leave it as it was,
+// without ever waiting on it: a FIFO opened the usual way waits for a writer.
+void TestDataFile::onlyAPlainFileIsData()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    const QString target = m_dir.filePath("target.txt");
+    if (kind == "folder") {
+        QVERIFY(QDir(m_dir.path()).mkdir("data.txt"));
+    } else {
+#ifndef Q_OS_LINUX
+        QSKIP("FIFOs and symbolic links are Unix files");
+#else
+        QVERIFY(kind == "FIFO" ? mkfifo(QFile::encodeName(m_path).constData(), 0600) == 0
+                               : writeAll(target, kOld) && QFile::link(target, m_path));
+        alarm(60); // ends the test should anything below wait
+#endif
+    }
     TallyTable leagues(kLeagueCapacity);
     TallyTable events(kEventCapacity);
-    const Status status = loadDataFile(m_path, leagues, events);
+    const Status loaded = loadDataFile(m_path, leagues, events);
+    bigTables(leagues, events);
+    const Status saved = saveDataFile(m_path, leagues, events);
+    // A FIFO put there after the look is opened without waiting too.
+    QFile opened(m_path);
+    const bool waitsNot
+        = kind != "FIFO" || (openForReadingWithoutBlocking(opened) && opened.isSequential());
+#ifdef Q_OS_LINUX
+    alarm(0);
+#endif
+    const QFileInfo after(m_path);
+    const bool replaced = after.isFile() && !after.isSymLink();
+    const QByteArray targetBytes = readAll(target);
     QDir(m_dir.path()).rmdir("data.txt");
-    QVERIFY(!status.ok);
-    QVERIFY2(QString::fromStdString(status.toString()).startsWith(m_path + ": cannot "),
-        status.toString().c_str());
+    QFile::remove(m_path);
+    QFile::remove(target);
+
+    QVERIFY(!replaced);
+    QVERIFY(waitsNot);
+    if (message.isEmpty()) {
+        QVERIFY2(loaded.ok && saved.ok, (loaded.toString() + saved.toString()).c_str());
+        QCOMPARE(targetBytes, QByteArray::fromStdString(formatDataFile(leagues, events)));
+        return;
+    }
+    for (const Status &status : {loaded, saved}) {
+        QCOMPARE(QString::fromStdString(status.toString()),
+            QDir::toNativeSeparators(m_path) + ": " + message);
+        QVERIFY(status.cause == Status::Cause::NotPlainFile);
+    }
 }
 
 void TestDataFile::loadUnreadableFile()
@@ -209,7 +281,8 @@ void TestDataFile::saveWritesExactBytesAndRoundTrips()
 void TestDataFile::checkOldFileKept(const QString &dir, const Status &status)
 {
     QVERIFY(!status.ok);
-    QVERIFY2(status.file == (dir + "/data.txt").toStdString(), status.toString().c_str());
+    QVERIFY2(status.file == QDir::toNativeSeparators(dir + "/data.txt").toStdString(),
+        status.toString().c_str());
     QVERIFY(!status.message.empty());
     QCOMPARE(readAll(dir + "/data.txt"), kOld);
     const QStringList left = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -225,9 +298,16 @@ void TestDataFile::saveRefusedNamesTheCause_data()
         << "the folder %1 cannot be written: No such file or directory";
     QTest::newRow("the folder is read-only")
         << "read-only folder"
-        << "the folder %1 cannot be written: Permission denied";
+        << "the folder %1 cannot be written: Permission denied. Move the Hostally folder "
+           "somewhere you can write, such as your home folder";
+#ifdef Q_OS_WIN
+    QTest::newRow("data.txt is read-only")
+        << "read-only file"
+        << "the file cannot be written: it is read-only (untick Read-only in its Properties)";
+#else
     QTest::newRow("data.txt is read-only") << "read-only file"
                                            << "the file cannot be written: Permission denied";
+#endif
 }
 
 // A save that cannot start says which of the file and its folder refused, in
@@ -239,8 +319,8 @@ void TestDataFile::saveRefusedNamesTheCause()
     const QString dir = fault == "missing folder" ? m_dir.filePath("gone") : m_dir.path();
     const QString path = dir + "/data.txt";
 #ifndef Q_OS_LINUX
-    if (fault != "missing folder")
-        QSKIP("takes away owner permissions, which Windows files do not have");
+    if (fault == "read-only folder")
+        QSKIP("takes away owner permissions, which Windows folders do not have");
 #endif
     if (fault != "missing folder")
         QVERIFY(writeAll(path, kOld));
@@ -272,15 +352,20 @@ void TestDataFile::saveRefusedNamesTheCause()
     }
     QFile::setPermissions(
         m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (fault == "read-only file")
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     QVERIFY(!status.ok);
     const QString text = QString::fromStdString(status.toString());
-    const QString expected = path + ": " + message.replace("%1", QDir::toNativeSeparators(dir));
+    const QString expected = QDir::toNativeSeparators(path) + ": "
+        + message.replace("%1", QDir::toNativeSeparators(dir));
 #ifdef Q_OS_LINUX
     QCOMPARE(text, expected);
 #else
     // The reason is the system's own words, which differ between systems.
     QVERIFY2(text.startsWith(expected.left(expected.lastIndexOf(": ") + 2)), qPrintable(text));
+    if (fault == "read-only file")
+        QCOMPARE(text, expected);
 #endif
     if (fault == "missing folder")
         QVERIFY(!QFile::exists(dir));
@@ -356,6 +441,53 @@ void TestDataFile::saveOnFullDiskKeepsOldFile()
     QCOMPARE(left, (QStringList {"data.txt", "filler"}));
     QVERIFY(retry.ok);
     QCOMPARE(written, QByteArray::fromStdString(formatDataFile(leagues, events)));
+#endif
+}
+
+void TestDataFile::saveWaitsForAHolder_data()
+{
+    QTest::addColumn<bool>("letsGo"); // whether the holder lets go while the save waits
+    QTest::newRow("held for a moment: waited for, then saved") << true;
+    QTest::newRow("held throughout: in use, the old file kept") << false;
+}
+
+// Windows refuses to replace a file while another program holds it without
+// sharing its deletion, as sync clients and virus scanners do for a moment
+// and as QFile opens files there.
+void TestDataFile::saveWaitsForAHolder()
+{
+#ifndef Q_OS_WIN
+    QSKIP("only Windows keeps a file that another program holds from being replaced");
+#else
+    QFETCH(bool, letsGo);
+    QVERIFY(writeAll(m_path, kOld));
+    QFile holder(m_path);
+    QVERIFY(holder.open(QIODevice::ReadOnly));
+    QList<bool> waits;
+    setWaitHandler([&](bool waiting) {
+        waits.append(waiting);
+        if (waiting && letsGo)
+            holder.close();
+    });
+    TallyTable leagues(kLeagueCapacity);
+    TallyTable events(kEventCapacity);
+    bigTables(leagues, events);
+    const Status status = saveDataFile(m_path, leagues, events);
+    holder.close();
+    setWaitHandler(nullptr);
+
+    QCOMPARE(waits, (QList<bool> {true, false}));
+    if (letsGo) {
+        QVERIFY2(status.ok, status.toString().c_str());
+        QCOMPARE(readAll(m_path), QByteArray::fromStdString(formatDataFile(leagues, events)));
+        return;
+    }
+    checkOldFileKept(m_dir.path(), status);
+    QVERIFY(status.cause == Status::Cause::InUse);
+    QCOMPARE(QString::fromStdString(status.toString()),
+        QDir::toNativeSeparators(m_path)
+            + ": the file is in use by another program: close that program (a spreadsheet or "
+              "an editor, perhaps)");
 #endif
 }
 

@@ -19,6 +19,10 @@ QByteArray fileWithEvents(int events)
     return text;
 }
 
+const QString kUtf16Message
+    = "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open it in Notepad, "
+      "choose File > Save As, pick UTF-8 or ANSI under Encoding and save it again";
+
 std::string_view view(const QByteArray &bytes)
 {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
@@ -132,41 +136,48 @@ void TestDataFormat::rejects_data()
         "\xEF\xBB\xBF\r\n \r\n") << 3 << "the file is empty, expected three league records";
     QTest::newRow("name without quotes")
         << QByteArray("North\r\n4\r\n") << 1
-        << "expected the name of league 1 of 3 in double quotes, found \"North\"";
+        << "expected the name of league 1 of 3 in double quotes, found North";
+    QTest::newRow("unquoted name with a space and an accent in UTF-8")
+        << (kLeaguesOnly + "Quiz Caf\xC3\xA9\r\n3\r\n") << 7
+        << "expected the name of event 1 in double quotes, found Quiz Caf\u00E9";
+    QTest::newRow("unquoted Windows-1252 name of 45 characters, cut after 40")
+        << QByteArray("\xC9" + QByteArray(44, 'x') + "\r\n4\r\n") << 1
+        << "expected the name of league 1 of 3 in double quotes, found \u00C9" + QString(39, 'x')
+            + "...";
     QTest::newRow("unquoted name that reads as a number")
         << (kLeaguesOnly + "5\r\n4\r\n") << 7
-        << "expected the name of event 1 in double quotes, found \"5\"";
+        << "expected the name of event 1 in double quotes, found 5";
     QTest::newRow("line end inside a name")
         << QByteArray("\"North\"\r\n4\r\n\"So\r\nuth\"\r\n0\r\n") << 3
-        << "expected a closing double quote, found a line end inside the name \"So\"";
+        << "expected a closing double quote, found end of line after \"So";
     QTest::newRow("name never closed")
         << QByteArray("\"North") << 1 << "expected a closing double quote, found end of file";
     QTest::newRow("text for a count") << (kLeaguesOnly + "\"Quiz\"\r\n3\r\n\"Relay\"\r\nabc\r\n")
-                                      << 10 << "expected a count, found \"abc\"";
+                                      << 10 << "expected a count, found abc";
     QTest::newRow("fraction for a count")
-        << QByteArray("\"North\"\r\n4.5\r\n") << 2 << "expected a count, found \"4.5\"";
+        << QByteArray("\"North\"\r\n4.5\r\n") << 2 << "expected a count, found 4.5";
     QTest::newRow("two numbers for a count")
-        << QByteArray("\"North\"\r\n4 5\r\n") << 2 << "expected a count, found \"4 5\"";
+        << QByteArray("\"North\"\r\n4 5\r\n") << 2 << "expected a count, found 4 5";
     QTest::newRow("sign alone") << QByteArray("\"North\"\r\n-\r\n") << 2
-                                << "expected a count, found \"-\"";
+                                << "expected a count, found -";
     QTest::newRow("empty count line")
         << QByteArray("\"North\"\r\n\r\n4\r\n") << 2 << "expected a count, found end of line";
     QTest::newRow("nothing after the comma")
         << QByteArray("\"North\",\r\n4\r\n") << 1 << "expected a count, found end of line";
     QTest::newRow("count past the bound")
         << QByteArray("\"North\"\r\n1000000000000000\r\n") << 2
-        << "expected a count of at most 999999999999999 either way, found \"1000000000000000\"";
+        << "expected a count of at most 999999999999999 either way, found 1000000000000000";
     QTest::newRow("negative count past the bound")
         << QByteArray("\"North\"\r\n-99999999999999999999999\r\n") << 2
         << "expected a count of at most 999999999999999 either way, found "
-           "\"-99999999999999999999999\"";
+           "-99999999999999999999999";
     QTest::newRow("NUL byte in a count")
-        << QByteArray("\"North\"\r\n4\0\r\n", 12) << 2 << "expected a count, found \"4\\x00\"";
-    QTest::newRow("text after the name")
-        << QByteArray("\"North\" x\r\n4\r\n") << 1
-        << "expected a comma or a line end after the name, found \"x\"";
-    QTest::newRow("comma after the count") << QByteArray("\"North\",4,\"South\",0\r\n") << 1
-                                           << "expected a line end after the count, found \",\"";
+        << QByteArray("\"North\"\r\n4\0\r\n", 12) << 2 << "expected a count, found 4\\x00";
+    QTest::newRow("text after the name") << QByteArray(
+        "\"North\" x\r\n4\r\n") << 1 << "expected a comma or a line end after the name, found x";
+    QTest::newRow("comma after the count")
+        << QByteArray("\"North\",4,\"South\",0\r\n") << 1
+        << "expected a line end after the count, found ,\"South\",0";
     QTest::newRow("two league records")
         << kLeaguesOnly.left(kLeaguesOnly.lastIndexOf("\"West\"")) << 5
         << "expected the name of league 3 of 3, found end of file";
@@ -177,9 +188,12 @@ void TestDataFormat::rejects_data()
         << "expected a count, found end of file";
     QTest::newRow("101 event records") << fileWithEvents(
         101) << 207 << "expected the end of the file after 100 event records, found a 101st record";
-    QTest::newRow("quote inside a quoted name")
-        << QByteArray("\"Nor\"th\"\r\n4\r\n") << 1
-        << "expected a comma or a line end after the name, found \"th\\\"\"";
+    QTest::newRow("UTF-16, little-endian, as Notepad saves \"Unicode\"")
+        << QByteArray("\xFF\xFE\"\0N\0\"\0\r\0\n\0", 12) << 0 << kUtf16Message;
+    QTest::newRow("UTF-16, big-endian")
+        << QByteArray("\xFE\xFF\0\"\0N\0\"\0\r\0\n", 12) << 0 << kUtf16Message;
+    QTest::newRow("quote inside a quoted name") << QByteArray(
+        "\"Nor\"th\"\r\n4\r\n") << 1 << "expected a comma or a line end after the name, found th\"";
 }
 
 void TestDataFormat::rejects()

@@ -451,7 +451,8 @@ void TestMainForm::startUpFailureShowsNoWindow()
     QCOMPARE(m_dialogs.calls.size(), 1);
     QCOMPARE(m_dialogs.calls[0].kind, QStringLiteral("error"));
     QCOMPARE(m_dialogs.calls[0].title, QStringLiteral("Hostally"));
-    QVERIFY2(m_dialogs.calls[0].prompt.contains(m_path + ":8: expected a count, found \"abc\""),
+    QVERIFY2(
+        m_dialogs.calls[0].prompt.contains("Line 8 of " + m_path + ": expected a count, found abc"),
         qPrintable(m_dialogs.calls[0].prompt));
     QCOMPARE(readAll(m_path), kLeaguesOnly + "\"Quiz\"\r\nabc\r\n");
     QVERIFY(QApplication::topLevelWidgets().isEmpty()
@@ -1121,7 +1122,7 @@ void TestMainForm::saveMergesOutsideChanges_data()
         "it cannot be read now (cannot open the file for reading: No such file or directory)", true,
         ours, 0);
     row("Save, half edited, No: kept", "Save", halfEdited,
-        "Hostally cannot read it now (line 8: expected a count, found \"abc\")", false, "", 0);
+        "Hostally cannot read it now (line 8: expected a count, found abc)", false, "", 0);
     row("close button, past the largest count, Yes: replaced", "close", full,
         QStringLiteral(u"the event “Quiz” would pass the largest count data.txt can hold, "
                        u"999999999999999 either way"),

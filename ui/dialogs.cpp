@@ -90,7 +90,7 @@ void MessageBoxDialogs::showError(QWidget *parent, const QString &message, const
 void reportFailure(
     Dialogs *dialogs, QWidget *parent, const hostally::Status &status, const QString &explanation)
 {
-    const QString message = QString::fromStdString(status.toString());
-    std::fprintf(stderr, "hostally: %s\n", qPrintable(message));
-    dialogs->showError(parent, explanation.arg(message), QStringLiteral("Hostally"));
+    std::fprintf(stderr, "hostally: %s\n", qPrintable(QString::fromStdString(status.toString())));
+    dialogs->showError(parent, explanation.arg(QString::fromStdString(status.toText())),
+        QStringLiteral("Hostally"));
 }

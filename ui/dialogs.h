@@ -43,8 +43,9 @@ public:
     void showError(QWidget *parent, const QString &message, const QString &title) override;
 };
 
-// Reports a failed load or save: "hostally: " and the status on stderr, and an
-// error box titled "Hostally" showing `explanation` with %1 replaced by the
-// status.
+// Reports a failed load or save: "hostally: " and the status on stderr as
+// tools read it ("file:line: ..."), and an error box titled "Hostally" showing
+// `explanation` with %1 replaced by the status as people read it ("Line 7 of
+// file: ...").
 void reportFailure(
     Dialogs *dialogs, QWidget *parent, const hostally::Status &status, const QString &explanation);

@@ -103,12 +103,15 @@ private:
     // Turns `tallies`, the window's, into what a save writes: the same while
     // the data file holds what the window last read or wrote; otherwise the
     // file as it is now with the window's changes added, `merged` then set.
-    // Where they cannot be added, asks; returns false for No.
+    // Where they cannot be added, asks; returns false for No. A file held by
+    // another program, or not a plain file, is reported as a failed save.
     bool prepareSave(hostally::Tallies &tallies, bool &merged);
     // Why a merge was refused, in the user's words.
     static QString refusalText(const hostally::MergeResult &refused);
     // Shows `saved` in both lists and totals, keeping the selected lines.
     void showTallies(const hostally::Tallies &saved);
+    // Shows why a save failed and keeps the counts marked unsaved.
+    void reportSaveFailure(const hostally::Status &status);
     // Asks whether to save unsaved changes before the window closes; returns
     // false when the window must stay open.
     bool confirmClose();

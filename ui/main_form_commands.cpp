@@ -7,7 +7,6 @@
 #include "tally_list.h"
 #include "windows1252.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 
@@ -161,14 +160,19 @@ bool MainForm::saveTables()
             showTallies(tallies);
         return true;
     }
-    // The counts stay in the window and still count as unsaved, so the user
-    // can make room and save again.
+    reportSaveFailure(status);
+    return false;
+}
+
+// The counts stay in the window and still count as unsaved, so the user can
+// make room and save again.
+void MainForm::reportSaveFailure(const hostally::Status &status)
+{
     m_changed = true;
     reportFailure(m_dialogs, this, status,
         QStringLiteral("Your counts could not be saved.\n\n%1\n\n"
                        "They are still in the window: fix the problem, then "
                        "choose File > Save again."));
-    return false;
 }
 
 // Names are edited in the data file by hand while the window is open, and
@@ -183,6 +187,13 @@ bool MainForm::prepareSave(hostally::Tallies &tallies, bool &merged)
     const hostally::Status read = hostally::readDataFileBytes(m_dataPath, now);
     if (read.ok && now == m_fileBytes)
         return true;
+    // Nobody changed a file that another program holds, or a path that is no
+    // plain file: say what is wrong rather than ask.
+    if (read.cause == hostally::Status::Cause::InUse
+        || read.cause == hostally::Status::Cause::NotPlainFile) {
+        reportSaveFailure(read);
+        return false;
+    }
     QString why;
     hostally::Tallies file;
     hostally::Tallies base;
@@ -195,9 +206,9 @@ bool MainForm::prepareSave(hostally::Tallies &tallies, bool &merged)
     } else if (const hostally::Status parsed
                = hostally::parseDataFile(text(now), file.leagues, file.events);
                !parsed.ok) {
-        why = QStringLiteral("Hostally cannot read it now (line %1: %2)")
-                  .arg(parsed.line)
-                  .arg(QString::fromStdString(parsed.message));
+        why = QStringLiteral("Hostally cannot read it now (%1%2)")
+                  .arg(parsed.line > 0 ? QStringLiteral("line %1: ").arg(parsed.line) : QString(),
+                      QString::fromStdString(parsed.message));
     } else if (hostally::parseDataFile(text(m_fileBytes), base.leagues, base.events).ok) {
         const hostally::MergeResult result = hostally::mergeTallies(base, tallies, file);
         if (result.ok()) {
@@ -212,7 +223,7 @@ bool MainForm::prepareSave(hostally::Tallies &tallies, bool &merged)
                          "cannot be added to it: %2.\n\n"
                          "Yes replaces it with the counts shown in this window.\n"
                          "No leaves it as it is, and nothing is saved.")
-              .arg(QDir::toNativeSeparators(m_dataPath), why);
+              .arg(hostally::displayPath(m_dataPath), why);
     return m_dialogs->askYesNo(
         this, prompt, QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo);
 }

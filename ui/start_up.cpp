@@ -1,5 +1,6 @@
 #include "start_up.h"
 
+#include "data_file.h"
 #include "dialogs.h"
 #include "main_form.h"
 
@@ -29,13 +30,29 @@ void useWindowFontByDefault()
 
 std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs)
 {
+    // While the data file is waited for, the cursor says so.
+    hostally::setWaitHandler([](bool waiting) {
+        if (waiting)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
     auto form = std::make_unique<MainForm>(dataPath, dialogs);
     const hostally::Status status = form->formLoad();
-    if (status.ok)
-        return form;
-    // Without its data the program cannot start: say why and where, and never
-    // show a window whose Save would write empty tallies over the file.
-    reportFailure(dialogs, nullptr, status,
-        QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1"));
-    return nullptr;
+    if (!status.ok) {
+        // Without its data the program cannot start: say why and where, and
+        // never show a window whose Save would write empty tallies over the
+        // file.
+        reportFailure(dialogs, nullptr, status,
+            QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1"));
+        return nullptr;
+    }
+    // Nothing counted in a window whose folder cannot be written could ever be
+    // saved: say so before the counting starts, then open as usual.
+    const hostally::Status folder = hostally::checkFolderWritable(dataPath);
+    if (!folder.ok)
+        reportFailure(dialogs, nullptr, folder,
+            QStringLiteral("Counts cannot be saved in this folder, so nothing you count "
+                           "in this window could be kept.\n\n%1"));
+    return form;
 }

@@ -13,5 +13,6 @@ void useWindowFontByDefault();
 // Makes the window for the data file at `dataPath` and runs its start-up.
 // Returns the window ready to show, or null when the file could not be read;
 // the error, with the file and line, has then been printed on stderr and
-// shown through `dialogs`.
+// shown through `dialogs`. A folder that cannot be written is reported the
+// same way, once, and the window is still returned.
 std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs);

@@ -4,9 +4,11 @@
 # killed in the middle of a save. After each failed save data.txt must be the
 # old file byte for byte, with no temporary file beside it, the program still
 # running with an error box up and no "Saved" box; once the fault is cleared a
-# second save must write the counts the user had. Then the user's own slips:
-# data.txt edited while the program runs, two windows on one data.txt, and
-# Escape at "Save your changes?".
+# second save must write the counts the user had. A folder that cannot be
+# written is also said at start-up, a save by root keeps data.txt's owner, and
+# a FIFO put in data.txt's place is refused without waiting. Then the user's
+# own slips: data.txt edited while the program runs, two windows on one
+# data.txt, and Escape at "Save your changes?".
 # Usage: faults.sh HOSTALLY_BINARY
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -20,9 +22,8 @@ printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n3\r\n"Relay"\r\
 printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n4\r\n"Relay"\r\n1\r\n' >"$new"
 
 # Starts the program in folder $1, through the command given after it (if
-# any), and waits for its window. Sets launcher (our child), app (the program's
-# pid) and main (its window).
-launch() {
+# any). Sets launcher (our child) and app (the program's pid).
+start_app() {
   local dir=$1
   shift
   # stderr goes beside the folder: on the full disk it could not be written.
@@ -34,6 +35,11 @@ launch() {
     [[ -n "$app" ]] && break
     sleep 0.05
   done
+}
+
+# Starts the program as start_app does and waits for its window; sets main.
+launch() {
+  start_app "$@"
   main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
 }
 
@@ -124,16 +130,26 @@ fi
 owner="$(id -u)"
 [[ $(id -u) -eq 0 ]] && owner=65534
 
+# Start-up says so first, once, before the window opens as usual.
 problems=()
 dir="$(make_program_dir "$old")"
 chown "$owner" "$dir/data.txt"
 chmod 644 "$dir/data.txt"
 chmod 555 "$dir"
-launch "$dir" "${as_user[@]}"
+advice="Move the Hostally folder somewhere you can write, such as your home folder"
+start_app "$dir" "${as_user[@]}"
+box="$( [[ -n "$app" ]] && wait_window "$app" DIALOG 15)"
+[[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no box at start-up")
+[[ -z "$(windows_of "$app" NORMAL)" ]] || problems+=("the window opened before the box")
+grep -qxF "hostally: the folder $dir cannot be written: Permission denied. $advice" "$dir.stderr" ||
+  problems+=("start-up did not say the folder cannot be written")
+[[ -n "$box" ]] && press "$box" Return
+main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
+[[ -n "$main" ]] || problems+=("no window after the box")
 add_and_save
 check_failed_save "$dir"
-grep -qxF "hostally: $dir/data.txt: the folder $dir cannot be written: Permission denied" "$dir.stderr" ||
-  problems+=("the folder and the reason not named")
+grep -qxF "hostally: $dir/data.txt: the folder $dir cannot be written: Permission denied. $advice" \
+  "$dir.stderr" || problems+=("the folder, the reason and what to do not named")
 chmod 777 "$dir"
 check_second_save "$dir"
 report "folder cannot be written" "$dir.stderr"
@@ -150,6 +166,23 @@ grep -qxF "hostally: $dir/data.txt: the file cannot be written: Permission denie
 chmod 666 "$dir/data.txt"
 check_second_save "$dir"
 report "data.txt is read-only" "$dir.stderr"
+
+# --- A save by root keeps the file's owner ---------------------------------------
+# The save writes a new file: it must be the user's, or the user's own saves
+# fail from then on.
+problems=()
+if [[ $(id -u) -ne 0 ]]; then
+  skip "save by root: needs root"
+else
+  dir="$(make_program_dir "$old")"
+  chown 65534:65534 "$dir/data.txt"
+  launch "$dir"
+  add_and_save
+  expect_saved_then_quit "$dir" "save by root"
+  [[ "$(stat -c %u:%g "$dir/data.txt")" == 65534:65534 ]] ||
+    problems+=("data.txt now belongs to $(stat -c %U:%G "$dir/data.txt")")
+  report "a save by root keeps data.txt's owner" "$dir.stderr"
+fi
 
 # --- The final rename fails --------------------------------------------------
 problems=()
@@ -270,6 +303,32 @@ for l in "$first_launcher" "$second_launcher"; do
   [[ "$exit_status" == running ]] && kill -9 "$l" 2>/dev/null
 done
 report "two windows on one data.txt: both windows' counts add up" "$dir.stderr"
+
+# --- data.txt becomes a FIFO while the program runs ------------------------------
+# Save refuses it at once, never waiting for a writer, and keeps the counts;
+# with the file back, the next Save writes them.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir"
+click_event_line "$main" 0
+click_button "$main" events_add
+rm "$dir/data.txt"
+mkfifo "$dir/data.txt"
+choose_menu "$main" Save
+box="$(wait_window "$app" DIALOG 10)"
+title="$( [[ -n "$box" ]] && xdotool getwindowname "$box")"
+[[ "$title" == Hostally ]] || problems+=("no error box titled Hostally")
+grep -qxF "hostally: $dir/data.txt: it is a pipe, socket or device, not a plain file" "$dir.stderr" ||
+  problems+=("not said that data.txt is no plain file")
+[[ -z "$(xdotool search --onlyvisible --name '^Saved$' 2>/dev/null)" ]] || problems+=("Saved shown")
+[[ -p "$dir/data.txt" ]] || problems+=("the FIFO was replaced")
+kill -0 "$app" 2>/dev/null || problems+=("program ended")
+[[ -n "$box" ]] && press "$box" Return
+sleep 0.2
+rm "$dir/data.txt"
+cp "$old" "$dir/data.txt"
+check_second_save "$dir"
+report "data.txt turned into a FIFO before a Save" "$dir.stderr"
 
 # --- Escape at "Save your changes?" ---------------------------------------------
 # Only Yes or No answers it: Escape and the box's close button (Alt+F4 in

@@ -14,10 +14,15 @@ expect_rejected "$dir" '^: cannot open the file for reading: No such file or dir
 
 dir="$(make_program_dir)"
 printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\nabc\r\n' >"$dir/data.txt"
-expect_rejected "$dir" '^:8: expected a count, found "abc"$' "text for a count"
+expect_rejected "$dir" '^:8: expected a count, found abc$' "text for a count"
 
 dir="$(make_program_dir)"
 mkdir "$dir/data.txt"
-expect_rejected "$dir" '^: cannot ' "a folder named data.txt"
+expect_rejected "$dir" '^: it is a folder, not a plain file$' "a folder named data.txt"
+
+# Opening a FIFO the usual way waits for a writer, with no window and no box.
+dir="$(make_program_dir)"
+mkfifo "$dir/data.txt"
+expect_rejected "$dir" '^: it is a pipe, socket or device, not a plain file$' "a FIFO named data.txt"
 
 finish

@@ -108,7 +108,8 @@ wait_exit "$pid" 20
 [[ "$exit_status" == running ]] && kill -9 "$pid"
 report "select, Add, Save, Quit" "$dir.stderr"
 
-# A program at a drive's root reads "H://data.txt", which Windows accepts.
+# A program at a drive's root reads "H://data.txt", which Windows accepts;
+# messages show it as H:\data.txt.
 dir="$(mktemp -d "$work/root.XXXXXX")"
 cp "$HOSTALLY" "$dir/hostally.exe"
 printf '"North"\r\n4\r\n"South"\r\nlots\r\n"West"\r\n7\r\n' >"$dir/data.txt"
@@ -122,8 +123,8 @@ box="$(wait_title Hostally 60)"
 [[ -n "$box" ]] && press "$box" Return
 wait_exit "$pid" 20
 [[ "$exit_status" != 0 && "$exit_status" != running ]] || problems+=("exit status $exit_status")
-grep -qiF 'hostally: h://data.txt:4: expected a count, found "lots"' "$dir.stderr" ||
-  problems+=("no error naming h://data.txt")
+grep -qiF 'hostally: h:\data.txt:4: expected a count, found lots' "$dir.stderr" ||
+  problems+=("no error naming h:\data.txt")
 [[ "$exit_status" == running ]] && kill -9 "$pid"
 rm -f "$drive"
 report "bad data.txt at a drive's root" "$dir.stderr"

@@ -203,6 +203,12 @@ choose_menu() {
 
 # --- Start-up on a given data file ---------------------------------------------
 
+# The SHA-256 of file $1, or what it is when it is no plain file: reading a
+# FIFO would wait for a writer.
+file_state() {
+  if [[ -f "$1" ]]; then sha256sum <"$1"; else stat -c %F "$1" 2>/dev/null; fi
+}
+
 # The program's error line on stderr for folder $1 ("" when there is none).
 error_line() {
   grep -m1 '^hostally: ' "$1.stderr" 2>/dev/null
@@ -215,7 +221,7 @@ error_line() {
 expect_rejected() {
   local dir=$1 pattern=$2 name=$3 before after box main title line
   local problems=()
-  before="$(sha256sum <"$dir/data.txt" 2>/dev/null)"
+  before="$(file_state "$dir/data.txt")"
   "$dir/hostally" 2>"$dir.stderr" &
   local pid=$!
   box="$(wait_window "$pid" DIALOG 15)"
@@ -224,7 +230,7 @@ expect_rejected() {
   [[ -n "$box" ]] && press "$box" Return
   wait_exit "$pid" 10
   [[ "$exit_status" == running ]] && kill -9 "$pid"
-  after="$(sha256sum <"$dir/data.txt" 2>/dev/null)"
+  after="$(file_state "$dir/data.txt")"
   line="$(error_line "$dir")"
 
   [[ -n "$box" ]] || problems+=("no error box")

@@ -1,0 +1,34 @@
+#pragma once
+
+// The few things about files that Qt does not offer, each done with the
+// system's own call where it is needed and as Qt does it everywhere else.
+
+class QFile;
+class QFileDevice;
+class QFileInfo;
+class QString;
+
+namespace hostally {
+
+// Opens `file` for reading without waiting on anyone: on Unix, opening a FIFO
+// the usual way blocks until some other program writes to it.
+bool openForReadingWithoutBlocking(QFile &file);
+
+// How another program has the file at a path open.
+enum class FileHold {
+    None, // not in a way that keeps Hostally from reading or replacing it
+    InUse, // without sharing it: Windows refuses to read or replace it
+    AccessDenied, // Windows refuses access, which a file about to go away gives too
+};
+
+// Whether another program holds the file at `path` so that it cannot be read
+// or replaced now. Only Windows lets a program deny others a file it holds;
+// elsewhere this is always FileHold::None.
+FileHold fileHold(const QString &path);
+
+// Gives the open file `newFile` the owner and group of `old`, where the
+// system lets this process (on Unix, root may give a file to anyone); does
+// nothing elsewhere. A file that replaces another thus stays its owner's.
+void keepOwner(QFileDevice &newFile, const QFileInfo &old);
+
+} // namespace hostally
