@@ -8,6 +8,8 @@
 #include <QBasicTimer>
 #include <QMainWindow>
 
+#include <optional>
+
 class Dialogs;
 class QAction;
 class QGroupBox;
@@ -100,12 +102,12 @@ private:
     // chooses. Returns false when nothing was saved: the answer was No, or the
     // save failed and the error was shown.
     bool saveTables();
-    // Turns `tallies`, the window's, into what a save writes: the same while
-    // the data file holds what the window last read or wrote; otherwise the
-    // file as it is now with the window's changes added, `merged` then set.
-    // Where they cannot be added, asks; returns false for No. A file held by
-    // another program, or not a plain file, is reported as a failed save.
-    bool prepareSave(hostally::Tallies &tallies, bool &merged);
+    // What a save writes: the window's tables while the data file holds what
+    // the window last read or wrote; otherwise, in `merged`, the file as it is
+    // now with the window's changes added. Where they cannot be added, asks,
+    // and returns false for No. A file held by another program, or not a plain
+    // file, is reported as a failed save.
+    bool prepareSave(std::optional<hostally::Tallies> &merged);
     // Why a merge was refused, in the user's words.
     static QString refusalText(const hostally::MergeResult &refused);
     // Shows `saved` in both lists and totals, keeping the selected lines.

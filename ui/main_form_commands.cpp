@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QListWidget>
 
+#include <optional>
+
 namespace {
 
 // Slot i as its list shows it. The whole line and the name decode alike, so
@@ -145,19 +147,17 @@ void MainForm::mQuitClick()
 
 bool MainForm::saveTables()
 {
-    hostally::Tallies tallies;
-    tallies.leagues = m_leagues.table;
-    tallies.events = m_events.table;
-    bool merged = false;
-    if (!prepareSave(tallies, merged))
+    std::optional<hostally::Tallies> merged;
+    if (!prepareSave(merged))
         return false;
     QByteArray written;
     const hostally::Status status
-        = hostally::saveDataFile(m_dataPath, tallies.leagues, tallies.events, &written);
+        = hostally::saveDataFile(m_dataPath, merged ? merged->leagues : m_leagues.table,
+            merged ? merged->events : m_events.table, &written);
     if (status.ok) {
         m_fileBytes = written;
         if (merged)
-            showTallies(tallies);
+            showTallies(*merged);
         return true;
     }
     reportSaveFailure(status);
@@ -181,7 +181,7 @@ void MainForm::reportSaveFailure(const hostally::Status &status)
 // changes into the file as it is now, and asks only when that cannot be done.
 // No leaves the file and the changed flag as they are, and keeps the window
 // open like a failed save.
-bool MainForm::prepareSave(hostally::Tallies &tallies, bool &merged)
+bool MainForm::prepareSave(std::optional<hostally::Tallies> &merged)
 {
     QByteArray now;
     const hostally::Status read = hostally::readDataFileBytes(m_dataPath, now);
@@ -210,10 +210,12 @@ bool MainForm::prepareSave(hostally::Tallies &tallies, bool &merged)
                   .arg(parsed.line > 0 ? QStringLiteral("line %1: ").arg(parsed.line) : QString(),
                       QString::fromStdString(parsed.message));
     } else if (hostally::parseDataFile(text(m_fileBytes), base.leagues, base.events).ok) {
-        const hostally::MergeResult result = hostally::mergeTallies(base, tallies, file);
+        hostally::Tallies window;
+        window.leagues = m_leagues.table;
+        window.events = m_events.table;
+        const hostally::MergeResult result = hostally::mergeTallies(base, window, file);
         if (result.ok()) {
-            tallies = result.merged;
-            merged = true;
+            merged = result.merged;
             return true;
         }
         why = refusalText(result);
