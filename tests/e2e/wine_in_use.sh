@@ -25,7 +25,7 @@ records 3 >"$dir/data.txt"
 hold() {
   wine "$HOLD" "$(winepath -w "$dir/data.txt")" "$1" >"$work/held" 2>&1 &
   holder=$!
-  for _ in $(seq 400); do grep -q held "$work/held" && return; sleep 0.05; done
+  for _ in $(seq 400); do grep -qs held "$work/held" && return; sleep 0.05; done
   problems+=("the helper never held data.txt: $(cat "$work/held")")
 }
 # The windows titled Hostally: the main window and any message box.
