@@ -1,3 +1,4 @@
+#include "merge.h"
 #include "name_text.h"
 #include "tally_table.h"
 
@@ -15,6 +16,21 @@ std::int64_t sumOfCounts(const TallyTable &table)
     for (int i = 0; i < table.used(); ++i)
         sum += table.count(i);
     return sum;
+}
+
+// Tables written "North=4, South=0, West=-1 | Quiz=3, Relay=0": leagues | events.
+hostally::Tallies tallies(const QString &text)
+{
+    hostally::Tallies out;
+    for (int t = 0; t < 2; ++t) {
+        const QStringList entries = text.split('|').value(t).split(',', Qt::SkipEmptyParts);
+        for (int i = 0; i < entries.size(); ++i) {
+            const QStringList entry = entries[i].trimmed().split('=');
+            (t ? out.events : out.leagues)
+                .setEntry(i, entry[0].toStdString(), entry[1].toLongLong());
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -37,6 +53,8 @@ private slots:
     void resetEmptyTable();
     void setEntryReplacesSlot();
     void totalFollowsRandomSteps();
+    void merge_data();
+    void merge();
 };
 
 void TestTallyTable::numberText_data()
@@ -265,6 +283,62 @@ void TestTallyTable::totalFollowsRandomSteps()
         }
         QCOMPARE(table.total(), sumOfCounts(table));
     }
+}
+
+void TestTallyTable::merge_data()
+{
+    QTest::addColumn<QString>("window"); // the window's tables after its clicks
+    QTest::addColumn<QString>("file"); // data.txt as it is now
+    QTest::addColumn<QString>("merged"); // or "refused: why league|event line"
+    // Every row starts from what the window read: A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-2.
+    auto row = [](const char *name, const char *window, const char *file, const char *merged) {
+        QTest::newRow(name) << window << file << merged;
+    };
+    row("an unchanged file: the window's counts", "A=5, B=0, C=-1 | Quiz=2, Relay=0, Quiz=-3",
+        "A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-2", "A=5, B=0, C=-1 | Quiz=2, Relay=0, Quiz=-3");
+    row("counts changed, lines added, moved and deleted by hand",
+        "A=4, B=0, C=-1 | Quiz=4, Relay=0, Quiz=-2", "A=4, B=0, C=-1 | Film=2, Quiz=9, Quiz=-2",
+        "A=4, B=0, C=-1 | Film=2, Quiz=10, Quiz=-2");
+    row("a repeated name: the second to the second, negative lower",
+        "A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-4", "A=4, B=0, C=-1 | Quiz=1, Quiz=-7, Relay=0",
+        "A=4, B=0, C=-1 | Quiz=1, Quiz=-9, Relay=0");
+    row("Reset takes off what the window read", "A=0, B=0, C=0 | Quiz=3, Relay=0, Quiz=-2",
+        "A=6, B=1, C=-1 | Quiz=3, Relay=0, Quiz=-2", "A=2, B=1, C=0 | Quiz=3, Relay=0, Quiz=-2");
+    row("a count may reach the limit", "A=4, B=0, C=-1 | Quiz=4, Relay=0, Quiz=-2",
+        "A=4, B=0, C=-1 | Quiz=999999999999998", "A=4, B=0, C=-1 | Quiz=999999999999999");
+    row("refused: a counted event renamed", "A=4, B=0, C=-1 | Quiz=3, Relay=1, Quiz=-2",
+        "A=4, B=0, C=-1 | Quiz=3, Relay race=0, Quiz=-2", "refused: NotInFile event 1");
+    row("refused: a counted league renamed", "A=4, B=0, C=0 | Quiz=3, Relay=0, Quiz=-2",
+        "A=4, B=0, D=-1 | Quiz=3, Relay=0, Quiz=-2", "refused: NotInFile league 2");
+    row("refused: one line of a repeated name left", "A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-1",
+        "A=4, B=0, C=-1 | Quiz=3, Relay=0", "refused: NotInFile event 2");
+    row("refused: past the largest count", "A=4, B=0, C=-1 | Quiz=4, Relay=0, Quiz=-2",
+        "A=4, B=0, C=-1 | Quiz=999999999999999", "refused: OutOfRange event 0");
+    row("refused: past the most negative count", "A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-3",
+        "A=4, B=0, C=-1 | Quiz=3, Quiz=-999999999999999", "refused: OutOfRange event 2");
+}
+
+// A save adds the window's changes since it read the file to the file as it is now.
+void TestTallyTable::merge()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, file);
+    QFETCH(QString, merged);
+    const hostally::Tallies base = tallies("A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-2");
+    const hostally::MergeResult result
+        = hostally::mergeTallies(base, tallies(window), tallies(file));
+    if (!merged.startsWith("refused: ")) {
+        QVERIFY(result.ok());
+        QVERIFY(result.merged == tallies(merged));
+        return;
+    }
+    const QStringList why = merged.mid(9).split(' ');
+    QCOMPARE(
+        result.refusal == hostally::MergeResult::Refusal::NotInFile ? "NotInFile" : "OutOfRange",
+        why[0]);
+    QCOMPARE(result.league ? "league" : "event", why[1]);
+    QCOMPARE(result.line, why[2].toInt());
+    QCOMPARE(result.name, (result.league ? base.leagues : base.events).name(result.line));
 }
 
 QTEST_GUILESS_MAIN(TestTallyTable)

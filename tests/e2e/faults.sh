@@ -233,8 +233,9 @@ report "killed after the save: data.txt is the new file" "$dir.stderr"
 
 # --- data.txt edited while the program runs ---------------------------------------
 # The event the window counted renamed with a text editor while the window is
-# open: its count has nowhere to go, so Save asks before replacing the file: Escape, and Return (No is the default), leave the
-# edit in place and the program running; Yes then writes the window's counts.
+# open: its count has nowhere to go, so Save asks before replacing the file:
+# Escape, and Return (No is the default), leave the edit in place and the
+# program running; Yes then writes the window's counts.
 problems=()
 dir="$(make_program_dir "$old")"
 launch "$dir"
@@ -260,43 +261,29 @@ expect_saved_then_quit "$dir" Yes
 report "data.txt edited while open: asked before it is replaced" "$dir.stderr"
 
 # --- Two windows on one data.txt --------------------------------------------------
-# Each counts and saves in turn, twice over: every save adds its window's
-# counts to what the other saved, with no question, and both quit at once.
+# Each counts and saves in turn: every save adds its window's counts to what
+# the other saved, with no question, and both then quit at once.
 problems=()
 dir="$(make_program_dir "$old")"
 launch "$dir"
-first_app=$app first_main=$main first_launcher=$launcher
+first=$main first_launcher=$launcher
 "$dir/hostally" 2>>"$dir.stderr" &
 second_launcher=$!
-second_main="$(wait_window "$second_launcher" NORMAL 15)"
-# Side by side, once the second has centred itself over the first.
-sleep 2.5
-[[ -n "$first_main" ]] && xdotool windowmove "$first_main" 0 0
-[[ -n "$second_main" ]] && xdotool windowmove "$second_main" 500 0
-count_and_save() { # window $1: Add $3 times on event line $2, then Save
-  local i
-  xdotool windowactivate --sync "$1" >/dev/null 2>&1
-  click_event_line "$1" "$2"
-  for i in $(seq "$3"); do click_button "$1" events_add; done
-  choose_menu "$1" Save
-  box="$(wait_title Saved 10)"
-  [[ -n "$box" ]] && press "$box" Return || problems+=("no Saved box after $3 on line $2")
-  sleep 0.2
-}
-if [[ -n "$first_main" && -n "$second_main" ]]; then
-  count_and_save "$first_main" 0 3
-  count_and_save "$second_main" 1 1
-  count_and_save "$first_main" 0 1
-  [[ -z "$(windows_of "$first_app" DIALOG)$(windows_of "$second_launcher" DIALOG)" ]] ||
-    problems+=("a question was asked")
-  printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n7\r\n"Relay"\r\n2\r\n' >"$work/both.txt"
-  cmp -s "$dir/data.txt" "$work/both.txt" ||
-    problems+=("data.txt: $(tr '\r\n' '  ' <"$dir/data.txt")")
-  choose_menu "$first_main" Quit
-  choose_menu "$second_main" Quit
-else
-  problems+=("two windows did not open")
-fi
+second="$(wait_window "$second_launcher" NORMAL 15)"
+sleep 2.5 # side by side, once the second has centred itself over the first
+xdotool windowmove "$first" 0 0 windowmove "$second" 500 0
+for turn in "$first 0 3" "$second 1 1" "$first 0 1"; do # window, event line, Adds
+  read -r window line adds <<<"$turn"
+  xdotool windowactivate --sync "$window" >/dev/null 2>&1
+  click_event_line "$window" "$line"
+  for _ in $(seq "$adds"); do click_button "$window" events_add; done
+  choose_menu "$window" Save
+  box="$(wait_title Saved 10)" && press "$box" Return || problems+=("$turn: no Saved")
+done
+printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n7\r\n"Relay"\r\n2\r\n' | cmp -s - "$dir/data.txt" ||
+  problems+=("data.txt: $(tr '\r\n' '  ' <"$dir/data.txt")")
+choose_menu "$first" Quit
+choose_menu "$second" Quit
 for l in "$first_launcher" "$second_launcher"; do
   wait_exit "$l" 10
   [[ "$exit_status" == 0 ]] || problems+=("quit: exit status $exit_status")
