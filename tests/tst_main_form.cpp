@@ -129,7 +129,6 @@ private slots:
     void listLines();
     void totalsFitTheirLabels_data();
     void totalsFitTheirLabels();
-    void aboutFrameHoldsCaptionAndText();
 
     void stepCommand_data();
     void stepCommand();
@@ -151,14 +150,12 @@ private slots:
     void quit_data();
     void quit();
     void quitWhoseSaveFailsStaysOpen();
-    void messageBoxesFitTheirTitles_data();
-    void messageBoxesFitTheirTitles();
     void closeButtonAsksLikeQuit_data();
     void closeButtonAsksLikeQuit();
     void saveMergesOutsideChanges_data();
     void saveMergesOutsideChanges();
-    void questionBoxKeys_data();
-    void questionBoxKeys();
+    void messageBoxes_data();
+    void messageBoxes();
 
     void iconIsTheInstalledImage();
     void accessibleNames_data();
@@ -382,6 +379,26 @@ void TestMainForm::framesAreWhole()
                                .arg(ratio)
                                .arg(edge)));
         }
+        if (!about)
+            continue;
+        // The caption's letters reach above the top edge and below it; Text1
+        // stands below them, inside the frame.
+        const auto inked = [&](int y) {
+            for (int x = r.left() + 4; x < r.center().x(); ++x)
+                if (qGray(shown.pixel(x, y)) < 80)
+                    return true;
+            return false;
+        };
+        int captionTop = r.top(), captionBottom = r.top();
+        while (inked(captionTop - 1))
+            --captionTop;
+        while (inked(captionBottom + 1))
+            ++captionBottom;
+        const QRect text = QRectF(
+            QPointF(form.Text1->mapTo(&form, QPoint())) * ratio, QSizeF(form.Text1->size()) * ratio)
+                               .toRect();
+        QVERIFY(captionTop < r.top() - 1 && captionBottom > r.top() + 1);
+        QVERIFY(text.top() > captionBottom && r.adjusted(2, 0, -2, -2).contains(text));
     }
 }
 
@@ -598,41 +615,6 @@ void TestMainForm::totalsFitTheirLabels()
     m_dialogs.answers = {true};
     click(label == "total" ? form.Command3 : form.cReset);
     QCOMPARE(shown->shownFont(), MainForm::totalFont());
-}
-
-void TestMainForm::aboutFrameHoldsCaptionAndText()
-{
-    MainForm &form = open();
-    const int w = form.About->width();
-    const int h = form.About->height();
-    QImage image(w, h, QImage::Format_RGB32); // the frame alone, without Text1
-    form.About->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
-    const QRgb paper = image.pixel(w / 2, 1);
-    // The border's edges, met first from each side along lines clear of the caption.
-    int top = 0, bottom = h - 1, left = 0, right = w - 1;
-    while (top < h - 1 && image.pixel(w - 10, top) == paper)
-        ++top;
-    while (bottom > 0 && image.pixel(w - 10, bottom) == paper)
-        --bottom;
-    while (left < w - 1 && image.pixel(left, h / 2) == paper)
-        ++left;
-    while (right > 0 && image.pixel(right, h / 2) == paper)
-        --right;
-    // The caption's letters (dark, unlike the border) reach above the top
-    // edge and below it; Text1 stands below them and inside the border.
-    int captionTop = h, captionBottom = -1;
-    for (int y = 0; y < h / 2; ++y) {
-        for (int x = left + 2; x < w / 2; ++x) {
-            if (qGray(image.pixel(x, y)) < 80) {
-                captionTop = qMin(captionTop, y);
-                captionBottom = y;
-            }
-        }
-    }
-    QVERIFY2(captionTop < top && captionBottom > top, qPrintable(QString::number(top)));
-    const QRect text = form.Text1->geometry();
-    QVERIFY(text.top() > captionBottom && text.bottom() < bottom - 2 && text.left() > left + 2
-        && text.right() < right - 2);
 }
 
 void TestMainForm::stepCommand_data()
@@ -986,35 +968,6 @@ void TestMainForm::quitWhoseSaveFailsStaysOpen()
     QCOMPARE(form.eventTable().count(0), 4);
 }
 
-void TestMainForm::messageBoxesFitTheirTitles_data()
-{
-    QTest::addColumn<QString>("title");
-    QTest::newRow("Saved") << "Saved";
-    QTest::newRow("a title longer than the prompt") << "A title a good deal longer than Saved";
-}
-
-void TestMainForm::messageBoxesFitTheirTitles()
-{
-    QFETCH(QString, title);
-    int width = 0;
-    QFont font;
-    QTimer::singleShot(0, this, [&width, &font] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        QVERIFY(box);
-        width = box->width();
-        font = box->font();
-        box->done(0);
-    });
-    if (QGuiApplication::platformName() == "offscreen")
-        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-    MessageBoxDialogs().inform(nullptr, QStringLiteral("Saved"), title);
-    // Room for the title in bold, as window managers set it, and for four
-    // squares of a line and a half: the frame's icon and buttons.
-    font.setBold(true);
-    const QFontMetrics metrics(font);
-    QVERIFY(width >= metrics.horizontalAdvance(title) + 6 * metrics.height());
-}
-
 void TestMainForm::closeButtonAsksLikeQuit_data()
 {
     QTest::addColumn<bool>("changed");
@@ -1074,7 +1027,6 @@ void TestMainForm::saveMergesOutsideChanges_data()
     row("Save, an event added before ours: ours stays selected", "Save", moved, "", 0,
         QByteArray(moved).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n4"), 1);
     row("Save, the same bytes written again: no question", "Save", kData, "", 0, ours, 0);
-    row("Quit, counted elsewhere: both kept, ends", "Quit", counted, "", 0, both, 0);
     row("Save, our line renamed, No: kept", "Save", renamed, gone, false, "", 0);
     row("close button, our line renamed, No: kept, stays open", "close", renamed, gone, 0, "", 0);
     row("Save, data.txt removed, Yes: written again", "Save", "<missing>",
@@ -1152,67 +1104,76 @@ void TestMainForm::saveMergesOutsideChanges()
     QCOMPARE(m_dialogs.log(), log << kSaved);
 }
 
-void TestMainForm::questionBoxKeys_data()
+void TestMainForm::messageBoxes_data()
 {
-    QTest::addColumn<bool>("defaultYes");
-    QTest::addColumn<bool>("escapeAnswersNo");
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<bool>("staysUp");
-    QTest::addColumn<bool>("answer");
-
+    QTest::addColumn<QString>("box"); // a notice, or a question's default and Escape
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("action"); // Escape, close (its close button) or Return
+    QTest::addColumn<QString>("outcome"); // then Yes is clicked on a box that stays up
+    auto row
+        = [](const char *name, const char *box, const char *title, const char *action,
+              const char *outcome) { QTest::newRow(name) << box << title << action << outcome; };
     // "Save your changes?": No would lose the counts.
-    QTest::newRow("default Yes, Escape does nothing: Escape")
-        << true << false << "Escape" << true << true;
-    QTest::newRow("default Yes, Escape does nothing: close button")
-        << true << false << "close" << true << true;
-    QTest::newRow("default Yes, Escape does nothing: Return")
-        << true << false << "Return" << false << true;
+    const char *save = "default Yes, Escape does nothing";
+    row("Save: Escape", save, "Save", "Escape", "stays up, Yes");
+    row("Save: close button", save, "Save", "close", "stays up, Yes");
+    row("Save: Return", save, "Save", "Return", "answered, Yes");
     // Reset's "Confirm".
-    QTest::newRow("default Yes, Escape answers No: Escape")
-        << true << true << "Escape" << false << false;
-    QTest::newRow("default Yes, Escape answers No: close button")
-        << true << true << "close" << false << false;
-    // Replacing a data file changed outside Hostally.
-    QTest::newRow("default No, Escape answers No: Return")
-        << false << true << "Return" << false << false;
-    QTest::newRow("default No, Escape answers No: Escape")
-        << false << true << "Escape" << false << false;
+    row("Confirm: Escape", "default Yes, Escape answers No", "Confirm", "Escape", "answered, No");
+    row("Confirm: close button", "default Yes, Escape answers No", "Confirm", "close",
+        "answered, No");
+    // Replacing a data file the window's counts cannot be added to.
+    row("Hostally: Return", "default No, Escape answers No", "Hostally", "Return", "answered, No");
+    row("Hostally: Escape", "default No, Escape answers No", "Hostally", "Escape", "answered, No");
+    // Notices, as wide as their titles.
+    row("Saved", "notice", "Saved", "Return", "answered");
+    row("a title longer than the prompt", "notice", "A title a good deal longer than Saved",
+        "Return", "answered");
 }
 
-// The real message box, as the program shows it: what Return, Escape and the
-// close button do. A box that stays up is then answered with its Yes button.
-void TestMainForm::questionBoxKeys()
+// The real message boxes, as the program shows them: what Return, Escape and
+// the close button do, and room in the frame for the title in bold beside the
+// window manager's icon and buttons (four squares of a line and a half).
+void TestMainForm::messageBoxes()
 {
-    QFETCH(bool, defaultYes);
-    QFETCH(bool, escapeAnswersNo);
+    QFETCH(QString, box);
+    QFETCH(QString, title);
     QFETCH(QString, action);
-    QFETCH(bool, staysUp);
-    QFETCH(bool, answer);
-
-    MessageBoxDialogs dialogs;
+    QFETCH(QString, outcome);
     if (QGuiApplication::platformName() == "offscreen")
         QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
     QString seen = QStringLiteral("no box");
+    QFontMetrics bold(QFont {});
+    int width = 0;
     QTimer::singleShot(0, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
+        auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!shown)
             return;
+        QFont font = shown->font();
+        font.setBold(true);
+        bold = QFontMetrics(font);
+        width = shown->width();
         if (action == "close")
-            box->close();
+            shown->close();
         else
-            QTest::keyClick(box->focusWidget() ? box->focusWidget() : box,
+            QTest::keyClick(shown->focusWidget() ? shown->focusWidget() : shown,
                 action == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
         QCoreApplication::processEvents();
-        seen = box->isVisible() ? QStringLiteral("stays up") : QStringLiteral("answered");
-        if (box->isVisible())
-            box->button(QMessageBox::Yes)->click();
+        seen = shown->isVisible() ? QStringLiteral("stays up") : QStringLiteral("answered");
+        if (shown->isVisible())
+            shown->button(QMessageBox::Yes)->click();
     });
-    const bool yes = dialogs.askYesNo(nullptr, QStringLiteral("Question?"), QStringLiteral("Title"),
-        defaultYes ? Dialogs::Default::Yes : Dialogs::Default::No,
-        escapeAnswersNo ? Dialogs::Escape::AnswersNo : Dialogs::Escape::DoesNothing);
-
-    QCOMPARE(seen, staysUp ? QStringLiteral("stays up") : QStringLiteral("answered"));
-    QCOMPARE(yes, answer);
+    MessageBoxDialogs dialogs;
+    if (box == "notice") {
+        dialogs.inform(nullptr, QStringLiteral("Saved"), title);
+    } else {
+        const bool yes = dialogs.askYesNo(nullptr, QStringLiteral("Question?"), title,
+            box.contains("default Yes") ? Dialogs::Default::Yes : Dialogs::Default::No,
+            box.contains("answers No") ? Dialogs::Escape::AnswersNo : Dialogs::Escape::DoesNothing);
+        seen += yes ? ", Yes" : ", No";
+    }
+    QCOMPARE(seen, outcome);
+    QVERIFY(width >= bold.horizontalAdvance(title) + 6 * bold.height());
 }
 
 void TestMainForm::iconIsTheInstalledImage()
