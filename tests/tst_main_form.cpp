@@ -131,8 +131,6 @@ private slots:
     void stepCommand_data();
     void stepCommand();
     void addOnEmptyList();
-    void stepKeepsTheListStill_data();
-    void stepKeepsTheListStill();
     void keys_data();
     void keys();
     void resetCommand_data();
@@ -661,33 +659,6 @@ void TestMainForm::addOnEmptyList()
     QCOMPARE(form.lHosted->count(), 0);
     QVERIFY(form.lHosted->hasFocus());
     QCOMPARE(form.total->text(), QStringLiteral("Total Hosted:  0"));
-}
-
-void TestMainForm::stepKeepsTheListStill_data()
-{
-    QTest::addColumn<int>("top"); // the list's first visible line, before and after
-    QTest::addColumn<int>("line");
-    QTest::addColumn<int>("topAfter");
-    QTest::newRow("the bottom visible line: no scroll") << 0 << 17 << 0;
-    QTest::newRow("a line below the view becomes the bottom line") << 0 << 40 << 23;
-    QTest::newRow("a line above the view becomes the top line") << 50 << 10 << 10;
-}
-
-// Add three times in a long list counts the chosen line three times, and the
-// list moves only to bring that line into view.
-void TestMainForm::stepKeepsTheListStill()
-{
-    QFETCH(int, top);
-    QFETCH(int, line);
-    QFETCH(int, topAfter);
-    MainForm &form = open(kLeaguesOnly + QByteArray("\"Event\"\r\n0\r\n").repeated(100));
-    form.lHosted->scrollToItem(form.lHosted->item(top), QAbstractItemView::PositionAtTop);
-    form.lHosted->setCurrentRow(line);
-    for (int i = 0; i < 3; ++i)
-        click(form.Command1);
-    QCOMPARE(form.lHosted->indexAt(QPoint(1, 1)).row(), topAfter);
-    QCOMPARE(form.eventTable().count(line), 3);
-    QCOMPARE(form.eventTable().total(), 3);
 }
 
 void TestMainForm::keys_data()
