@@ -90,11 +90,8 @@ void MainForm::stepSelected(Column &column, bool add)
         column.list->setLine(i, entryLine(column.table, i));
     column.list->setFocus();
     const int row = i == -1 ? 0 : i;
-    if (row < column.list->count()) {
-        if (column.list->currentRow() != row || !column.list->item(row)->isSelected())
-            column.list->setCurrentRow(row);
-        column.list->scrollToItem(column.list->item(row));
-    }
+    if (row < column.list->count())
+        column.list->selectLine(row);
     showTotal(column);
 }
 
@@ -255,10 +252,8 @@ void MainForm::showTallies(const hostally::Tallies &saved)
         column->table = *table;
         fillList(*column);
         showTotal(*column);
-        if (row >= 0) {
-            column->list->setCurrentRow(row);
-            column->list->scrollToItem(column->list->item(row));
-        }
+        if (row >= 0)
+            column->list->selectLine(row);
     }
 }
 

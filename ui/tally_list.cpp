@@ -112,13 +112,11 @@ public:
     {
     }
 
-    // How the row of `index` is drawn with `option`, and the room its text has.
+    // How the row of `index` is drawn with `option`.
     TallyList::Shown shown(QStyleOptionViewItem option, const QModelIndex &index) const
     {
         initStyleOption(&option, index);
-        return layOut(visibleName(index.data(kNameRole).toString()),
-            index.data(kCountRole).toString(), QFontMetricsF(option.font),
-            textRoom(option).width());
+        return layOutRow(option, index);
     }
 
     // Rows span the list whatever their text, so the hint needs no text
@@ -138,9 +136,7 @@ public:
         QStyleOptionViewItem opt = option;
         initStyleOption(&opt, index);
         const QRectF room = textRoom(opt);
-        const QString count = index.data(kCountRole).toString();
-        const TallyList::Shown line = layOut(visibleName(index.data(kNameRole).toString()), count,
-            QFontMetricsF(opt.font), room.width());
+        const TallyList::Shown line = layOutRow(opt, index);
 
         // The row's background, selection and focus frame, without text. The
         // list with the focus shows it from the start, not only once the
@@ -171,7 +167,7 @@ public:
         text.setTextDirection(Qt::LeftToRight);
         painter->drawText(
             QRectF(room.left() + line.dash, room.top(), room.width() - line.dash, room.height()),
-            count, text);
+            index.data(kCountRole).toString(), text);
         painter->restore();
     }
 
@@ -199,6 +195,15 @@ protected:
     }
 
 private:
+    // Where the name and the "-" of the row of `index` go in `option`, whose
+    // style options are set.
+    static TallyList::Shown layOutRow(const QStyleOptionViewItem &option, const QModelIndex &index)
+    {
+        return layOut(visibleName(index.data(kNameRole).toString()),
+            index.data(kCountRole).toString(), QFontMetricsF(option.font),
+            textRoom(option).width());
+    }
+
     // The room the style leaves the text: the text rectangle less the margin
     // it keeps on either side.
     static QRectF textRoom(const QStyleOptionViewItem &option)
@@ -282,6 +287,15 @@ void TallyList::setLine(int row, const TallyLine &line)
         changed->setLine(line);
 }
 
+void TallyList::selectLine(int row)
+{
+    // A line already current and selected stays so: choosing it again would
+    // tell a screen reader of a change that is none.
+    if (currentRow() != row || !item(row)->isSelected())
+        setCurrentRow(row);
+    scrollToItem(item(row));
+}
+
 TallyList::Shown TallyList::shownLine(int row) const
 {
     QStyleOptionViewItem option;
@@ -333,8 +347,7 @@ void TallyList::keyPressEvent(QKeyEvent *event)
             break;
         }
         if (row >= 0) {
-            setCurrentRow(row);
-            scrollToItem(item(row));
+            selectLine(row);
             event->accept();
             return;
         }

@@ -35,6 +35,10 @@ public:
     // line, the selection and the scroll position stay as they are.
     void setLine(int row, const TallyLine &line);
 
+    // Makes line `row` the selected and current line and brings it into view
+    // by the smallest scroll.
+    void selectLine(int row);
+
     // How row `row` is drawn: the name as it shows (control characters as a
     // placeholder, shortened with "…" where the line is wider than the list),
     // and where its "-" starts, in pixels from the start of the text.
