@@ -20,9 +20,8 @@ dir="$(make_program_dir)"
 mkdir "$dir/data.txt"
 expect_rejected "$dir" '^: it is a folder, not a plain file$' "a folder named data.txt"
 
-# Opening a FIFO the usual way waits for a writer, with no window and no box.
 dir="$(make_program_dir)"
-mkfifo "$dir/data.txt"
+mkfifo "$dir/data.txt" # opened the usual way, it would wait for a writer
 expect_rejected "$dir" '^: it is a pipe, socket or device, not a plain file$' "a FIFO named data.txt"
 
 finish

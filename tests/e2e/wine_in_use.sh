@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # hostally.exe under Wine while another program holds data.txt without
-# sharing it, as spreadsheets, sync clients and virus scanners do. Held for
-# about a second across a Save, the save waits it out and only "Saved" shows.
-# Held for ten seconds, Save says that data.txt is in use by another program,
-# keeps the counts and leaves no temporary file; once it lets go, Save works.
+# sharing it, as spreadsheets and sync clients do. Held for a second across a
+# Save, only "Saved" shows; held for ten, Save says data.txt is in use, keeps
+# it and leaves no temporary file, and works once the holder lets go.
 # Usage: wine_in_use.sh HOSTALLY_EXE HOLD_FILE_EXE
 #        (env: WINEPREFIX; SCREENSHOT, a PNG to write of the in-use message)
 set -uo pipefail
@@ -19,16 +18,7 @@ records() { printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n%s\
 dir="$(mktemp -d "$work/prog.XXXXXX")"
 cp "$HOSTALLY" "$dir/hostally.exe"
 records 3 >"$dir/data.txt"
-
-# Holds data.txt for $1 seconds in the background (pid in holder), from the
-# moment this returns.
-hold() {
-  wine "$HOLD" "$(winepath -w "$dir/data.txt")" "$1" >"$work/held" 2>&1 &
-  holder=$!
-  for _ in $(seq 400); do grep -qs held "$work/held" && return; sleep 0.05; done
-  problems+=("the helper never held data.txt: $(cat "$work/held")")
-}
-# The windows titled Hostally: the main window and any message box.
+# Message boxes: the windows titled Hostally besides the main one.
 boxes() { xdotool search --onlyvisible --name '^Hostally$' 2>/dev/null | grep -vx "$main"; }
 
 wine "$dir/hostally.exe" 2>"$dir.stderr" &
@@ -40,17 +30,21 @@ for seconds in 1 10; do
   problems=()
   click_event_line "$main" 0
   click_button "$main" events_add
-  hold "$seconds"
+  # The helper holds data.txt once it says so.
+  wine "$HOLD" "$(winepath -w "$dir/data.txt")" "$seconds" >"$work/held" 2>&1 &
+  holder=$!
+  for _ in $(seq 400); do grep -qs held "$work/held" && break; sleep 0.05; done
+  grep -qs held "$work/held" || problems+=("the helper never held data.txt: $(cat "$work/held")")
   choose_menu "$main" Save
   if ((seconds == 10)); then
-    for _ in $(seq 100); do [[ -n "$(boxes)" ]] && break; sleep 0.05; done
-    [[ -n "$(boxes)" ]] || problems+=("no message")
+    box="$(for _ in $(seq 100); do boxes && break; sleep 0.05; done | head -1)"
+    [[ -n "$box" ]] || problems+=("no message")
     grep -qF 'data.txt: the file is in use by another program: close that program' "$dir.stderr" ||
       problems+=("not said that another program has data.txt")
     [[ -n "${SCREENSHOT:-}" ]] && sleep 0.5 && import -window root "$SCREENSHOT"
     cmp -s "$dir/data.txt" <(records 4) || problems+=("data.txt changed")
     [[ "$(ls -A "$dir" | grep -vxE 'hostally.exe|data.txt')" == "" ]] || problems+=("a file left behind")
-    press "$(boxes | head -1)" Return
+    press "$box" Return
     wait "$holder"
     choose_menu "$main" Save
   fi
