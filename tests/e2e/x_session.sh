@@ -16,18 +16,11 @@ finish() {
 }
 
 # Reports test $1 from the array "problems": a pass when it is empty, else a
-# failure listing them, followed by the last lines the program wrote to its
-# stderr file $2, which often say why.
+# failure listing them and the last lines of the program's stderr file $2.
 report() {
-  if ((${#problems[@]} == 0)); then
-    pass "$1"
-    return
-  fi
+  if ((${#problems[@]} == 0)); then pass "$1"; return; fi
   fail "$1: ${problems[*]}"
-  if [[ -s "${2:-}" ]]; then
-    echo "  last lines of the program's stderr:"
-    tail -n 20 "$2" | sed 's/^/  | /'
-  fi
+  if [[ -s "${2:-}" ]]; then echo "  last lines of the program's stderr:"; tail -n 20 "$2" | sed 's/^/  | /'; fi
 }
 
 # A scratch folder removed at exit; every test gets its own program folder in it.
@@ -42,7 +35,6 @@ cleanup_x() {
 trap cleanup_x EXIT
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/xvfb.sh"
-
 # Starts Xvfb on a free display and openbox on it, and exports DISPLAY; ends
 # the test, with Xvfb's own error, when it cannot start.
 start_x() {
@@ -59,25 +51,18 @@ start_x() {
 }
 
 # Prints, one per line, the sanitizer option variables that are set, as
-# VAR=value for env, rewritten for a program run as another user: a file they
-# name (a suppressions list in the checkout, which may sit in a private
-# folder) is replaced by a copy in the scratch folder, which every user can
-# read.
+# VAR=value for env, for a program run as another user: a suppressions file
+# they name, in a checkout that may be private, becomes a copy all can read.
 sanitizer_env_for_others() {
-  local var opt file copy i
-  local -a opts
+  local var copy i opts
   for var in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
     [[ -n "${!var:-}" ]] || continue
     IFS=: read -ra opts <<<"${!var}"
     for i in "${!opts[@]}"; do
-      opt="${opts[i]}"
-      if [[ "$opt" == suppressions=* ]]; then
-        file="${opt#suppressions=}"
-        copy="$(mktemp "$work/$var.XXXXXX")"
-        cp "$file" "$copy"
-        chmod 644 "$copy"
-        opts[i]="suppressions=$copy"
-      fi
+      [[ "${opts[i]}" == suppressions=* ]] || continue
+      copy="$(mktemp "$work/$var.XXXXXX")"
+      install -m 644 "${opts[i]#suppressions=}" "$copy"
+      opts[i]="suppressions=$copy"
     done
     echo "$var=$(IFS=:; echo "${opts[*]}")"
   done
@@ -203,11 +188,8 @@ choose_menu() {
 
 # --- Start-up on a given data file ---------------------------------------------
 
-# The SHA-256 of file $1, or what it is when it is no plain file: reading a
-# FIFO would wait for a writer.
-file_state() {
-  if [[ -f "$1" ]]; then sha256sum <"$1"; else stat -c %F "$1" 2>/dev/null; fi
-}
+# The SHA-256 of file $1, or what it is when no plain file (a FIFO would block).
+file_state() { if [[ -f "$1" ]]; then sha256sum <"$1"; else stat -c %F "$1" 2>/dev/null; fi; }
 
 # The program's error line on stderr for folder $1 ("" when there is none).
 error_line() {
