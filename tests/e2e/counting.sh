@@ -26,7 +26,8 @@ done
 choose_menu "$main" Save
 box="$(wait_title Saved 10)" && press "$box" Return
 cmp -s "$dir/data.txt" "$work/expected.txt" ||
-  problems+=("$(diff <(tr -d '\r' <"$work/expected.txt") <(tr -d '\r' <"$dir/data.txt") | grep '^[<>]' | tr '\n' ' ')")
+  problems+=("$(diff <(tr -d '\r' <"$work/expected.txt" | paste -d' ' - -) <(tr -d '\r' <"$dir/data.txt" | paste -d' ' - -) |
+    grep '^[<>]' | tr '\n' ' ')")
 choose_menu "$main" Quit
 wait_exit "$pid" 10
 [[ "$exit_status" == running ]] && kill -9 "$pid"

@@ -16,17 +16,7 @@ for scale in 1 1.5; do
     QT_SCALE_FACTOR=$scale "$dir/hostally" 2>"$dir.stderr" &
     pid=$!
     main="$(wait_window "$pid" NORMAL 15)"
-    # Measured once the frame is there and the window stands still.
-    last="" now=""
-    for _ in $(seq 50); do
-      now="$(xprop -id "$main" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= //p' | tr -d ,) $(
-        xwininfo -id "$main" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4}
-        /Absolute upper-left Y/ {y = $4} /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}')"
-      [[ "$now" == "$last" && $(wc -w <<<"$now") == 8 ]] && break
-      last="$now"
-      sleep 0.2
-    done
-    read -r left right top bottom x y w h <<<"$now"
+    read -r left right top bottom x y w h <<<"$(window_placed "$main")"
     # Twice the frame's centre against the screen's size, so halves compare
     # exactly; at scale 1.5 a pixel may round either way.
     dx=$((2 * (x - left) + w + left + right - sw)) dy=$((2 * (y - top) + h + top + bottom - sh))

@@ -91,18 +91,41 @@ windows_of() {
   done
 }
 
-# Waits up to $3 seconds (default 10) for a window of type $2 of process $1;
-# prints its id, or nothing on timeout.
+# Waits up to $3 seconds (default 10) for a window of type $2 of process $1,
+# and for a main window to stand in its place; prints its id, or nothing on
+# timeout.
 wait_window() {
   local pid=$1 type=$2 limit=${3:-10} w
   local tries=$((limit * 20))
   for _ in $(seq "$tries"); do
     w="$(windows_of "$pid" "$type" | head -1)"
-    if [[ -n "$w" ]]; then echo "$w"; return 0; fi
+    if [[ -n "$w" ]]; then
+      [[ "$type" == NORMAL ]] && window_placed "$w" >/dev/null
+      echo "$w"
+      return 0
+    fi
     kill -0 "$pid" 2>/dev/null || return 1
     sleep 0.05
   done
   return 1
+}
+
+# Prints window $1's frame extents and geometry, "left right top bottom x y w h",
+# once the window manager has framed it and it has stood still for 0.4 s: the
+# window centres itself again when it learns of its frame, which on a busy
+# machine can come well after it shows, and a click aimed before that move
+# lands on another line. Gives up after 10 s.
+window_placed() {
+  local now="" same=0 last=""
+  for _ in $(seq 50); do
+    now="$(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= //p' | tr -d ,) $(
+      xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4}
+      /Absolute upper-left Y/ {y = $4} /Width:/ {w = $2} /Height:/ {h = $2} END {print x, y, w, h}')"
+    if [[ "$now" == "$last" && $(wc -w <<<"$now") == 8 ]]; then ((++same >= 2)) && break; else same=0; fi
+    last="$now"
+    sleep 0.2
+  done
+  echo "$now"
 }
 
 # Waits up to $2 seconds for a visible window titled exactly $1; prints its id.
