@@ -101,8 +101,6 @@ private slots:
     void saveRefusedNamesTheCause();
     void saveWhenWritesFailKeepsOldFile();
     void saveOnFullDiskKeepsOldFile();
-    void saveWaitsForAHolder_data();
-    void saveWaitsForAHolder();
 
 private:
     void checkOldFileKept(const QString &dir, const Status &status);
@@ -401,52 +399,6 @@ void TestDataFile::saveOnFullDiskKeepsOldFile()
     QCOMPARE(left, (QStringList {"data.txt", "filler"}));
     QVERIFY(retry.ok);
     QCOMPARE(written, QByteArray::fromStdString(formatDataFile(leagues, events)));
-#endif
-}
-
-void TestDataFile::saveWaitsForAHolder_data()
-{
-    QTest::addColumn<bool>("letsGo"); // whether the holder lets go while the save waits
-    QTest::newRow("held for a moment: waited for, then saved") << true;
-    QTest::newRow("held throughout: in use, the old file kept") << false;
-}
-
-// Windows refuses to replace a file while another program holds it without
-// sharing its deletion, as sync clients and virus scanners do for a moment
-// and as QFile opens files there.
-void TestDataFile::saveWaitsForAHolder()
-{
-#ifndef Q_OS_WIN
-    QSKIP("only Windows keeps a file that another program holds from being replaced");
-#else
-    QFETCH(bool, letsGo);
-    QVERIFY(writeAll(m_path, kOld));
-    QFile holder(m_path);
-    QVERIFY(holder.open(QIODevice::ReadOnly));
-    QList<bool> waits;
-    setWaitHandler([&](bool waiting) {
-        waits.append(waiting);
-        if (waiting && letsGo)
-            holder.close();
-    });
-    TallyTable leagues(kLeagueCapacity);
-    TallyTable events(kEventCapacity);
-    bigTables(leagues, events);
-    const Status status = saveDataFile(m_path, leagues, events);
-    setWaitHandler(nullptr);
-
-    QCOMPARE(waits, (QList<bool> {true, false}));
-    if (letsGo) {
-        QVERIFY2(status.ok, status.toString().c_str());
-        QCOMPARE(readAll(m_path), QByteArray::fromStdString(formatDataFile(leagues, events)));
-        return;
-    }
-    checkOldFileKept(m_dir.path(), status);
-    QVERIFY(status.cause == Status::Cause::InUse);
-    QCOMPARE(QString::fromStdString(status.toString()),
-        QDir::toNativeSeparators(m_path)
-            + ": the file is in use by another program: close that program (a spreadsheet or "
-              "an editor, perhaps)");
 #endif
 }
 
