@@ -309,11 +309,13 @@ void MainForm::alignClientToDevicePixels()
     // next height that ends on a whole device pixel instead.
     QMenuBar *bar = menuBar();
     const qreal ratio = devicePixelRatioF();
+    const auto endsOnDevicePixel
+        = [ratio](int height) { return qFuzzyIsNull(height * ratio - qRound(height * ratio)); };
     const int natural = bar->heightForWidth(kClientWidth);
     int height = natural;
-    while (height < natural + 8 && !qFuzzyIsNull(height * ratio - qRound(height * ratio)))
+    while (height < natural + 8 && !endsOnDevicePixel(height))
         ++height;
-    bar->setFixedHeight(qFuzzyIsNull(height * ratio - qRound(height * ratio)) ? height : natural);
+    bar->setFixedHeight(endsOnDevicePixel(height) ? height : natural);
 }
 
 void MainForm::centre()

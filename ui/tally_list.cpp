@@ -116,7 +116,7 @@ public:
     TallyList::Shown shown(QStyleOptionViewItem option, const QModelIndex &index) const
     {
         initStyleOption(&option, index);
-        return layOutRow(option, index);
+        return layOutRow(option, index, textRoom(option));
     }
 
     // Rows span the list whatever their text, so the hint needs no text
@@ -136,7 +136,7 @@ public:
         QStyleOptionViewItem opt = option;
         initStyleOption(&opt, index);
         const QRectF room = textRoom(opt);
-        const TallyList::Shown line = layOutRow(opt, index);
+        const TallyList::Shown line = layOutRow(opt, index, room);
 
         // The row's background, selection and focus frame, without text. The
         // list with the focus shows it from the start, not only once the
@@ -195,13 +195,13 @@ protected:
     }
 
 private:
-    // Where the name and the "-" of the row of `index` go in `option`, whose
-    // style options are set.
-    static TallyList::Shown layOutRow(const QStyleOptionViewItem &option, const QModelIndex &index)
+    // Where the name and the "-" of the row of `index` go in `room`, the text
+    // room of `option`, whose style options are set.
+    static TallyList::Shown layOutRow(
+        const QStyleOptionViewItem &option, const QModelIndex &index, const QRectF &room)
     {
         return layOut(visibleName(index.data(kNameRole).toString()),
-            index.data(kCountRole).toString(), QFontMetricsF(option.font),
-            textRoom(option).width());
+            index.data(kCountRole).toString(), QFontMetricsF(option.font), room.width());
     }
 
     // The room the style leaves the text: the text rectangle less the margin
