@@ -266,8 +266,10 @@ report "two windows on one data.txt: both windows' counts add up" "$dir.stderr"
 # --- Two windows save at once, one of them on a slow disk ------------------------
 # Every sync of the first takes 2.5 s, as on a USB stick or a network share.
 # Both count Quiz; the second saves while the first is still saving, waits
-# for it, and adds its count to what the first saved. The folder is synced
-# after the rename, so "Saved" outlasts a power cut.
+# for it, and adds its count to what the first saved. An editor that ignores
+# the lock changes Relay while the first is syncing its new file: the first
+# merges again. The folder is synced after the rename, so "Saved" outlasts a
+# power cut.
 problems=()
 dir="$(make_program_dir "$old")"
 launch "$dir" strace -E ASAN_OPTIONS=detect_leaks=0 -f -qq -o "$dir/strace.log" \
@@ -286,12 +288,14 @@ done
 choose_menu "$slow_main" Save
 sleep 1 # the first now waits on its disk
 choose_menu "$fast_main" Save
+sleep 2.5 # the first has read data.txt and syncs what it merged
+sed -i 's/^1\r$/3\r/' "$dir/data.txt"
 for pid in "$slow" "$fast_launcher"; do
   box="$(wait_window "$pid" DIALOG 30)"
   [[ -n "$box" && "$(xdotool getwindowname "$box")" == Saved ]] || problems+=("$pid: no Saved")
   [[ -n "$box" ]] && press "$box" Return
 done
-printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n5\r\n"Relay"\r\n1\r\n' | cmp -s - "$dir/data.txt" ||
+printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n5\r\n"Relay"\r\n3\r\n' | cmp -s - "$dir/data.txt" ||
   problems+=("data.txt: $(tr '\r\n' '  ' <"$dir/data.txt")")
 awk '/rename/ { renamed = 1 } renamed && /fsync\(.*DELAYED/ { synced = 1 } END { exit !synced }' \
   "$dir/strace.log" || problems+=("no sync after the rename")
