@@ -46,6 +46,16 @@ bool writeAll(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
 }
 
+// A window that read kOld and counted Quiz once.
+SaveRequest quizCounted()
+{
+    SaveRequest request;
+    request.base = kOld;
+    parseDataFile(kOld.toStdString(), request.window.leagues, request.window.events);
+    request.window.events.add(0);
+    return request;
+}
+
 // Tables much larger than kOld, so a save of them needs more room than it had.
 void bigTables(TallyTable &leagues, TallyTable &events)
 {
@@ -453,11 +463,7 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
     QFETCH(int, kind);
     QFETCH(QByteArray, after);
     QVERIFY(writeAll(m_path, before));
-    SaveRequest request;
-    request.base = kOld;
-    QVERIFY(parseDataFile(kOld.toStdString(), request.window.leagues, request.window.events).ok);
-    request.window.events.add(0);
-
+    SaveRequest request = quizCounted();
     std::thread otherSave;
     QLockFile lock(m_path + ".lock");
     if (meanwhile == "locked") {
@@ -525,32 +531,28 @@ void TestDataFile::saveKeepsGroupAndLinks()
     const QString links = m_dir.filePath("links");
     const QString files = m_dir.filePath("files");
     const QString target = files + "/data.txt";
-    const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-        | QFile::WriteOther | QFile::ExeOther;
-    const auto readOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+    const auto mode = [](const QString &file, mode_t bits) {
+        return chmod(QFile::encodeName(file).constData(), bits) == 0;
+    };
     QVERIFY(QDir().mkpath(links) && QDir().mkpath(files));
     QVERIFY(writeAll(target, kOld));
     const QString path = situation == "group" ? target : links + "/data.txt";
     if (situation == "group") {
         QVERIFY(chown(QFile::encodeName(target).constData(), 1, 100) == 0);
-        QVERIFY(chmod(QFile::encodeName(target).constData(), 0664) == 0);
+        QVERIFY(mode(target, 0664));
     } else {
         QVERIFY(QFile::link(target, path));
         QVERIFY(chown(QFile::encodeName(target).constData(), 65534, 65534) == 0);
     }
-    QFile::setPermissions(links, situation == "link's folder read-only" ? readOnly : all);
-    QFile::setPermissions(files, situation == "target's folder read-only" ? readOnly : all);
-    SaveRequest request;
-    request.base = kOld;
-    QVERIFY(parseDataFile(kOld.toStdString(), request.window.leagues, request.window.events).ok);
-    request.window.events.add(0);
+    QVERIFY(mode(links, situation == "link's folder read-only" ? 0555 : 0777));
+    QVERIFY(mode(files, situation == "target's folder read-only" ? 0555 : 0777));
+    const SaveRequest request = quizCounted();
     SaveResult result;
     const Status check = asNobody([&] {
         result = saveTallies(path, request);
         return checkFolderWritable(path);
     });
-    QFile::setPermissions(links, all);
-    QFile::setPermissions(files, all);
+    QVERIFY(mode(links, 0777) && mode(files, 0777));
     const QFileInfo saved(target);
     const QByteArray bytes = readAll(target);
     const auto owner = std::tuple(saved.ownerId(), saved.groupId(), saved.permissions() & 0x0777);
