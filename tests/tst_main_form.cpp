@@ -913,11 +913,13 @@ void TestMainForm::saveMergesOutsideChanges_data()
         ours, 0);
     row("Save, half edited, No: kept", "Save", kLeaguesOnly + "\"Quiz\"\r\nabc\r\n",
         "Hostally cannot read it now (line 8: expected a count, found abc)", false, "", 0);
+    // A name holding %1 stays as it is in the message.
+    const QByteArray percent = QByteArray(kData).replace("\"Quiz\"", "\"50%1 off\"");
     row("Quit, past the largest count, Yes: replaced", "Quit",
-        QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n999999999999999"),
-        QStringLiteral(u"the event “Quiz” would pass the largest count data.txt can hold, "
+        QByteArray(percent).replace("off\"\r\n3", "off\"\r\n999999999999999"),
+        QStringLiteral(u"the event “50%1 off” would pass the largest count data.txt can hold, "
                        u"999999999999999 either way"),
-        true, ours, 0);
+        true, QByteArray(percent).replace("off\"\r\n3", "off\"\r\n4"), 0);
 }
 
 // Counts are changes that add up: a save adds the window's to data.txt as it
@@ -931,7 +933,9 @@ void TestMainForm::saveMergesOutsideChanges()
     QFETCH(QByteArray, saved);
     QFETCH(int, selected);
 
-    MainForm &form = open();
+    MainForm &form
+        = open(outside.contains("50%1 off") ? QByteArray(kData).replace("\"Quiz\"", "\"50%1 off\"")
+                                            : kData);
     form.lHosted->setCurrentRow(0);
     click(form.Command1);
     if (outside == "<missing>") {

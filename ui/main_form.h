@@ -1,14 +1,12 @@
 #pragma once
 
-#include "merge.h"
+#include "save.h"
 #include "status.h"
 #include "tally_list.h"
 #include "tally_table.h"
 
 #include <QBasicTimer>
 #include <QMainWindow>
-
-#include <optional>
 
 class Dialogs;
 class QAction;
@@ -102,12 +100,8 @@ private:
     // chooses. Returns false when nothing was saved: the answer was No, or the
     // save failed and the error was shown.
     bool saveTables();
-    // What a save writes: the window's tables while the data file holds what
-    // the window last read or wrote; otherwise, in `merged`, the file as it is
-    // now with the window's changes added. Where they cannot be added, asks,
-    // and returns false for No. A file held by another program, or not a plain
-    // file, is reported as a failed save.
-    bool prepareSave(std::optional<hostally::Tallies> &merged);
+    // The question a save that needs an answer asks, in the user's words.
+    QString questionText(const hostally::SaveResult &asked) const;
     // Why a merge was refused, in the user's words.
     static QString refusalText(const hostally::MergeResult &refused);
     // Shows `saved` in both lists and totals, keeping the selected lines.

@@ -4,13 +4,12 @@
 #include "data_file.h"
 #include "dialogs.h"
 #include "merge.h"
+#include "save.h"
 #include "tally_list.h"
 #include "windows1252.h"
 
 #include <QLabel>
 #include <QListWidget>
-
-#include <optional>
 
 namespace {
 
@@ -142,23 +141,41 @@ void MainForm::mQuitClick()
     close();
 }
 
+// Names are edited in the data file by hand while the window is open, and
+// another Hostally, here or on another computer sharing the folder, saves its
+// counts there too. Counts are changes that add up: the save puts this
+// window's changes into the file as it is then, and asks only when that
+// cannot be done. No leaves the file and the changed flag as they are, and
+// keeps the window open like a failed save.
 bool MainForm::saveTables()
 {
-    std::optional<hostally::Tallies> merged;
-    if (!prepareSave(merged))
-        return false;
-    QByteArray written;
-    const hostally::Status status
-        = hostally::saveDataFile(m_dataPath, merged ? merged->leagues : m_leagues.table,
-            merged ? merged->events : m_events.table, &written);
-    if (status.ok) {
-        m_fileBytes = written;
-        if (merged)
-            showTallies(*merged);
-        return true;
+    hostally::SaveRequest request;
+    request.base = m_fileBytes;
+    request.window.leagues = m_leagues.table;
+    request.window.events = m_events.table;
+    for (;;) {
+        const hostally::SaveResult result = hostally::saveTallies(m_dataPath, request);
+        if (result.replaced) {
+            m_fileBytes = result.base;
+            if (result.merged)
+                showTallies(result.tallies);
+        }
+        switch (result.kind) {
+        case hostally::SaveResult::Kind::Saved:
+            return true;
+        case hostally::SaveResult::Kind::Failed:
+            reportSaveFailure(result.status);
+            return false;
+        case hostally::SaveResult::Kind::NeedsAnswer:
+            // Nothing is held while the question is up: the save reads the
+            // file again once it is answered.
+            if (!m_dialogs->askYesNo(this, questionText(result), QStringLiteral("Hostally"),
+                    Dialogs::Default::No, Dialogs::Escape::AnswersNo))
+                return false;
+            request.replace = true;
+            break;
+        }
     }
-    reportSaveFailure(status);
-    return false;
 }
 
 // The counts stay in the window and still count as unsaved, so the user can
@@ -172,59 +189,24 @@ void MainForm::reportSaveFailure(const hostally::Status &status)
                        "choose File > Save again."));
 }
 
-// Names are edited in the data file by hand while the window is open, and
-// another Hostally, here or on another computer sharing the folder, saves its
-// counts there too. Counts are changes that add up: a save puts this window's
-// changes into the file as it is now, and asks only when that cannot be done.
-// No leaves the file and the changed flag as they are, and keeps the window
-// open like a failed save.
-bool MainForm::prepareSave(std::optional<hostally::Tallies> &merged)
+QString MainForm::questionText(const hostally::SaveResult &asked) const
 {
-    QByteArray now;
-    const hostally::Status read = hostally::readDataFileBytes(m_dataPath, now);
-    if (read.ok && now == m_fileBytes)
-        return true;
-    // Nobody changed a file that another program holds, or a path that is no
-    // plain file: say what is wrong rather than ask.
-    if (read.cause == hostally::Status::Cause::InUse
-        || read.cause == hostally::Status::Cause::NotPlainFile) {
-        reportSaveFailure(read);
-        return false;
-    }
+    const hostally::Status &problem = asked.problem;
     QString why;
-    hostally::Tallies file;
-    hostally::Tallies base;
-    const auto text = [](const QByteArray &bytes) {
-        return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    };
-    if (!read.ok) {
+    if (asked.question == hostally::SaveQuestion::Unreadable)
         why = QStringLiteral("it cannot be read now (%1)")
-                  .arg(QString::fromStdString(read.message));
-    } else if (const hostally::Status parsed
-               = hostally::parseDataFile(text(now), file.leagues, file.events);
-               !parsed.ok) {
+                  .arg(QString::fromStdString(problem.message));
+    else if (asked.question == hostally::SaveQuestion::Unparsable)
         why = QStringLiteral("Hostally cannot read it now (%1%2)")
-                  .arg(parsed.line > 0 ? QStringLiteral("line %1: ").arg(parsed.line) : QString(),
-                      QString::fromStdString(parsed.message));
-    } else if (hostally::parseDataFile(text(m_fileBytes), base.leagues, base.events).ok) {
-        hostally::Tallies window;
-        window.leagues = m_leagues.table;
-        window.events = m_events.table;
-        const hostally::MergeResult result = hostally::mergeTallies(base, window, file);
-        if (result.ok()) {
-            merged = result.merged;
-            return true;
-        }
-        why = refusalText(result);
-    }
-    const QString prompt
-        = QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
-                         "cannot be added to it: %2.\n\n"
-                         "Yes replaces it with the counts shown in this window.\n"
-                         "No leaves it as it is, and nothing is saved.")
-              .arg(hostally::displayPath(m_dataPath), why);
-    return m_dialogs->askYesNo(
-        this, prompt, QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo);
+                  .arg(problem.line > 0 ? QStringLiteral("line %1: ").arg(problem.line) : QString(),
+                      QString::fromStdString(problem.message));
+    else
+        why = refusalText(asked.refusal);
+    return QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
+                          "cannot be added to it: %2.\n\n"
+                          "Yes replaces it with the counts shown in this window.\n"
+                          "No leaves it as it is, and nothing is saved.")
+        .arg(hostally::displayPath(m_dataPath), why);
 }
 
 QString MainForm::refusalText(const hostally::MergeResult &refused)
@@ -235,9 +217,9 @@ QString MainForm::refusalText(const hostally::MergeResult &refused)
                   fromNameBytes(refused.name));
     if (refused.refusal == hostally::MergeResult::Refusal::NotInFile)
         return line + QStringLiteral(" is no longer in data.txt");
+    // One arg() for both: a name holding "%1" must not take the number.
     return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
-        .arg(line)
-        .arg(hostally::kCountLimit);
+        .arg(line, QString::number(hostally::kCountLimit));
 }
 
 // After a save that added changes from outside, the window shows what it
