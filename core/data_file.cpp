@@ -184,8 +184,9 @@ Status readDataFileBytes(const QString &path, QByteArray &bytes)
     if (hold == FileHold::InUse)
         return inUse(path);
     if (!file.isOpen())
-        return fileFailure(
-            path, QStringLiteral("cannot open the file for reading: ") + file.errorString());
+        return fileFailure(path,
+            QStringLiteral("cannot open the file for reading: ") + file.errorString(),
+            QFileInfo::exists(path) ? Status::Cause::Other : Status::Cause::Missing);
     // A FIFO swapped in since the look above.
     if (file.isSequential())
         return notPlainFile(path, false);
