@@ -62,8 +62,8 @@ std::int64_t stepped(std::int64_t count, std::int64_t change)
 
 // Adds each change of one of the window's tables to `merged`, a copy of the
 // file's table, and appends a refusal for each change that cannot go in.
-void mergeTable(bool league, const TallyTable &base, const TallyTable &window,
-    TallyTable &merged, std::vector<MergeRefusal> &refusals)
+void mergeTable(bool league, const TallyTable &base, const TallyTable &window, TallyTable &merged,
+    std::vector<MergeRefusal> &refusals)
 {
     const std::vector<std::u32string> baseTexts = nameTexts(base);
     const std::vector<std::u32string> fileTexts = nameTexts(merged);
@@ -87,8 +87,8 @@ void mergeTable(bool league, const TallyTable &base, const TallyTable &window,
             refuse(MergeRefusal::Kind::RepeatedName);
             continue;
         }
-        const int occurrence = static_cast<int>(
-            std::count(baseTexts.begin(), baseTexts.begin() + i, text));
+        const int occurrence
+            = static_cast<int>(std::count(baseTexts.begin(), baseTexts.begin() + i, text));
         const int target = nthLine(fileTexts, text, occurrence);
         const std::int64_t count = stepped(merged.count(target), change);
         if (count > kCountLimit || count < -kCountLimit) {
@@ -132,10 +132,10 @@ MergeResult mergeTallies(
 {
     MergeResult result;
     result.merged = file;
-    mergeList(true, resets.leagues, base.leagues, window.leagues, result.merged.leagues,
-        result.refusals);
-    mergeList(false, resets.events, base.events, window.events, result.merged.events,
-        result.refusals);
+    mergeList(
+        true, resets.leagues, base.leagues, window.leagues, result.merged.leagues, result.refusals);
+    mergeList(
+        false, resets.events, base.events, window.events, result.merged.events, result.refusals);
     return result;
 }
 

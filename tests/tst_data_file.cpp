@@ -283,8 +283,7 @@ void TestDataFile::saveRefusedNamesTheCause_data()
 #else
     QTest::newRow("the folder is read-only")
         << "read-only folder"
-        << "the folder %1 cannot be written: Permission denied. Move the Hostally folder "
-           "somewhere you can write, such as your home folder";
+        << "the folder %1 cannot be written: Permission denied";
     QTest::newRow("data.txt is read-only") << "read-only file"
                                            << "the file cannot be written: Permission denied";
 #endif

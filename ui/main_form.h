@@ -104,12 +104,17 @@ private:
     bool saveTables();
     // What a save writes: the window's tables while the data file holds what
     // the window last read or wrote; otherwise, in `merged`, the file as it is
-    // now with the window's changes added. Where they cannot be added, asks,
-    // and returns false for No. A file held by another program, or not a plain
-    // file, is reported as a failed save.
+    // now with the window's changes added. Where some cannot be added, asks:
+    // Yes gives, in `merged`, the file with every change that could be added;
+    // No returns false. A file held by another program, not a plain file, or
+    // gone is reported as a failed save.
     bool prepareSave(std::optional<hostally::Tallies> &merged);
-    // Why a merge was refused, in the user's words.
-    static QString refusalText(const hostally::MergeResult &refused);
+    // Why one change could not be merged, in the user's words.
+    static QString refusalText(const hostally::MergeRefusal &refused);
+    // The question a save asks when some of the window's changes cannot be
+    // merged into the data file at `path`: every refusal, up to five, and
+    // what Yes and No keep.
+    static QString mergeQuestion(const QString &path, const hostally::MergeResult &result);
     // Shows `saved` in both lists and totals, keeping the selected lines.
     void showTallies(const hostally::Tallies &saved);
     // Shows why a save failed and keeps the counts marked unsaved.
@@ -123,6 +128,9 @@ private:
     Column m_events;
     Column m_leagues;
     bool m_changed = false;
+    // The lists reset since the window last read or wrote the data file: a
+    // save writes them as 0 plus what was counted since.
+    hostally::Resets m_resets;
     // The data file's bytes as the window last read or wrote them.
     QByteArray m_fileBytes;
     // Placing the window when it first shows: centred then, and again while

@@ -7,9 +7,11 @@
 #include "tally_list.h"
 #include "windows1252.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -102,6 +104,7 @@ void MainForm::resetColumn(Column &column)
     if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
             QStringLiteral("Confirm"), Dialogs::Default::Yes, Dialogs::Escape::AnswersNo)) {
         column.table.reset();
+        (&column == &m_leagues ? m_resets.leagues : m_resets.events) = true;
         fillList(column);
     }
     showTotal(column);
@@ -153,6 +156,7 @@ bool MainForm::saveTables()
             merged ? merged->events : m_events.table, &written);
     if (status.ok) {
         m_fileBytes = written;
+        m_resets = {};
         if (merged)
             showTallies(*merged);
         return true;
@@ -191,6 +195,17 @@ bool MainForm::prepareSave(std::optional<hostally::Tallies> &merged)
         reportSaveFailure(read);
         return false;
     }
+    // Writing the counts elsewhere would lose them from sight: the user moves
+    // the file or folder back, and the next save finds it.
+    if (read.cause == hostally::Status::Cause::Missing) {
+        m_changed = true;
+        const QString gone = QStringLiteral("data.txt is no longer in %1: put it back, then "
+                                            "choose File > Save again")
+                                 .arg(hostally::displayPath(QFileInfo(m_dataPath).path()));
+        std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
+        m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
+        return false;
+    }
     QString why;
     hostally::Tallies file;
     hostally::Tallies base;
@@ -210,12 +225,15 @@ bool MainForm::prepareSave(std::optional<hostally::Tallies> &merged)
         hostally::Tallies window;
         window.leagues = m_leagues.table;
         window.events = m_events.table;
-        const hostally::MergeResult result = hostally::mergeTallies(base, window, file);
-        if (result.ok()) {
-            merged = result.merged;
-            return true;
-        }
-        why = refusalText(result);
+        const hostally::MergeResult result = hostally::mergeTallies(base, window, file, m_resets);
+        if (!result.ok()
+            && !m_dialogs->askYesNo(this, mergeQuestion(hostally::displayPath(m_dataPath), result),
+                QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo))
+            return false;
+        // Yes keeps every change that could be added; the lines refused stay
+        // as the file has them.
+        merged = result.merged;
+        return true;
     }
     const QString prompt
         = QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
@@ -227,17 +245,59 @@ bool MainForm::prepareSave(std::optional<hostally::Tallies> &merged)
         this, prompt, QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo);
 }
 
-QString MainForm::refusalText(const hostally::MergeResult &refused)
+QString MainForm::refusalText(const hostally::MergeRefusal &refused)
 {
+    using Kind = hostally::MergeRefusal::Kind;
+    if (refused.kind == Kind::ResetChanged)
+        return QStringLiteral("you reset the %1, and they were changed in data.txt since this "
+                              "window read it")
+            .arg(refused.league ? QStringLiteral("leagues") : QStringLiteral("events"));
     const QString line
         = QStringLiteral("the %1 \u201C%2\u201D")
               .arg(refused.league ? QStringLiteral("league") : QStringLiteral("event"),
                   fromNameBytes(refused.name));
-    if (refused.refusal == hostally::MergeResult::Refusal::NotInFile)
+    switch (refused.kind) {
+    case Kind::NotInFile:
         return line + QStringLiteral(" is no longer in data.txt");
-    return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
-        .arg(line)
-        .arg(hostally::kCountLimit);
+    case Kind::RepeatedName:
+        return line
+            + QStringLiteral(" is in data.txt a different number of times now, so which one you "
+                             "counted cannot be told");
+    default:
+        return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
+            .arg(line, QString::number(hostally::kCountLimit));
+    }
+}
+
+QString MainForm::mergeQuestion(const QString &path, const hostally::MergeResult &result)
+{
+    constexpr int kShown = 5;
+    QStringList lines;
+    bool lineRefused = false;
+    QStringList resetLists;
+    for (const hostally::MergeRefusal &refused : result.refusals) {
+        if (refused.kind == hostally::MergeRefusal::Kind::ResetChanged)
+            resetLists.append(
+                refused.league ? QStringLiteral("leagues") : QStringLiteral("events"));
+        else
+            lineRefused = true;
+        if (lines.size() < kShown)
+            lines.append(QStringLiteral("\u2022 ") + refusalText(refused));
+    }
+    const qsizetype more = result.refusals.size() - lines.size();
+    if (more > 0)
+        lines.append(QStringLiteral("and %1 more").arg(more));
+    QString yes = QStringLiteral("Yes saves what can be saved: ");
+    if (!resetLists.isEmpty())
+        yes += QStringLiteral("the %1 as 0 plus what you counted since the Reset, and ")
+                   .arg(resetLists.join(QStringLiteral(" and ")));
+    yes += QStringLiteral("every other count in this window added to data.txt as it is now");
+    if (lineRefused)
+        yes += QStringLiteral(", leaving the lines above as data.txt has them");
+    return QStringLiteral("%1 was changed outside Hostally, and not all the counts in this "
+                          "window can be added to it:\n\n%2\n\n%3.\n"
+                          "No leaves it as it is, and nothing is saved.")
+        .arg(path, lines.join(QLatin1Char('\n')), yes);
 }
 
 // After a save that added changes from outside, the window shows what it
