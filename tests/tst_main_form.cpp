@@ -1055,6 +1055,15 @@ void TestMainForm::saveMergesOutsideChanges()
     QCOMPARE(selectedRow(form.lHosted), selected);
     form.mSave->trigger();
     QCOMPARE(m_dialogs.log(), log << kSaved);
+    // Later saves merge as usual: a Reset once saved is not written again.
+    QFile edited(m_path);
+    QVERIFY(edited.open(QIODevice::Append));
+    edited.write("\"Extra\"\r\n1\r\n");
+    edited.close();
+    click(form.Command1);
+    form.mSave->trigger();
+    QCOMPARE(m_dialogs.log(), log << kSaved);
+    QVERIFY(readAll(m_path).endsWith("\"Extra\"\r\n1\r\n"));
 }
 
 void TestMainForm::messageBoxes_data()
