@@ -62,28 +62,28 @@ Status inUse(const QString &path)
         Status::Cause::InUse);
 }
 
-// The system's reason followed by more words, with one full stop between.
-QString sentence(const QString &reason)
-{
-    return reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.');
-}
-
-// Nothing can be saved in a folder that cannot be written, and there is no
-// other place to save to: say where the program's folder may go instead.
+// Nothing can be saved in a folder that cannot be written. What to do about
+// it depends on when it is found, so the caller says.
 QString folderCannotBeWritten(const QString &folder, const QString &reason)
 {
+    return QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder)) + reason;
+}
+
+// Why the existing data file at `path` may not be written.
+QString fileReadOnlyReason(const QString &path)
+{
 #ifdef Q_OS_WIN
-    const QString writable = QStringLiteral("Documents");
+    // What Windows' own file properties call it.
+    Q_UNUSED(path);
+    return QStringLiteral("it is read-only (untick Read-only in its Properties)");
 #else
-    const QString writable = QStringLiteral("your home folder");
+    // Opening the file to append, never to create, writes nothing and
+    // brings back the system's own reason.
+    QFile probe(path);
+    return probe.open(QIODevice::Append | QIODevice::ExistingOnly)
+        ? QStringLiteral("its permissions do not allow writing")
+        : probe.errorString();
 #endif
-    const QString text
-        = QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder));
-    if (!QFileInfo::exists(folder))
-        return text + reason;
-    return text + sentence(reason)
-        + QStringLiteral(" Move the Hostally folder somewhere you can write, such as %1")
-              .arg(writable);
 }
 
 // Says why a save could not even start. QSaveFile refuses a data file that
@@ -92,21 +92,9 @@ QString folderCannotBeWritten(const QString &folder, const QString &reason)
 // data file, so it is the folder that cannot be written.
 Status openForWritingFailure(const QString &path, const QFileInfo &target, const QSaveFile &file)
 {
-    if (target.exists() && !target.isWritable()) {
-#ifdef Q_OS_WIN
-        // What Windows' own file properties call it.
-        const QString reason
-            = QStringLiteral("it is read-only (untick Read-only in its Properties)");
-#else
-        // Opening the file to append, never to create, writes nothing and
-        // brings back the system's own reason.
-        QFile probe(path);
-        const QString reason = probe.open(QIODevice::Append | QIODevice::ExistingOnly)
-            ? QStringLiteral("its permissions do not allow writing")
-            : probe.errorString();
-#endif
-        return fileFailure(path, QStringLiteral("the file cannot be written: ") + reason);
-    }
+    if (target.exists() && !target.isWritable())
+        return fileFailure(
+            path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
     return fileFailure(path, folderCannotBeWritten(target.absolutePath(), file.errorString()));
 }
 
@@ -163,8 +151,9 @@ Status readDataFileBytes(const QString &path, QByteArray &bytes)
     if (hold == FileHold::InUse)
         return inUse(path);
     if (!file.isOpen())
-        return fileFailure(
-            path, QStringLiteral("cannot open the file for reading: ") + file.errorString());
+        return fileFailure(path,
+            QStringLiteral("cannot open the file for reading: ") + file.errorString(),
+            QFileInfo::exists(path) ? Status::Cause::Other : Status::Cause::Missing);
     // A FIFO swapped in since the look above.
     if (file.isSequential())
         return notPlainFile(path, false);
@@ -286,6 +275,15 @@ Status checkFolderWritable(const QString &path)
     if (probe.open())
         return Status::success();
     return Status::failure(0, folderCannotBeWritten(folder, probe.errorString()).toStdString());
+}
+
+Status checkFileWritable(const QString &path)
+{
+    const QFileInfo target(path);
+    if (!target.isFile() || target.isWritable())
+        return Status::success();
+    return fileFailure(
+        path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
 }
 
 void setWaitHandler(std::function<void(bool waiting)> handler)

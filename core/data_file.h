@@ -59,9 +59,14 @@ Status replaceDataFile(const QString &path, const QByteArray &bytes,
     const std::function<bool()> &stillCurrent, Replaced &replaced);
 
 // Whether the folder of the data file at `path` can be written, found out by
-// making and removing a temporary file there. On failure the status says so,
-// and where to move Hostally's folder instead.
+// making and removing a temporary file there. On failure the status names the
+// folder and the system's reason.
 Status checkFolderWritable(const QString &path);
+
+// Whether the data file at `path`, when it is there, may be written: a file
+// made read-only (its permissions, or its Read-only attribute on Windows)
+// would refuse every save. On failure the status names the file and why.
+Status checkFileWritable(const QString &path);
 
 // On Windows, reading or replacing the data file while another program holds
 // it waits about two seconds for the program to let go before it fails with

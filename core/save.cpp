@@ -58,9 +58,9 @@ FileState readState(const QString &path)
 }
 
 // The one place a save's counts meet the merge rules.
-MergeResult addChanges(const Tallies &base, const Tallies &window, const Tallies &file)
+MergeResult addChanges(const SaveRequest &request, const Tallies &base, const Tallies &file)
 {
-    return mergeTallies(base, window, file);
+    return mergeTallies(base, request.window, file, request.resets);
 }
 
 // Decides what a save writes over the file as `now` found it: fills in
@@ -73,8 +73,11 @@ bool compose(const SaveRequest &request, const FileState &now, SaveResult &resul
         return true;
     }
     // Nobody changed a file that another program holds, or a path that is no
-    // plain file: say what is wrong rather than ask.
-    if (now.read.cause == Status::Cause::InUse || now.read.cause == Status::Cause::NotPlainFile) {
+    // plain file: say what is wrong rather than ask. Nor is a file that is
+    // gone written anew: counts saved where the user no longer looks are lost
+    // from sight, so the window asks for the file back instead.
+    if (now.read.cause == Status::Cause::InUse || now.read.cause == Status::Cause::NotPlainFile
+        || now.read.cause == Status::Cause::Missing) {
         result.status = now.read;
         return false;
     }
@@ -94,8 +97,10 @@ bool compose(const SaveRequest &request, const FileState &now, SaveResult &resul
         result.question = SaveQuestion::Unparsable;
         result.problem = parsedBase;
     } else {
-        MergeResult merged = addChanges(base, request.window, file);
-        if (merged.ok()) {
+        MergeResult merged = addChanges(request, base, file);
+        // Yes keeps every change that can be placed; the lines refused stay as
+        // the file has them.
+        if (merged.ok() || request.answeredYes) {
             result.tallies = std::move(merged.merged);
             result.merged = true;
             return true;
@@ -103,7 +108,8 @@ bool compose(const SaveRequest &request, const FileState &now, SaveResult &resul
         result.question = SaveQuestion::Refused;
         result.refusal = std::move(merged);
     }
-    if (request.replace) {
+    // Only a file that no longer reads is replaced with the window's tables.
+    if (request.answeredYes) {
         result.question = SaveQuestion::None;
         result.tallies = request.window;
         return true;

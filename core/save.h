@@ -13,7 +13,8 @@ namespace hostally {
 struct SaveRequest {
     QByteArray base; // data.txt's bytes as the window last read or wrote them
     Tallies window; // the window's tables, `base`'s names in `base`'s order
-    bool replace = false; // the user answered that the window's tables replace the file
+    Resets resets; // the window's lists reset since `base`
+    bool answeredYes = false; // the user answered Yes to the question of a former call
 };
 
 // Why a save needs the user's answer before it can go on.
@@ -50,9 +51,11 @@ struct SaveResult {
 // to data.txt, or, while data.txt is still `base`, the window's tables are
 // written. A file changed again before the swap is merged again. Where the
 // changes cannot be added, returns NeedsAnswer holding no lock; asked again
-// with `replace`, it reads the file anew and, if the changes still cannot be
-// added, writes the window's tables. Saved means on the disk; on failure
-// data.txt is as it was unless `replaced` says otherwise.
+// with `answeredYes`, it reads the file anew and, if some changes still cannot
+// be added, writes every change that can (or the window's tables, when the
+// file cannot be read). A data file that is gone is a failure with
+// Status::Cause::Missing. Saved means on the disk; on failure data.txt is as
+// it was unless `replaced` says otherwise.
 SaveResult saveTallies(const QString &path, const SaveRequest &request);
 
 } // namespace hostally

@@ -102,12 +102,19 @@ private:
     bool saveTables();
     // The question a save that needs an answer asks, in the user's words.
     QString questionText(const hostally::SaveResult &asked) const;
-    // Why a merge was refused, in the user's words.
-    static QString refusalText(const hostally::MergeResult &refused);
+    // Why one change could not be merged, in the user's words.
+    static QString refusalText(const hostally::MergeRefusal &refused);
+    // The question a save asks when some of the window's changes cannot be
+    // merged into the data file at `path`: every refusal, up to five, and
+    // what Yes and No keep.
+    static QString mergeQuestion(const QString &path, const hostally::MergeResult &result);
     // Shows `saved` in both lists and totals, keeping the selected lines.
     void showTallies(const hostally::Tallies &saved);
     // Shows why a save failed and keeps the counts marked unsaved.
     void reportSaveFailure(const hostally::Status &status);
+    // Says that data.txt is gone and where to put it back, and keeps the
+    // counts marked unsaved.
+    void reportFileGone();
     // Asks whether to save unsaved changes before the window closes; returns
     // false when the window must stay open.
     bool confirmClose();
@@ -117,6 +124,9 @@ private:
     Column m_events;
     Column m_leagues;
     bool m_changed = false;
+    // The lists reset since the window last read or wrote the data file: a
+    // save writes them as 0 plus what was counted since.
+    hostally::Resets m_resets;
     // The data file's bytes as the window last read or wrote them.
     QByteArray m_fileBytes;
     // Placing the window when it first shows: centred then, and again while

@@ -8,8 +8,11 @@
 #include "tally_list.h"
 #include "windows1252.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+
+#include <cstdio>
 
 namespace {
 
@@ -101,6 +104,7 @@ void MainForm::resetColumn(Column &column)
     if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
             QStringLiteral("Confirm"), Dialogs::Default::Yes, Dialogs::Escape::AnswersNo)) {
         column.table.reset();
+        (&column == &m_leagues ? m_resets.leagues : m_resets.events) = true;
         fillList(column);
     }
     showTotal(column);
@@ -153,10 +157,12 @@ bool MainForm::saveTables()
     request.base = m_fileBytes;
     request.window.leagues = m_leagues.table;
     request.window.events = m_events.table;
+    request.resets = m_resets;
     for (;;) {
         const hostally::SaveResult result = hostally::saveTallies(m_dataPath, request);
         if (result.replaced) {
             m_fileBytes = result.base;
+            m_resets = {};
             if (result.merged)
                 showTallies(result.tallies);
         }
@@ -164,7 +170,10 @@ bool MainForm::saveTables()
         case hostally::SaveResult::Kind::Saved:
             return true;
         case hostally::SaveResult::Kind::Failed:
-            reportSaveFailure(result.status);
+            if (result.status.cause == hostally::Status::Cause::Missing)
+                reportFileGone();
+            else
+                reportSaveFailure(result.status);
             return false;
         case hostally::SaveResult::Kind::NeedsAnswer:
             // Nothing is held while the question is up: the save reads the
@@ -172,7 +181,7 @@ bool MainForm::saveTables()
             if (!m_dialogs->askYesNo(this, questionText(result), QStringLiteral("Hostally"),
                     Dialogs::Default::No, Dialogs::Escape::AnswersNo))
                 return false;
-            request.replace = true;
+            request.answeredYes = true;
             break;
         }
     }
@@ -189,6 +198,18 @@ void MainForm::reportSaveFailure(const hostally::Status &status)
                        "choose File > Save again."));
 }
 
+// Writing the counts elsewhere would lose them from sight: the user moves the
+// file or folder back, and the next save finds it.
+void MainForm::reportFileGone()
+{
+    m_changed = true;
+    const QString gone = QStringLiteral("data.txt is no longer in %1: put it back, then "
+                                        "choose File > Save again")
+                             .arg(hostally::displayPath(QFileInfo(m_dataPath).path()));
+    std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
+    m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
+}
+
 QString MainForm::questionText(const hostally::SaveResult &asked) const
 {
     const hostally::Status &problem = asked.problem;
@@ -201,7 +222,7 @@ QString MainForm::questionText(const hostally::SaveResult &asked) const
                   .arg(problem.line > 0 ? QStringLiteral("line %1: ").arg(problem.line) : QString(),
                       QString::fromStdString(problem.message));
     else
-        why = refusalText(asked.refusal);
+        return mergeQuestion(hostally::displayPath(m_dataPath), asked.refusal);
     return QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
                           "cannot be added to it: %2.\n\n"
                           "Yes replaces it with the counts shown in this window.\n"
@@ -209,17 +230,59 @@ QString MainForm::questionText(const hostally::SaveResult &asked) const
         .arg(hostally::displayPath(m_dataPath), why);
 }
 
-QString MainForm::refusalText(const hostally::MergeResult &refused)
+QString MainForm::refusalText(const hostally::MergeRefusal &refused)
 {
+    using Kind = hostally::MergeRefusal::Kind;
+    if (refused.kind == Kind::ResetChanged)
+        return QStringLiteral("you reset the %1, and they were changed in data.txt since this "
+                              "window read it")
+            .arg(refused.league ? QStringLiteral("leagues") : QStringLiteral("events"));
     const QString line
         = QStringLiteral("the %1 \u201C%2\u201D")
               .arg(refused.league ? QStringLiteral("league") : QStringLiteral("event"),
                   fromNameBytes(refused.name));
-    if (refused.refusal == hostally::MergeResult::Refusal::NotInFile)
+    switch (refused.kind) {
+    case Kind::NotInFile:
         return line + QStringLiteral(" is no longer in data.txt");
-    // One arg() for both: a name holding "%1" must not take the number.
-    return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
-        .arg(line, QString::number(hostally::kCountLimit));
+    case Kind::RepeatedName:
+        return line
+            + QStringLiteral(" is in data.txt a different number of times now, so which one you "
+                             "counted cannot be told");
+    default:
+        return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
+            .arg(line, QString::number(hostally::kCountLimit));
+    }
+}
+
+QString MainForm::mergeQuestion(const QString &path, const hostally::MergeResult &result)
+{
+    constexpr int kShown = 5;
+    QStringList lines;
+    bool lineRefused = false;
+    QStringList resetLists;
+    for (const hostally::MergeRefusal &refused : result.refusals) {
+        if (refused.kind == hostally::MergeRefusal::Kind::ResetChanged)
+            resetLists.append(
+                refused.league ? QStringLiteral("leagues") : QStringLiteral("events"));
+        else
+            lineRefused = true;
+        if (lines.size() < kShown)
+            lines.append(QStringLiteral("\u2022 ") + refusalText(refused));
+    }
+    const qsizetype more = result.refusals.size() - lines.size();
+    if (more > 0)
+        lines.append(QStringLiteral("and %1 more").arg(more));
+    QString yes = QStringLiteral("Yes saves what can be saved: ");
+    if (!resetLists.isEmpty())
+        yes += QStringLiteral("the %1 as 0 plus what you counted since the Reset, and ")
+                   .arg(resetLists.join(QStringLiteral(" and ")));
+    yes += QStringLiteral("every other count in this window added to data.txt as it is now");
+    if (lineRefused)
+        yes += QStringLiteral(", leaving the lines above as data.txt has them");
+    return QStringLiteral("%1 was changed outside Hostally, and not all the counts in this "
+                          "window can be added to it:\n\n%2\n\n%3.\n"
+                          "No leaves it as it is, and nothing is saved.")
+        .arg(path, lines.join(QLatin1Char('\n')), yes);
 }
 
 // After a save that added changes from outside, the window shows what it

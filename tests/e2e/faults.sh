@@ -5,10 +5,12 @@
 # old file byte for byte, with no temporary file beside it, the program still
 # running with an error box up and no "Saved" box; once the fault is cleared a
 # second save must write the counts the user had. A folder that cannot be
-# written is also said at start-up, a save by root keeps data.txt's owner, and
+# written, or a read-only data.txt, is also said at start-up, a save by root keeps data.txt's owner, and
 # a FIFO put in data.txt's place is refused without waiting; two windows on
 # one data.txt add up, also when one saves while the other's slow disk is
-# still taking its save; and a disk that fails its syncs never gets "Saved". (What Escape and No do at the questions is tried on
+# still taking its save; a disk that fails its syncs never gets "Saved"; and
+# Yes to the question a save asks after an editor's changes keeps every line
+# it can. (What Escape and No do at the questions is tried on
 # the real message boxes in tst_main_form.)
 # Usage: faults.sh HOSTALLY_BINARY
 set -uo pipefail
@@ -137,20 +139,19 @@ dir="$(make_program_dir "$old")"
 chown "$owner" "$dir/data.txt"
 chmod 644 "$dir/data.txt"
 chmod 555 "$dir"
-advice="Move the Hostally folder somewhere you can write, such as your home folder"
 start_app "$dir" "${as_user[@]}"
 box="$( [[ -n "$app" ]] && wait_window "$app" DIALOG 15)"
 [[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no box at start-up")
 [[ -z "$(windows_of "$app" NORMAL)" ]] || problems+=("the window opened before the box")
-grep -qxF "hostally: the folder $dir cannot be written: Permission denied. $advice" "$dir.stderr" ||
+grep -qxF "hostally: the folder $dir cannot be written: Permission denied" "$dir.stderr" ||
   problems+=("start-up did not say the folder cannot be written")
 [[ -n "$box" ]] && press "$box" Return
 main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
 [[ -n "$main" ]] || problems+=("no window after the box")
 add_and_save
 check_failed_save "$dir"
-grep -qxF "hostally: $dir/data.txt: the folder $dir cannot be written: Permission denied. $advice" \
-  "$dir.stderr" || problems+=("the folder, the reason and what to do not named")
+grep -qxF "hostally: $dir/data.txt: the folder $dir cannot be written: Permission denied" \
+  "$dir.stderr" || problems+=("the folder and the reason not named")
 chmod 777 "$dir"
 check_second_save "$dir"
 report "folder cannot be written" "$dir.stderr"
@@ -159,11 +160,17 @@ problems=()
 dir="$(make_program_dir "$old")"
 chown "$owner" "$dir"
 chmod 444 "$dir/data.txt"
-launch "$dir" "${as_user[@]}"
+start_app "$dir" "${as_user[@]}"
+box="$( [[ -n "$app" ]] && wait_window "$app" DIALOG 15)"
+[[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no box at start-up")
+grep -qxF "hostally: $dir/data.txt: the file cannot be written: Permission denied" "$dir.stderr" ||
+  problems+=("start-up did not say data.txt cannot be written")
+[[ -n "$box" ]] && press "$box" Return
+main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
 add_and_save
 check_failed_save "$dir"
-grep -qxF "hostally: $dir/data.txt: the file cannot be written: Permission denied" "$dir.stderr" ||
-  problems+=("the file and the reason not named")
+[[ $(grep -cxF "hostally: $dir/data.txt: the file cannot be written: Permission denied" "$dir.stderr") -eq 2 ]] ||
+  problems+=("the save did not name the file and the reason")
 chmod 666 "$dir/data.txt"
 check_second_save "$dir"
 report "data.txt is read-only" "$dir.stderr"
@@ -315,6 +322,34 @@ grep -qxF "hostally: $dir/data.txt: cannot write the file to the disk: Input/out
 kill -9 "$app"
 wait_exit "$launcher" 10
 report "syncs fail: no Saved, data.txt as it was" "$dir.stderr"
+
+# --- An editor changes data.txt while the window counts and resets -------------
+# The save asks, naming the reset list and the line the editor renamed; Yes
+# writes the events as 0 plus what was counted since the Reset, and keeps the
+# editor's other lines: its league count and its new event.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir"
+click_event_line "$main" 0
+click_button "$main" events_reset
+box="$(wait_title Confirm 10)" && press "$box" Return || problems+=("no Reset question")
+sleep 0.2
+click_event_line "$main" 0
+click_button "$main" events_add
+click_event_line "$main" 1
+click_button "$main" events_add
+printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n9\r\n"Quiz"\r\n3\r\n"Relay race"\r\n1\r\n"Garden Party"\r\n2\r\n' \
+  >"$dir/data.txt"
+choose_menu "$main" Save
+box="$(wait_window "$app" DIALOG 10)"
+[[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no question")
+[[ -n "$box" ]] && press "$box" alt+y
+box="$(wait_title Saved 10)" && press "$box" Return || problems+=("no Saved after Yes")
+printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n9\r\n"Quiz"\r\n1\r\n"Relay race"\r\n0\r\n"Garden Party"\r\n0\r\n' |
+  cmp -s - "$dir/data.txt" || problems+=("data.txt: $(tr '\r\n' '  ' <"$dir/data.txt")")
+choose_menu "$main" Quit
+wait_exit "$launcher" 10
+report "an editor's changes beside a Reset: Yes keeps the editor's other lines" "$dir.stderr"
 
 # --- data.txt becomes a FIFO while the program runs ------------------------------
 # Save refuses it at once, never waiting for a writer, and keeps the counts;
