@@ -514,8 +514,7 @@ void TestDataFile::saveKeepsGroupAndLinks_data()
         << "";
     QTest::newRow("a link to a file in a read-only folder: that folder named")
         << "target's folder read-only"
-        << "the folder %1 cannot be written: Permission denied. Move the Hostally folder "
-           "somewhere you can write, such as your home folder";
+        << "the folder %1 cannot be written: Permission denied";
 }
 
 // As nobody, a member of group 100, when run as root.
