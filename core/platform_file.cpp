@@ -5,9 +5,12 @@
 #include <QFileInfo>
 
 #if defined(Q_OS_UNIX)
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #elif defined(Q_OS_WIN)
+#include <io.h>
 #include <windows.h>
 #endif
 
@@ -71,6 +74,77 @@ void keepOwner(QFileDevice &newFile, const QFileInfo &old)
 #else
     Q_UNUSED(newFile);
     Q_UNUSED(old);
+#endif
+}
+
+#ifdef Q_OS_UNIX
+namespace {
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// fsync, again while a signal interrupts it.
+bool fsyncRetrying(int fd)
+{
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result == -1 && errno == EINTR);
+    return result == 0;
+}
+
+} // namespace
+#endif
+
+bool syncToDisk(QFileDevice &file, QString *error)
+{
+    // Whatever Qt still buffers has to reach the system before the system
+    // can put it on the disk.
+    if (!file.flush()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+#if defined(Q_OS_UNIX)
+    if (fsyncRetrying(file.handle()))
+        return true;
+    if (error)
+        *error = systemReason(errno);
+    return false;
+#elif defined(Q_OS_WIN)
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    if (handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle))
+        return true;
+    if (error)
+        *error = qt_error_string(static_cast<int>(GetLastError()));
+    return false;
+#else
+    return true;
+#endif
+}
+
+bool syncFolder(const QString &folder, QString *error)
+{
+#ifdef Q_OS_UNIX
+    const int fd
+        = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd == -1) {
+        if (error)
+            *error = systemReason(errno);
+        return false;
+    }
+    const bool synced = fsyncRetrying(fd);
+    const int reason = errno;
+    ::close(fd);
+    if (!synced && error)
+        *error = systemReason(reason);
+    return synced;
+#else
+    Q_UNUSED(folder);
+    Q_UNUSED(error);
+    return true;
 #endif
 }
 

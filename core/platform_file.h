@@ -31,4 +31,15 @@ FileHold fileHold(const QString &path);
 // nothing elsewhere. A file that replaces another thus stays its owner's.
 void keepOwner(QFileDevice &newFile, const QFileInfo &old);
 
+// Asks the system to put everything written to the open `file` on the disk
+// itself (fsync, or FlushFileBuffers on Windows). On failure returns false and
+// puts the system's reason in `error`, when given.
+bool syncToDisk(QFileDevice &file, QString *error);
+
+// Puts the entries of `folder` on the disk, so that a file just renamed into
+// it stays there after a power cut: on Unix by syncing the folder itself.
+// Elsewhere the rename is already durable and this returns true. On failure
+// returns false and puts the system's reason in `error`, when given.
+bool syncFolder(const QString &folder, QString *error);
+
 } // namespace hostally
