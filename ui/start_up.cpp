@@ -54,5 +54,8 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
         reportFailure(dialogs, nullptr, folder,
             QStringLiteral("Counts cannot be saved in this folder, so nothing you count "
                            "in this window could be kept.\n\n%1"));
+    // Counts a Hostally that was ended from outside could not save, offered
+    // before the window can be used.
+    form->offerUnsavedCounts();
     return form;
 }
