@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Counts the real program could not save are kept beside data.txt and offered
-# back at the next start: after kill -TERM (with a second window running,
-# whose file is not offered), kill -KILL and a killed X server. Yes shows them
+# back at the next start: after kill -TERM, kill -KILL (with a second window
+# running, whose file is not offered) and a killed X server. Yes shows them
 # as unsaved and Save writes them; Quit answered No leaves nothing to offer.
 # Usage: recovery.sh HOSTALLY_BINARY
 set -uo pipefail
@@ -52,37 +52,37 @@ quit_and_save() {
   [[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("recovery file left after the save")
 }
 
-# kill -TERM, while a second window runs: its own file is not offered.
+# kill -TERM right after the Adds, before a second has passed.
 problems=()
 dir="$(make_program_dir "$work/before.txt")"
 start "$dir" none
-first=$pid first_main=$main
+three_adds
+kill -TERM "$pid"
+wait_exit "$pid" 10
+[[ "$exit_status" == 143 ]] || problems+=("exit status $exit_status after SIGTERM")
+cmp -s "$dir/data.txt" "$work/before.txt" || problems+=("data.txt changed without a save")
+start "$dir" offer
+quit_and_save
+report "kill -TERM right after three Adds keeps them" "$dir.stderr"
+
+# kill -KILL two seconds after the Adds, while a second window runs: that
+# window's own file is not offered.
+problems=()
+dir="$(make_program_dir "$work/before.txt")"
+start "$dir" none
+first=$pid
 three_adds
 sleep 2
 [[ -f "$dir/data.txt.unsaved" ]] || problems+=("no recovery file 2 s after the Adds")
 start "$dir" none
 choose_menu "$main" Quit
 wait_exit "$pid" 10
-[[ -f "$dir/data.txt.unsaved" ]] || problems+=("second window deleted the first one's file")
-kill -TERM "$first"
+[[ -f "$dir/data.txt.unsaved" ]] || problems+=("the second window deleted the first one's file")
+kill -KILL "$first"
 wait_exit "$first" 10
-[[ "$exit_status" == 143 ]] || problems+=("exit status $exit_status after SIGTERM")
-cmp -s "$dir/data.txt" "$work/before.txt" || problems+=("data.txt changed without a save")
 start "$dir" offer
 quit_and_save
-report "kill -TERM keeps the counts; a running window's file is not offered" "$dir.stderr"
-
-# kill -KILL two seconds after the Adds.
-problems=()
-dir="$(make_program_dir "$work/before.txt")"
-start "$dir" none
-three_adds
-sleep 2
-kill -KILL "$pid"
-wait_exit "$pid" 10
-start "$dir" offer
-quit_and_save
-report "kill -KILL two seconds after three Adds keeps them" "$dir.stderr"
+report "kill -KILL two seconds after three Adds keeps them; a running window's file is not offered" "$dir.stderr"
 
 # Quit answered No: no file, no question at the next start.
 problems=()
@@ -107,7 +107,7 @@ dir="$(make_program_dir "$work/before.txt")"
 start "$dir" none
 three_adds
 sleep 2
-for p in "${x_pids[@]}"; do kill -KILL "$p" 2>/dev/null; done
+for p in "${x_pids[@]}"; do kill -KILL "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
 wait_exit "$pid" 10
 [[ "$exit_status" == running ]] && { problems+=("still running without its display"); kill -9 "$pid"; }
 x_pids=()
