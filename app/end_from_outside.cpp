@@ -99,7 +99,9 @@ void watch(MainForm *form)
 
 #else
 
-void watch(MainForm *) { }
+void watch(MainForm *)
+{
+}
 
 #endif
 

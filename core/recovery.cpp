@@ -27,8 +27,8 @@ public:
     bool number(std::string_view key, std::int64_t &value)
     {
         std::string_view line;
-        if (!this->line(line) || line.substr(0, key.size()) != key
-            || line.size() < key.size() + 2 || line[key.size()] != ' ')
+        if (!this->line(line) || line.substr(0, key.size()) != key || line.size() < key.size() + 2
+            || line[key.size()] != ' ')
             return false;
         const char *first = line.data() + key.size() + 1;
         const char *last = line.data() + line.size();
@@ -163,8 +163,8 @@ RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file)
         }
         TallyTable &table = merged.league ? window.leagues : window.events;
         const TallyTable &before = merged.league ? base.leagues : base.events;
-        result.refused.push_back({merged.league, merged.name, before.count(merged.line),
-            table.count(merged.line)});
+        result.refused.push_back(
+            {merged.league, merged.name, before.count(merged.line), table.count(merged.line)});
         result.why.push_back(merged.refusal);
         table.setEntry(merged.line, table.name(merged.line), before.count(merged.line));
     }

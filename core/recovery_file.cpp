@@ -3,6 +3,7 @@
 #include "data_file.h"
 #include "platform_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -54,8 +55,7 @@ Status writeRecoveryFile(const QString &path, const std::string &bytes)
     QSaveFile file(path);
     QString error;
     const qint64 size = static_cast<qint64>(bytes.size());
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), size) != size
-        || !file.flush())
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), size) != size || !file.flush())
         return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
     if (!syncToDisk(file, &error))
         return fileFailure(path, QStringLiteral("cannot write the file to disk: ") + error);
@@ -92,25 +92,54 @@ Status removeRecoveryFile(const QString &path)
     return fileFailure(path, QStringLiteral("cannot delete the file: ") + file.errorString());
 }
 
-std::unique_ptr<RecoveryFile> RecoveryFile::claim(const QString &dataPath)
+RecoveryFile::RecoveryFile(QString dataPath) : m_dataPath(std::move(dataPath))
 {
-    for (int slot = 1; slot <= kSlots; ++slot) {
-        const QString path = recoveryFilePath(dataPath, slot);
-        QLockFile::LockError error = QLockFile::NoError;
-        if (auto lock = lockFor(path, &error))
-            return std::unique_ptr<RecoveryFile>(new RecoveryFile(path, std::move(lock)));
-        // Only a lock another window holds is worth passing by; any other
-        // failure is the folder's, and would be the same for every slot.
-        if (error != QLockFile::LockFailedError)
-            return nullptr;
-    }
-    return nullptr;
 }
 
-RecoveryFile::RecoveryFile(QString path, std::unique_ptr<QLockFile> lock)
-    : m_path(std::move(path)), m_lock(std::move(lock))
+QString RecoveryFile::path() const
 {
-    m_thread = std::thread(&RecoveryFile::run, this);
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_path;
+}
+
+void RecoveryFile::adopt(const LeftRecovery &left)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    settle(lock);
+    if (m_lock || !left.lock)
+        return;
+    m_path = left.path;
+    m_lock = left.lock;
+}
+
+Status RecoveryFile::apply(const std::string &bytes)
+{
+    // Taking a slot syncs its lock file to the disk: done with the first
+    // write, on the thread, rather than when the window opens.
+    QString path = m_path;
+    std::shared_ptr<QLockFile> held = m_lock;
+    for (int slot = 1; !held && slot <= kSlots; ++slot) {
+        path = recoveryFilePath(m_dataPath, slot);
+        QLockFile::LockError error = QLockFile::NoError;
+        held = lockFor(path, &error);
+        // Only a lock another window holds is worth passing by; any other
+        // failure is the folder's, and would be the same for every slot.
+        if (!held && error != QLockFile::LockFailedError)
+            break;
+    }
+    if (!held) {
+        // Nothing was written there, so nothing is left to delete.
+        if (bytes.empty())
+            return Status::success();
+        return fileFailure(recoveryFilePath(m_dataPath, 1),
+            QStringLiteral("no recovery file beside the data file can be locked"));
+    }
+    if (!m_lock) {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_path = path;
+        m_lock = held;
+    }
+    return bytes.empty() ? removeRecoveryFile(path) : writeRecoveryFile(path, bytes);
 }
 
 RecoveryFile::~RecoveryFile()
@@ -120,7 +149,8 @@ RecoveryFile::~RecoveryFile()
         m_stop = true;
     }
     m_wake.notify_all();
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void RecoveryFile::post(std::string bytes)
@@ -129,6 +159,10 @@ void RecoveryFile::post(std::string bytes)
         std::lock_guard<std::mutex> guard(m_mutex);
         m_pending = std::move(bytes);
     }
+    // Started with the first change, not with the window: most windows
+    // never need it before they save.
+    if (!m_thread.joinable())
+        m_thread = std::thread(&RecoveryFile::run, this);
     m_wake.notify_all();
 }
 
@@ -142,17 +176,23 @@ Status RecoveryFile::writeNow(const std::string &bytes)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     settle(lock);
-    // Held through the write: the thread has nothing to do meanwhile, and a
-    // post from another thread waits rather than racing this write.
-    m_lastWrite = writeRecoveryFile(m_path, bytes);
-    return m_lastWrite;
+    // The thread is idle and has nothing to do; the mutex is released for
+    // the write, as apply() takes it to record the slot it finds.
+    m_writing = true;
+    lock.unlock();
+    const Status written = apply(bytes);
+    lock.lock();
+    m_writing = false;
+    m_lastWrite = written;
+    return written;
 }
 
 Status RecoveryFile::remove()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     settle(lock);
-    return removeRecoveryFile(m_path);
+    // Never written: there is nothing to delete, nor a slot to take for it.
+    return m_lock ? removeRecoveryFile(m_path) : Status::success();
 }
 
 Status RecoveryFile::lastWrite() const
@@ -172,8 +212,7 @@ void RecoveryFile::run()
         m_pending.reset();
         m_writing = true;
         lock.unlock();
-        const Status written
-            = bytes.empty() ? removeRecoveryFile(m_path) : writeRecoveryFile(m_path, bytes);
+        const Status written = apply(bytes);
         lock.lock();
         m_writing = false;
         m_lastWrite = written;
@@ -183,10 +222,16 @@ void RecoveryFile::run()
 
 std::vector<LeftRecovery> findLeftRecoveries(const QString &dataPath, const RecoveryFile *own)
 {
+    // One look at the folder rather than one for each slot: start-up waits
+    // for this.
+    const QFileInfo data(dataPath);
+    const QStringList names = QDir(data.absolutePath())
+                                  .entryList({data.fileName() + QStringLiteral(".unsaved*")},
+                                      QDir::Files | QDir::Hidden | QDir::System);
     std::vector<LeftRecovery> left;
-    for (int slot = 1; slot <= kSlots; ++slot) {
+    for (int slot = 1; slot <= kSlots && !names.isEmpty(); ++slot) {
         const QString path = recoveryFilePath(dataPath, slot);
-        if (!QFileInfo::exists(path))
+        if (!names.contains(QFileInfo(path).fileName()))
             continue;
         if (own && path == own->path())
             left.push_back({path, nullptr});

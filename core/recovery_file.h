@@ -34,24 +34,37 @@ Status readRecoveryFile(const QString &path, Recovery &recovery);
 // Deletes the file at `path`; a file already gone is a success.
 Status removeRecoveryFile(const QString &path);
 
+// A recovery file whose window no longer runs.
+struct LeftRecovery {
+    QString path;
+    // Held while the file is being offered, so that no Hostally starting
+    // meanwhile offers it too; null for a file its caller already holds.
+    std::shared_ptr<QLockFile> lock;
+};
+
 // One window's recovery file, held by a lock beside it ("<file>.lock", as
-// QLockFile keeps it) for as long as the window runs, so that no other
-// Hostally offers or deletes it. Writes happen on a thread of their own: the
-// window never waits for the disk, except when it asks to.
+// QLockFile keeps it) from its first write for as long as the window runs,
+// so that no other Hostally offers or deletes it. Writes happen on a thread
+// of their own: the window never waits for the disk, except when it asks to.
 class RecoveryFile {
 public:
-    // Takes the first recovery file beside the data file at `dataPath` that
-    // no running Hostally holds. Null when none can be locked: the folder
-    // cannot be written.
-    static std::unique_ptr<RecoveryFile> claim(const QString &dataPath);
+    // The recovery file of a window on the data file at `dataPath`. Its
+    // first write takes the first slot that no running Hostally holds; where
+    // the folder cannot be written, no slot and no file.
+    explicit RecoveryFile(QString dataPath);
 
-    // Waits for a write under way and releases the lock; the file stays.
+    // Waits for the writes asked for and releases the lock; the file stays.
     ~RecoveryFile();
 
     RecoveryFile(const RecoveryFile &) = delete;
     RecoveryFile &operator=(const RecoveryFile &) = delete;
 
-    const QString &path() const { return m_path; }
+    // The file's path once the first write has taken a slot, else empty.
+    QString path() const;
+
+    // Takes `left`'s file and lock as this window's own, when it has none
+    // yet: the window now holds what that file held.
+    void adopt(const LeftRecovery &left);
 
     // Has `bytes` written soon or, when they are empty, the file deleted,
     // replacing any write not yet started. Returns at once.
@@ -69,14 +82,17 @@ public:
     Status lastWrite() const;
 
 private:
-    RecoveryFile(QString path, std::unique_ptr<QLockFile> lock);
     void run();
     // Drops the pending write and waits until the thread is idle; `lock`
     // holds m_mutex.
     void settle(std::unique_lock<std::mutex> &lock);
+    // Writes `bytes`, or deletes the file when they are empty, taking a slot
+    // first if there is none; called with the thread idle.
+    Status apply(const std::string &bytes);
 
+    const QString m_dataPath;
     QString m_path;
-    std::unique_ptr<QLockFile> m_lock;
+    std::shared_ptr<QLockFile> m_lock;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<std::string> m_pending;
@@ -84,14 +100,6 @@ private:
     bool m_stop = false;
     Status m_lastWrite;
     std::thread m_thread;
-};
-
-// A recovery file whose window no longer runs.
-struct LeftRecovery {
-    QString path;
-    // Held while the file is being offered, so that no Hostally starting
-    // meanwhile offers it too; null for `own`'s file, which its lock covers.
-    std::shared_ptr<QLockFile> lock;
 };
 
 // The recovery files beside the data file at `dataPath` that no running

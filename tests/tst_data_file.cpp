@@ -441,7 +441,8 @@ void TestDataFile::recoveryFileRoundTrip_data()
     QTest::newRow("as written") << good << QString();
     QTest::newRow("another file") << kOld << "it is not a file of unsaved counts Hostally wrote";
     QTest::newRow("cut short") << good.chopped(3) << "it is incomplete or damaged";
-    QTest::newRow("a byte more") << good + "x" << "it is incomplete or damaged";
+    QTest::newRow("a byte more") << good + "x"
+                                 << "it is incomplete or damaged";
     QTest::newRow("window names not the base's")
         << QByteArray::fromStdString(formatRecovery(renamed)) << "the counts in it are damaged";
 }
@@ -475,17 +476,18 @@ void TestDataFile::restoreIntoChangedFile_data()
     QTest::addColumn<QByteArray>("restored");
     QTest::addColumn<QStringList>("refused");
     const QByteArray leagues = "\"North\"\r\n5\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n";
-    QTest::newRow("as the window read it")
-        << kOld << leagues + "\"Quiz\"\r\n6\r\n" << QStringList {};
+    QTest::newRow("as the window read it") << kOld << leagues + "\"Quiz\"\r\n6\r\n"
+                                           << QStringList {};
     QTest::newRow("counted elsewhere since")
         << QByteArray(kOld).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n10")
-        << leagues + "\"Quiz\"\r\n13\r\n" << QStringList {};
+        << leagues + "\"Quiz\"\r\n13\r\n"
+        << QStringList {};
     QTest::newRow("a line added before")
         << kOld.left(kOld.indexOf("\"Quiz")) + "\"Darts\"\r\n1\r\n\"Quiz\"\r\n3\r\n"
-        << leagues + "\"Darts\"\r\n1\r\n\"Quiz\"\r\n6\r\n" << QStringList {};
-    QTest::newRow("renamed since: the league's change still goes in")
-        << QByteArray(kOld).replace("Quiz", "Quiz night") << leagues + "\"Quiz night\"\r\n3\r\n"
-        << QStringList {"Quiz"};
+        << leagues + "\"Darts\"\r\n1\r\n\"Quiz\"\r\n6\r\n"
+        << QStringList {};
+    QTest::newRow("renamed since: the league's change still goes in") << QByteArray(kOld).replace(
+        "Quiz", "Quiz night") << leagues + "\"Quiz night\"\r\n3\r\n" << QStringList {"Quiz"};
     QTest::newRow("both past the largest count")
         << QByteArray(kOld)
                .replace("\"North\"\r\n4", "\"North\"\r\n999999999999999")
@@ -502,8 +504,8 @@ void TestDataFile::restoreIntoChangedFile()
     QFETCH(QByteArray, restored);
     QFETCH(QStringList, refused);
     const RestoreResult result = restoreRecovery(kOldRecovery(), talliesOf(now));
-    QCOMPARE(QByteArray::fromStdString(
-                 formatDataFile(result.restored.leagues, result.restored.events)),
+    QCOMPARE(
+        QByteArray::fromStdString(formatDataFile(result.restored.leagues, result.restored.events)),
         restored);
     QStringList names;
     for (const RecoveredLine &line : result.refused)
@@ -516,28 +518,36 @@ void TestDataFile::restoreIntoChangedFile()
 void TestDataFile::recoveryFilesOfRunningWindows()
 {
     const std::string bytes = formatRecovery(kOldRecovery());
-    auto first = RecoveryFile::claim(m_path);
-    auto second = RecoveryFile::claim(m_path);
-    QVERIFY(first && second);
-    QCOMPARE(first->path(), m_path + ".unsaved");
-    QCOMPARE(second->path(), m_path + ".unsaved-2");
-    QVERIFY(first->writeNow(bytes).ok);
-    second->post(bytes);
-    QTRY_VERIFY(QFile::exists(second->path()));
+    RecoveryFile first(m_path);
+    RecoveryFile second(m_path);
+    // A window takes a slot, and locks it, only when it first writes.
+    QVERIFY(first.remove().ok);
+    QCOMPARE(first.path(), QString());
+    QVERIFY(first.writeNow(bytes).ok);
+    second.post(bytes);
+    QTRY_VERIFY(QFile::exists(m_path + ".unsaved-2"));
+    QCOMPARE(first.path(), m_path + ".unsaved");
+    QCOMPARE(second.path(), m_path + ".unsaved-2");
     QVERIFY(findLeftRecoveries(m_path, nullptr).empty());
 
-    const QString secondPath = second->path();
-    second.reset();
-    const std::vector<LeftRecovery> left = findLeftRecoveries(m_path, first.get());
+    auto third = std::make_unique<RecoveryFile>(m_path);
+    QVERIFY(third->writeNow(bytes).ok);
+    const QString thirdPath = third->path();
+    third.reset();
+    const std::vector<LeftRecovery> left = findLeftRecoveries(m_path, &first);
     QCOMPARE(left.size(), std::size_t(2));
-    QCOMPARE(left[0].path, first->path());
-    QCOMPARE(left[1].path, secondPath);
-    // Being offered, the second file is held: a window starting now takes
-    // a third.
-    QCOMPARE(RecoveryFile::claim(m_path)->path(), m_path + ".unsaved-3");
-    QVERIFY(first->remove().ok);
-    QVERIFY(!QFile::exists(first->path()));
-    QVERIFY(removeRecoveryFile(secondPath).ok);
+    QCOMPARE(left[0].path, first.path());
+    QVERIFY(!left[0].lock);
+    QCOMPARE(left[1].path, thirdPath);
+    // Being offered, the third file is held: a window writing now takes a
+    // fourth.
+    RecoveryFile fourth(m_path);
+    QVERIFY(fourth.writeNow(bytes).ok);
+    QCOMPARE(fourth.path(), m_path + ".unsaved-4");
+    QVERIFY(first.remove().ok);
+    QVERIFY(!QFile::exists(first.path()));
+    for (const QString &path : {thirdPath, second.path(), fourth.path()})
+        QVERIFY(removeRecoveryFile(path).ok);
 }
 
 QTEST_GUILESS_MAIN(TestDataFile)

@@ -991,8 +991,8 @@ void TestMainForm::recoveryFileFollowsChanges_data()
     QTest::addColumn<bool>("kept"); // whether the recovery file holds the window's counts
     QTest::newRow("no change: no file") << QStringList {} << QStringList {} << false;
     QTest::newRow("Add: written within a second") << QStringList {"add"} << QStringList {} << true;
-    QTest::newRow("Reset: written") << QStringList {"reset"} << QStringList {kResetQuestion}
-                                    << true;
+    QTest::newRow("Reset: written")
+        << QStringList {"reset"} << QStringList {kResetQuestion} << true;
     QTest::newRow("Add, Remove: nothing left to keep")
         << QStringList {"add", "remove"} << QStringList {} << false;
     QTest::newRow("Add, Save: deleted")
@@ -1009,8 +1009,7 @@ void TestMainForm::recoveryFileFollowsChanges()
     QFETCH(QStringList, log);
     QFETCH(bool, kept);
     MainForm &form = open();
-    const QString path = form.recoveryPath();
-    QCOMPARE(path, m_path + ".unsaved");
+    const QString path = m_path + ".unsaved";
     form.lHosted->setCurrentRow(0);
     m_dialogs.answers = {true};
     for (const QString &step : steps) {
@@ -1037,6 +1036,8 @@ void TestMainForm::recoveryFileFollowsChanges()
         QTest::qWait(1500);
     QCOMPARE(m_dialogs.log(), log);
     QCOMPARE(QFile::exists(path), kept);
+    // A window that never changed anything holds no slot either.
+    QCOMPARE(QFile::exists(path + ".lock"), !steps.isEmpty());
     if (!kept)
         return;
     hostally::Recovery recovery;
@@ -1067,8 +1068,8 @@ void TestMainForm::unsavedCountsOfferedAtStart_data()
     QTest::newRow("damaged: kept and reported, not asked")
         << "damaged" << counted << QList<bool> {} << 10
         << "error|Hostally found counts that were not saved, but cannot read them.\n\n"
-               "%1: it is not a file of unsaved counts Hostally wrote\n\n"
-               "The file is kept as it is.|Hostally";
+           "%1: it is not a file of unsaved counts Hostally wrote\n\n"
+           "The file is kept as it is.|Hostally";
     QTest::newRow("held by a running window: not offered")
         << "held" << counted << QList<bool> {} << 10 << "";
 }
@@ -1085,18 +1086,19 @@ void TestMainForm::unsavedCountsOfferedAtStart()
     recovery.writtenMs = QDateTime(QDate(2026, 3, 14), QTime(21, 30)).toMSecsSinceEpoch();
     recovery.changes = 2;
     recovery.base = kData.toStdString();
-    QVERIFY(hostally::parseDataFile(
-        recovery.base, recovery.window.leagues, recovery.window.events).ok);
+    QVERIFY(
+        hostally::parseDataFile(recovery.base, recovery.window.leagues, recovery.window.events).ok);
     recovery.window.events.add(0);
     recovery.window.events.add(0);
     const QString path = m_path + ".unsaved";
-    const QByteArray bytes = file == "damaged"
-        ? kData
-        : QByteArray::fromStdString(hostally::formatRecovery(recovery));
-    std::unique_ptr<hostally::RecoveryFile> running;
+    const QByteArray bytes
+        = file == "damaged" ? kData : QByteArray::fromStdString(hostally::formatRecovery(recovery));
+    // A window still running holds its file.
+    hostally::RecoveryFile running(m_path);
     if (file == "held")
-        running = hostally::RecoveryFile::claim(m_path);
-    QVERIFY(hostally::writeRecoveryFile(path, bytes.toStdString()).ok);
+        QVERIFY(running.writeNow(bytes.toStdString()).ok);
+    else
+        QVERIFY(hostally::writeRecoveryFile(path, bytes.toStdString()).ok);
     m_dialogs.answers = answers;
 
     MainForm &form = open(now);
@@ -1121,7 +1123,8 @@ void TestMainForm::unsavedCountsOfferedAtStart()
     // The file stays unless No deleted it or the restored counts replaced it.
     QCOMPARE(readAll(path) == bytes, !restored && answers.isEmpty());
     QCOMPARE(QFile::exists(path), !(answers == QList<bool> {false}) && quiz != 3);
-    QCOMPARE(form.recoveryPath(), file == "held" ? path + "-2" : path);
+    // Restored counts stay in the file they came from, now the window's.
+    QCOMPARE(form.recoveryPath(), restored ? path : QString());
 }
 
 void TestMainForm::messageBoxes_data()

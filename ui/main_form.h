@@ -45,8 +45,8 @@ public:
     // Start-up, once the data file has loaded: offers back each recovery
     // file that a window which no longer runs left beside the data file.
     void offerUnsavedCounts();
-    // The recovery file this window keeps its unsaved counts in, or empty
-    // when the folder cannot be written.
+    // The recovery file this window keeps its unsaved counts in, once it
+    // first wrote it; else empty.
     QString recoveryPath() const;
     // Puts the window's unsaved counts in its recovery file now, waiting for
     // the disk: the program is about to be ended from outside.
@@ -164,7 +164,7 @@ private:
     // How many Adds, Removes and Resets the counts hold since the last save.
     int m_changes = 0;
     // Unsaved counts reach this file a second after a change at most; null
-    // when the folder cannot be written.
+    // until the data file has loaded.
     std::unique_ptr<hostally::RecoveryFile> m_recovery;
     QTimer m_recoveryTimer;
     // Set once the desktop session ends: the window closes without asking.

@@ -31,7 +31,7 @@ hostally::Status MainForm::formLoad()
         = hostally::loadDataFile(m_dataPath, m_leagues.table, m_events.table, &m_fileBytes);
     if (!status.ok)
         return status;
-    m_recovery = hostally::RecoveryFile::claim(m_dataPath);
+    m_recovery = std::make_unique<hostally::RecoveryFile>(m_dataPath);
     fillList(m_events);
     showTotal(m_events);
     fillList(m_leagues);

@@ -98,15 +98,15 @@ void MainForm::offerRecovery(const hostally::LeftRecovery &left)
                            "them.\n\n%1\n\nThe file is kept as it is."));
         return;
     }
-    const bool own = m_recovery && left.path == m_recovery->path();
     if (!m_dialogs->askYesNo(this, restoreQuestion(recovery), QStringLiteral("Unsaved counts"),
             Dialogs::Default::Yes, Dialogs::Escape::DoesNothing)) {
-        if (own)
-            m_recovery->remove();
-        else
-            hostally::removeRecoveryFile(left.path);
+        hostally::removeRecoveryFile(left.path);
         return;
     }
+    // What the file held is now the window's: its slot becomes the window's
+    // own, unless the window already has one.
+    if (m_recovery)
+        m_recovery->adopt(left);
     hostally::Tallies file;
     file.leagues = m_leagues.table;
     file.events = m_events.table;
@@ -117,7 +117,7 @@ void MainForm::offerRecovery(const hostally::LeftRecovery &left)
     // The counts are in this window's own recovery file before the one they
     // came from goes.
     keepUnsavedCountsNow();
-    if (!own && m_recovery)
+    if (m_recovery && left.path != m_recovery->path())
         hostally::removeRecoveryFile(left.path);
     if (restored.refused.empty())
         return;
@@ -158,9 +158,9 @@ QString MainForm::restoreQuestion(const hostally::Recovery &recovery)
     }
     const QDateTime written = QDateTime::fromMSecsSinceEpoch(recovery.writtenMs);
     const QLocale locale;
-    const QString when = QStringLiteral("%1 at %2").arg(
-        locale.toString(written.date(), QLocale::LongFormat),
-        locale.toString(written.time(), QLocale::ShortFormat));
+    const QString when = QStringLiteral("%1 at %2")
+                             .arg(locale.toString(written.date(), QLocale::LongFormat),
+                                 locale.toString(written.time(), QLocale::ShortFormat));
     const QString changes = recovery.changes == 1
         ? QStringLiteral("1 change made in Hostally up to %1 was")
         : QStringLiteral("%1 changes made in Hostally up to %2 were").arg(recovery.changes);
