@@ -222,12 +222,17 @@ void RecoveryFile::run()
 
 std::vector<LeftRecovery> findLeftRecoveries(const QString &dataPath, const RecoveryFile *own)
 {
-    // One look at the folder rather than one for each slot: start-up waits
-    // for this.
+    // One look at the folder rather than one for each slot, and no name
+    // filter, which would build a regular expression: start-up waits for this.
     const QFileInfo data(dataPath);
-    const QStringList names = QDir(data.absolutePath())
-                                  .entryList({data.fileName() + QStringLiteral(".unsaved*")},
-                                      QDir::Files | QDir::Hidden | QDir::System);
+    const QString prefix = data.fileName() + QStringLiteral(".unsaved");
+    QStringList names;
+    for (const QString &name :
+        QDir(data.absolutePath())
+            .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort)) {
+        if (name.startsWith(prefix))
+            names.append(name);
+    }
     std::vector<LeftRecovery> left;
     for (int slot = 1; slot <= kSlots && !names.isEmpty(); ++slot) {
         const QString path = recoveryFilePath(dataPath, slot);
