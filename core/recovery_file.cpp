@@ -114,6 +114,9 @@ void RecoveryFile::adopt(const LeftRecovery &left)
 
 Status RecoveryFile::apply(const std::string &bytes)
 {
+    // Never written: nothing to delete, nor a slot to take for it.
+    if (!m_lock && bytes.empty())
+        return Status::success();
     // Taking a slot syncs its lock file to the disk: done with the first
     // write, on the thread, rather than when the window opens.
     QString path = m_path;
@@ -127,13 +130,9 @@ Status RecoveryFile::apply(const std::string &bytes)
         if (!held && error != QLockFile::LockFailedError)
             break;
     }
-    if (!held) {
-        // Nothing was written there, so nothing is left to delete.
-        if (bytes.empty())
-            return Status::success();
+    if (!held)
         return fileFailure(recoveryFilePath(m_dataPath, 1),
             QStringLiteral("no recovery file beside the data file can be locked"));
-    }
     if (!m_lock) {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_path = path;
