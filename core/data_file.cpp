@@ -32,6 +32,12 @@ std::function<void(bool)> &waitHandler()
     return handler;
 }
 
+QString &syncFault()
+{
+    static QString reason;
+    return reason;
+}
+
 Status fileFailure(
     const QString &path, const QString &message, Status::Cause cause = Status::Cause::Other)
 {
@@ -56,28 +62,28 @@ Status inUse(const QString &path)
         Status::Cause::InUse);
 }
 
-// The system's reason followed by more words, with one full stop between.
-QString sentence(const QString &reason)
-{
-    return reason.endsWith(QLatin1Char('.')) ? reason : reason + QLatin1Char('.');
-}
-
-// Nothing can be saved in a folder that cannot be written, and there is no
-// other place to save to: say where the program's folder may go instead.
+// Nothing can be saved in a folder that cannot be written. What to do about
+// it depends on when it is found, so the caller says.
 QString folderCannotBeWritten(const QString &folder, const QString &reason)
 {
+    return QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder)) + reason;
+}
+
+// Why the existing data file at `path` may not be written.
+QString fileReadOnlyReason(const QString &path)
+{
 #ifdef Q_OS_WIN
-    const QString writable = QStringLiteral("Documents");
+    // What Windows' own file properties call it.
+    Q_UNUSED(path);
+    return QStringLiteral("it is read-only (untick Read-only in its Properties)");
 #else
-    const QString writable = QStringLiteral("your home folder");
+    // Opening the file to append, never to create, writes nothing and
+    // brings back the system's own reason.
+    QFile probe(path);
+    return probe.open(QIODevice::Append | QIODevice::ExistingOnly)
+        ? QStringLiteral("its permissions do not allow writing")
+        : probe.errorString();
 #endif
-    const QString text
-        = QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder));
-    if (!QFileInfo::exists(folder))
-        return text + reason;
-    return text + sentence(reason)
-        + QStringLiteral(" Move the Hostally folder somewhere you can write, such as %1")
-              .arg(writable);
 }
 
 // Says why a save could not even start. QSaveFile refuses a data file that
@@ -86,21 +92,9 @@ QString folderCannotBeWritten(const QString &folder, const QString &reason)
 // data file, so it is the folder that cannot be written.
 Status openForWritingFailure(const QString &path, const QFileInfo &target, const QSaveFile &file)
 {
-    if (target.exists() && !target.isWritable()) {
-#ifdef Q_OS_WIN
-        // What Windows' own file properties call it.
-        const QString reason
-            = QStringLiteral("it is read-only (untick Read-only in its Properties)");
-#else
-        // Opening the file to append, never to create, writes nothing and
-        // brings back the system's own reason.
-        QFile probe(path);
-        const QString reason = probe.open(QIODevice::Append | QIODevice::ExistingOnly)
-            ? QStringLiteral("its permissions do not allow writing")
-            : probe.errorString();
-#endif
-        return fileFailure(path, QStringLiteral("the file cannot be written: ") + reason);
-    }
+    if (target.exists() && !target.isWritable())
+        return fileFailure(
+            path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
     return fileFailure(path, folderCannotBeWritten(target.absolutePath(), file.errorString()));
 }
 
@@ -118,43 +112,16 @@ template<typename Attempt> FileHold retryWhileHeld(const QString &path, Attempt 
             break;
         if (!waited.isValid()) {
             waited.start();
-            if (waitHandler())
-                waitHandler()(true);
+            announceWait(true);
         } else if (waited.hasExpired(kHoldWaitMs)) {
             break;
         }
         QThread::msleep(kHoldRetryMs);
         hold = FileHold::None;
     }
-    if (waited.isValid() && waitHandler())
-        waitHandler()(false);
+    if (waited.isValid())
+        announceWait(false);
     return hold;
-}
-
-// One try at replacing the data file; `replacing` tells whether it got as far
-// as swapping the new file in.
-Status saveOnce(
-    const QString &path, const QFileInfo &target, const std::string &text, bool &replacing)
-{
-    replacing = false;
-    // QSaveFile writes beside the target and renames over it only on commit;
-    // leaving without a commit removes the temporary file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return openForWritingFailure(path, target, file);
-    keepOwner(file, target);
-    const qint64 size = static_cast<qint64>(text.size());
-    if (file.write(text.data(), size) != size)
-        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
-    // Flush before commit: commit() does not check that its own final flush
-    // reached the disk, and on a full disk would rename a truncated file over
-    // the user's data.
-    if (!file.flush())
-        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
-    replacing = true;
-    if (!file.commit())
-        return fileFailure(path, QStringLiteral("cannot save the file: ") + file.errorString());
-    return Status::success();
 }
 
 } // namespace
@@ -184,8 +151,9 @@ Status readDataFileBytes(const QString &path, QByteArray &bytes)
     if (hold == FileHold::InUse)
         return inUse(path);
     if (!file.isOpen())
-        return fileFailure(
-            path, QStringLiteral("cannot open the file for reading: ") + file.errorString());
+        return fileFailure(path,
+            QStringLiteral("cannot open the file for reading: ") + file.errorString(),
+            QFileInfo::exists(path) ? Status::Cause::Other : Status::Cause::Missing);
     // A FIFO swapped in since the look above.
     if (file.isSequential())
         return notPlainFile(path, false);
@@ -223,44 +191,115 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
     return s;
 }
 
+QString dataFileTarget(const QString &path)
+{
+    // As QSaveFile finds it: QFileInfo::canonicalFilePath() gives nothing for
+    // a link to a file that is not there yet. A loop of links stays as given.
+    QFileInfo info(path);
+    for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.isSymLink() ? path : info.filePath();
+}
+
 Status saveDataFile(
     const QString &path, const TallyTable &leagues, const TallyTable &events, QByteArray *written)
 {
-    // Replacing a FIFO, a device or a folder with a plain file would not save
-    // the counts where they are read from.
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile())
-        return notPlainFile(path, target.isDir());
-    const std::string text = formatDataFile(leagues, events);
+    const QByteArray bytes = QByteArray::fromStdString(formatDataFile(leagues, events));
     Status status;
     // Windows refuses to replace a file another program holds; only that is
     // worth another try.
     const FileHold hold = retryWhileHeld(path, [&] {
-        bool replacing = false;
-        status = saveOnce(path, target, text, replacing);
-        return status.ok || !replacing;
+        Replaced replaced = Replaced::No;
+        status = replaceDataFile(path, bytes, {}, replaced);
+        return status.cause != Status::Cause::InUse;
     });
     if (hold == FileHold::InUse)
         return inUse(path);
     if (status.ok && written)
-        *written = QByteArray::fromStdString(text);
+        *written = bytes;
     return status;
+}
+
+Status replaceDataFile(const QString &path, const QByteArray &bytes,
+    const std::function<bool()> &stillCurrent, Replaced &replaced)
+{
+    replaced = Replaced::No;
+    // Replacing a FIFO, a device or a folder with a plain file would not save
+    // the counts where they are read from.
+    const QFileInfo target(dataFileTarget(path));
+    if (target.exists() && !target.isFile())
+        return notPlainFile(path, target.isDir());
+    // QSaveFile writes beside the target and renames over it only on commit;
+    // leaving without a commit removes the temporary file.
+    QSaveFile file(target.filePath());
+    if (!file.open(QIODevice::WriteOnly))
+        return openForWritingFailure(path, target, file);
+    keepOwner(file, target);
+    if (file.write(bytes) != bytes.size())
+        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
+    // Flush before commit: commit() does not check that its own final flush
+    // reached the disk, and on a full disk would rename a truncated file over
+    // the user's data.
+    if (!file.flush())
+        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
+    // Nor does commit() check its own sync: a failing disk or a full quota
+    // on a share would have the old file replaced by one that is not there.
+    QString reason = syncFault();
+    if (!reason.isEmpty() || !syncToDisk(file, &reason))
+        return fileFailure(path, QStringLiteral("cannot write the file to the disk: ") + reason);
+    if (stillCurrent && !stillCurrent()) {
+        replaced = Replaced::Superseded;
+        return fileFailure(path, QStringLiteral("the file changed while it was being saved"));
+    }
+    if (!file.commit()) {
+        if (fileHold(target.filePath()) == FileHold::InUse)
+            return inUse(path);
+        return fileFailure(path, QStringLiteral("cannot save the file: ") + file.errorString());
+    }
+    replaced = Replaced::Yes;
+    // Until the folder's new entry is on the disk, a power cut can bring the
+    // old file back.
+    if (!syncFolder(target.absolutePath(), &reason))
+        return fileFailure(path,
+            QStringLiteral("cannot write the folder %1 to the disk: %2")
+                .arg(displayPath(target.absolutePath()), reason));
+    return Status::success();
 }
 
 Status checkFolderWritable(const QString &path)
 {
     // Permission bits do not tell on Windows, nor on a read-only share: only
     // making a file does.
-    const QString folder = QFileInfo(path).absolutePath();
+    const QString folder = QFileInfo(dataFileTarget(path)).absolutePath();
     QTemporaryFile probe(folder + QStringLiteral("/data.txt.XXXXXX"));
     if (probe.open())
         return Status::success();
     return Status::failure(0, folderCannotBeWritten(folder, probe.errorString()).toStdString());
 }
 
+Status checkFileWritable(const QString &path)
+{
+    const QFileInfo target(path);
+    if (!target.isFile() || target.isWritable())
+        return Status::success();
+    return fileFailure(
+        path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
+}
+
 void setWaitHandler(std::function<void(bool waiting)> handler)
 {
     waitHandler() = std::move(handler);
+}
+
+void announceWait(bool waiting)
+{
+    if (waitHandler())
+        waitHandler()(waiting);
+}
+
+void setSyncFaultForTesting(const QString &reason)
+{
+    syncFault() = reason;
 }
 
 } // namespace hostally

@@ -88,4 +88,27 @@ char16_t windows1252Char(unsigned char byte)
     return (byte >= 0x80 && byte < 0xA0) ? kHighControls[byte - 0x80] : char16_t(byte);
 }
 
+std::u32string nameText(std::string_view name)
+{
+    std::u32string text;
+    text.reserve(name.size());
+    if (!isUtf8Name(name)) {
+        for (const char c : name)
+            text += windows1252Char(static_cast<unsigned char>(c));
+        return text;
+    }
+    // Well-formed, as isUtf8Name() found: each lead byte says how many
+    // continuation bytes follow, and each gives six bits.
+    for (std::size_t i = 0; i < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(name[i + k]) & 0x3F);
+        text += code;
+        i += length;
+    }
+    return text;
+}
+
 } // namespace hostally

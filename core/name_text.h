@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace hostally {
@@ -21,5 +22,11 @@ std::size_t nameLength(std::string_view name);
 // leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) give the control characters
 // of the same value, as Windows itself decodes them.
 char16_t windows1252Char(unsigned char byte);
+
+// The text `name` shows, as code points: decoded as UTF-8 when isUtf8Name()
+// says so, otherwise one character per byte through the 8-bit code page. Two
+// names are the same name when their texts are equal, whichever encoding an
+// editor saved each in.
+std::u32string nameText(std::string_view name);
 
 } // namespace hostally

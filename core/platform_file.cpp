@@ -67,10 +67,15 @@ void keepOwner(QFileDevice &newFile, const QFileInfo &old)
 #ifdef Q_OS_UNIX
     if (!old.exists() || (old.ownerId() == ::geteuid() && old.groupId() == ::getegid()))
         return;
-    // Only root may give a file away; anyone else still saves, and the file
-    // becomes theirs, rather than not saving at all.
-    const int refused = ::fchown(newFile.handle(), old.ownerId(), old.groupId());
-    Q_UNUSED(refused);
+    // Only root may give a file away; anyone may give their file to a group
+    // they are in, which keeps it writable for a group that shares it. Anyone
+    // else still saves, and the file becomes theirs, rather than not saving.
+    if (::fchown(newFile.handle(), old.ownerId(), old.groupId()) != 0) {
+        const int refused = ::fchown(newFile.handle(), static_cast<uid_t>(-1), old.groupId());
+        Q_UNUSED(refused);
+    }
+    // A change of owner takes away the set-user and set-group bits.
+    newFile.setPermissions(old.permissions());
 #else
     Q_UNUSED(newFile);
     Q_UNUSED(old);

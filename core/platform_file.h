@@ -26,9 +26,10 @@ enum class FileHold {
 // elsewhere this is always FileHold::None.
 FileHold fileHold(const QString &path);
 
-// Gives the open file `newFile` the owner and group of `old`, where the
-// system lets this process (on Unix, root may give a file to anyone); does
-// nothing elsewhere. A file that replaces another thus stays its owner's.
+// Gives the open file `newFile` the owner, group and mode of `old`, where the
+// system lets this process (on Unix, root may give a file to anyone, and the
+// owner to a group they are in); does nothing elsewhere. A file that replaces
+// another thus stays its owner's and its group's.
 void keepOwner(QFileDevice &newFile, const QFileInfo &old);
 
 // Asks the system to put everything written to the open `file` on the disk

@@ -99,6 +99,8 @@ std::string formatRecovery(const Recovery &recovery)
     out.append(kFirstLine).append(kLineEnd);
     out.append("written " + std::to_string(recovery.writtenMs)).append(kLineEnd);
     out.append("changes " + std::to_string(recovery.changes)).append(kLineEnd);
+    out.append("reset leagues " + std::to_string(int(recovery.resets.leagues))).append(kLineEnd);
+    out.append("reset events " + std::to_string(int(recovery.resets.events))).append(kLineEnd);
     out.append("base " + std::to_string(recovery.base.size())).append(kLineEnd);
     out.append(recovery.base).append(kLineEnd);
     out.append("window " + std::to_string(window.size())).append(kLineEnd);
@@ -114,13 +116,18 @@ Status parseRecovery(std::string_view text, Recovery &recovery)
         return Status::failure(0, "it is not a file of unsaved counts Hostally wrote");
     Recovery read;
     std::int64_t changes = 0;
+    std::int64_t resetLeagues = 0;
+    std::int64_t resetEvents = 0;
     std::string_view base;
     std::string_view window;
     if (!reader.number("written", read.writtenMs) || !reader.number("changes", changes)
-        || changes < 0 || changes > 1'000'000'000 || !reader.block("base", base)
+        || changes < 0 || changes > 1'000'000'000 || !reader.number("reset leagues", resetLeagues)
+        || resetLeagues < 0 || resetLeagues > 1 || !reader.number("reset events", resetEvents)
+        || resetEvents < 0 || resetEvents > 1 || !reader.block("base", base)
         || !reader.block("window", window) || !reader.atEnd())
         return Status::failure(0, "it is incomplete or damaged");
     read.changes = static_cast<int>(changes);
+    read.resets = {resetLeagues == 1, resetEvents == 1};
     read.base = std::string(base);
     Tallies baseTallies;
     if (!parseDataFile(base, baseTallies.leagues, baseTallies.events).ok
@@ -151,23 +158,19 @@ RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file)
         result.restored = file;
         return result;
     }
-    // The merge stops at the first change it cannot place: that change is
-    // taken back out of the window and the rest merged again, so that one
-    // deleted line does not cost every other count.
-    Tallies window = recovery.window;
-    for (;;) {
-        const MergeResult merged = mergeTallies(base, window, file);
-        if (merged.ok()) {
-            result.restored = merged.merged;
-            return result;
+    const MergeResult merged = mergeTallies(base, recovery.window, file, recovery.resets);
+    result.restored = merged.merged;
+    for (const MergeRefusal &refusal : merged.refusals) {
+        RecoveredLine line {refusal.league, refusal.name, 0, 0};
+        if (refusal.line >= 0) {
+            line.before = (refusal.league ? base.leagues : base.events).count(refusal.line);
+            line.after = (refusal.league ? recovery.window.leagues : recovery.window.events)
+                             .count(refusal.line);
         }
-        TallyTable &table = merged.league ? window.leagues : window.events;
-        const TallyTable &before = merged.league ? base.leagues : base.events;
-        result.refused.push_back(
-            {merged.league, merged.name, before.count(merged.line), table.count(merged.line)});
-        result.why.push_back(merged.refusal);
-        table.setEntry(merged.line, table.name(merged.line), before.count(merged.line));
+        result.refused.push_back(line);
+        result.why.push_back(refusal.kind);
     }
+    return result;
 }
 
 } // namespace hostally

@@ -18,6 +18,7 @@ struct Recovery {
     int changes = 0; // how many Adds, Removes and Resets it holds
     std::string base; // the data file's bytes as the window last read or wrote them
     Tallies window; // the window's tables, with `base`'s names in its order
+    Resets resets; // the lists reset in the window since `base`
 };
 
 // The bytes of a recovery file for `recovery`: a first line naming the form,
@@ -47,8 +48,10 @@ std::vector<RecoveredLine> changedLines(const Recovery &recovery);
 // The outcome of putting a recovery into a data file.
 struct RestoreResult {
     Tallies restored; // the file with every change that could be placed added
-    std::vector<RecoveredLine> refused; // the changes that could not be, and why
-    std::vector<MergeResult::Refusal> why; // one for each of `refused`
+    // The changes that could not be, each with its line's counts (a refused
+    // Reset has no name), and why.
+    std::vector<RecoveredLine> refused;
+    std::vector<MergeRefusal::Kind> why; // one for each of `refused`
 };
 
 // Adds the recovery's changes to `file` (the data file as it is now) with the

@@ -14,6 +14,7 @@ struct Status {
         Other, // anything below does not apply
         InUse, // another program holds the file open and will not share it
         NotPlainFile, // the path names a folder, pipe, socket or device
+        Missing, // nothing is at the path: the file or its folder is gone
     };
 
     bool ok = true;

@@ -1,14 +1,19 @@
 #include "data_file.h"
 #include "platform_file.h"
 #include "recovery_file.h"
+#include "save.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <thread>
+
 #ifdef Q_OS_LINUX
 #include <csignal>
+#include <grp.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -20,6 +25,13 @@ using namespace hostally;
 namespace {
 
 const QByteArray kOld = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n\"Quiz\"\r\n3\r\n";
+
+// kOld with Quiz's count and name as given.
+QByteArray withQuiz(int count, const QByteArray &name = "Quiz")
+{
+    return kOld.left(kOld.indexOf("\"Quiz")) + "\"" + name + "\"\r\n" + QByteArray::number(count)
+        + "\r\n";
+}
 
 QByteArray readAll(const QString &path)
 {
@@ -33,6 +45,16 @@ bool writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+// A window that read kOld and counted Quiz once.
+SaveRequest quizCounted()
+{
+    SaveRequest request;
+    request.base = kOld;
+    parseDataFile(kOld.toStdString(), request.window.leagues, request.window.events);
+    request.window.events.add(0);
+    return request;
 }
 
 // Tables much larger than kOld, so a save of them needs more room than it had.
@@ -54,14 +76,16 @@ Tallies talliesOf(const QByteArray &bytes)
     return tallies;
 }
 
-// kOld as a window read it, with one league and three events added since.
-Recovery kOldRecovery()
+// kOld as a window read it, with one league and three events added since,
+// and when `resetEvents`, the events reset before.
+Recovery kOldRecovery(bool resetEvents = false)
 {
     Recovery recovery;
     recovery.writtenMs = 1'765'000'000'000;
     recovery.changes = 4;
     recovery.base = kOld.toStdString();
     recovery.window = talliesOf(kOld);
+    recovery.resets.events = resetEvents;
     recovery.window.leagues.add(0);
     for (int i = 0; i < 3; ++i)
         recovery.window.events.add(0);
@@ -88,17 +112,20 @@ private:
 };
 #endif
 
-// Runs `act` as nobody when the test runs as root, so that file permissions
-// bind it. Real ids change too, since Qt asks access(2), which checks them;
-// the saved ids bring root back.
+// Runs `act` as nobody, a member of group 100 too, when the test runs as
+// root, so that file permissions bind it. Real ids change too, since Qt asks
+// access(2), which checks them; the saved ids bring root back.
 template<typename Act> Status asNobody(Act act)
 {
 #ifdef Q_OS_LINUX
     const bool root = geteuid() == 0;
-    if (root && (setresgid(65534, 65534, 0) != 0 || setresuid(65534, 65534, 0) != 0))
+    const gid_t groups[] = {100};
+    if (root
+        && (setgroups(1, groups) != 0 || setresgid(65534, 65534, 0) != 0
+            || setresuid(65534, 65534, 0) != 0))
         qFatal("cannot act as nobody");
     const Status status = act();
-    if (root && (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0))
+    if (root && (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0 || setgroups(0, nullptr) != 0))
         qFatal("cannot act as root again");
     return status;
 #else
@@ -124,6 +151,10 @@ private slots:
     void saveRefusedNamesTheCause();
     void saveWhenWritesFailKeepsOldFile();
     void saveOnFullDiskKeepsOldFile();
+    void saveTalliesOnTheFileAsItIs_data();
+    void saveTalliesOnTheFileAsItIs();
+    void saveKeepsGroupAndLinks_data();
+    void saveKeepsGroupAndLinks();
     void recoveryFileRoundTrip_data();
     void recoveryFileRoundTrip();
     void restoreIntoChangedFile_data();
@@ -312,8 +343,7 @@ void TestDataFile::saveRefusedNamesTheCause_data()
 #else
     QTest::newRow("the folder is read-only")
         << "read-only folder"
-        << "the folder %1 cannot be written: Permission denied. Move the Hostally folder "
-           "somewhere you can write, such as your home folder";
+        << "the folder %1 cannot be written: Permission denied";
     QTest::newRow("data.txt is read-only") << "read-only file"
                                            << "the file cannot be written: Permission denied";
 #endif
@@ -435,7 +465,7 @@ void TestDataFile::recoveryFileRoundTrip_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("error"); // empty when it reads back as written
-    const QByteArray good = QByteArray::fromStdString(formatRecovery(kOldRecovery()));
+    const QByteArray good = QByteArray::fromStdString(formatRecovery(kOldRecovery(true)));
     Recovery renamed = kOldRecovery();
     renamed.window.events.setEntry(0, "Quiz night", 6);
     QTest::newRow("as written") << good << QString();
@@ -463,10 +493,11 @@ void TestDataFile::recoveryFileRoundTrip()
         QCOMPARE(read.changes, -1);
         return;
     }
-    const Recovery written = kOldRecovery();
+    const Recovery written = kOldRecovery(true);
     QCOMPARE(read.writtenMs, written.writtenMs);
     QCOMPARE(read.changes, written.changes);
     QCOMPARE(read.base, written.base);
+    QVERIFY(read.resets.events && !read.resets.leagues);
     QVERIFY(read.window == written.window);
 }
 
@@ -527,6 +558,154 @@ void TestDataFile::recoveryFilesOfRunningWindows()
     QCOMPARE(left[0].path, first.path());
     QCOMPARE(left[1].path, m_path + ".unsaved-2");
     QVERIFY(first.remove().ok && removeRecoveryFile(left[1].path).ok);
+}
+
+void TestDataFile::saveTalliesOnTheFileAsItIs_data()
+{
+    QTest::addColumn<QByteArray>("before"); // data.txt when the save starts
+    QTest::addColumn<QString>("meanwhile"); // what else happens
+    QTest::addColumn<int>("kind"); // SaveResult::Kind of the last call
+    QTest::addColumn<QByteArray>("after"); // data.txt after the save
+    using Kind = SaveResult::Kind;
+    QTest::newRow("unchanged: the window's tables written")
+        << kOld << "" << int(Kind::Saved) << withQuiz(4);
+    QTest::newRow("another save added 2: both counts kept")
+        << withQuiz(5) << "" << int(Kind::Saved) << withQuiz(6);
+    QTest::newRow("Quiz renamed: a question, the file untouched")
+        << withQuiz(3, "Trivia") << "" << int(Kind::NeedsAnswer) << withQuiz(3, "Trivia");
+    QTest::newRow("Quiz renamed, answered Yes: the file's line kept as it is")
+        << withQuiz(3, "Trivia") << "answer" << int(Kind::Saved) << withQuiz(3, "Trivia");
+    QTest::newRow("renamed back while the question was up: read again and merged")
+        << withQuiz(3, "Trivia") << "answer after another save" << int(Kind::Saved) << withQuiz(6);
+    QTest::newRow("the disk fails its sync: nothing replaced")
+        << kOld << "sync fails" << int(Kind::Failed) << kOld;
+    QTest::newRow("another save holds the lock: this one waits and adds to it")
+        << kOld << "locked" << int(Kind::Saved) << withQuiz(6);
+}
+
+// The save adds the window's one Quiz to data.txt as it is while the save
+// holds the lock, and leaves nothing beside it.
+void TestDataFile::saveTalliesOnTheFileAsItIs()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, meanwhile);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, after);
+    QVERIFY(writeAll(m_path, before));
+    SaveRequest request = quizCounted();
+    std::thread otherSave;
+    QLockFile lock(m_path + ".lock");
+    if (meanwhile == "locked") {
+        // Another save, here in a thread, that adds 2 while it holds the lock.
+        QVERIFY(lock.tryLock(0));
+        otherSave = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            writeAll(m_path, withQuiz(5));
+            lock.unlock();
+        });
+    }
+    setSyncFaultForTesting(meanwhile == "sync fails" ? "Input/output error" : "");
+    SaveResult result = saveTallies(m_path, request);
+    setSyncFaultForTesting({});
+    if (otherSave.joinable())
+        otherSave.join();
+    if (meanwhile.startsWith("answer")) {
+        QCOMPARE(result.kind, SaveResult::Kind::NeedsAnswer);
+        QCOMPARE(result.refusal.refusals.size(), std::size_t(1));
+        QCOMPARE(result.refusal.refusals[0].kind, MergeRefusal::Kind::NotInFile);
+        if (meanwhile == "answer after another save")
+            QVERIFY(writeAll(m_path, withQuiz(5)));
+        request.answeredYes = true;
+        result = saveTallies(m_path, request);
+    }
+
+    QCOMPARE(int(result.kind), kind);
+    QCOMPARE(readAll(m_path), after);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"data.txt"});
+    QCOMPARE(result.replaced, result.kind == SaveResult::Kind::Saved);
+    if (result.replaced) {
+        QCOMPARE(result.base, after);
+        QCOMPARE(result.merged, after != withQuiz(4));
+    }
+    if (meanwhile == "sync fails")
+        QCOMPARE(QString::fromStdString(result.status.toString()),
+            QDir::toNativeSeparators(m_path)
+                + ": cannot write the file to the disk: Input/output error");
+}
+
+void TestDataFile::saveKeepsGroupAndLinks_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("message"); // the start-up check's and the save's; %1 the folder
+    QTest::newRow("another user's file in group 100, mode 664: group and mode kept") << "group"
+                                                                                     << "";
+    QTest::newRow("a link in a read-only folder to a writable one: no warning, saved")
+        << "link's folder read-only"
+        << "";
+    QTest::newRow("a link to a file in a read-only folder: that folder named")
+        << "target's folder read-only"
+        << "the folder %1 cannot be written: Permission denied. Move the Hostally folder "
+           "somewhere you can write, such as your home folder";
+}
+
+// As nobody, a member of group 100, when run as root.
+void TestDataFile::saveKeepsGroupAndLinks()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("owners, groups and links as Unix has them");
+#else
+    QFETCH(QString, situation);
+    QFETCH(QString, message);
+    if (geteuid() != 0)
+        QSKIP("giving files to other users needs root");
+    const QString links = m_dir.filePath("links");
+    const QString files = m_dir.filePath("files");
+    const QString target = files + "/data.txt";
+    const auto mode = [](const QString &file, mode_t bits) {
+        return chmod(QFile::encodeName(file).constData(), bits) == 0;
+    };
+    QVERIFY(QDir().mkpath(links) && QDir().mkpath(files));
+    QVERIFY(writeAll(target, kOld));
+    const QString path = situation == "group" ? target : links + "/data.txt";
+    if (situation == "group") {
+        QVERIFY(chown(QFile::encodeName(target).constData(), 1, 100) == 0);
+        QVERIFY(mode(target, 0664));
+    } else {
+        QVERIFY(QFile::link(target, path));
+        QVERIFY(chown(QFile::encodeName(target).constData(), 65534, 65534) == 0);
+    }
+    QVERIFY(mode(links, situation == "link's folder read-only" ? 0555 : 0777));
+    QVERIFY(mode(files, situation == "target's folder read-only" ? 0555 : 0777));
+    const SaveRequest request = quizCounted();
+    SaveResult result;
+    const Status check = asNobody([&] {
+        result = saveTallies(path, request);
+        return checkFolderWritable(path);
+    });
+    QVERIFY(mode(links, 0777) && mode(files, 0777));
+    const QFileInfo saved(target);
+    const QByteArray bytes = readAll(target);
+    const auto owner = std::tuple(saved.ownerId(), saved.groupId(), saved.permissions() & 0x0777);
+    const QStringList left = QDir(files).entryList(QDir::Files | QDir::Hidden);
+    const bool link = QFileInfo(path).isSymLink();
+    QDir(links).removeRecursively();
+    QDir(files).removeRecursively();
+
+    QCOMPARE(left, QStringList {"data.txt"});
+    QVERIFY(link == (situation != "group"));
+    if (message.isEmpty()) {
+        QVERIFY2(check.ok, check.toString().c_str());
+        QVERIFY2(result.kind == SaveResult::Kind::Saved, result.status.toString().c_str());
+        QCOMPARE(bytes, withQuiz(4));
+    } else {
+        const QString expected = message.arg(files);
+        QCOMPARE(QString::fromStdString(check.message), expected);
+        QCOMPARE(QString::fromStdString(result.status.toString()), path + ": " + expected);
+        QCOMPARE(bytes, kOld);
+    }
+    if (situation == "group")
+        QVERIFY(owner == std::tuple(65534u, 100u, QFileDevice::Permissions(0x0664)));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestDataFile)

@@ -56,6 +56,17 @@ QString outsideChangeQuestion(const QString &path, const QString &why)
           "No leaves it as it is, and nothing is saved.|Hostally|default No|Escape answers No";
 }
 
+// The question a save asks when some of the window's changes cannot be
+// added to data.txt at `path`: the lines refused, then what Yes keeps.
+QString mergeQuestion(const QString &path, const QString &refused, const QString &yes)
+{
+    return "ask|" + path
+        + " was changed outside Hostally, and not all the counts in this window can be added to "
+          "it:\n\n"
+        + refused + "\n\nYes saves what can be saved: " + yes
+        + ".\nNo leaves it as it is, and nothing is saved.|Hostally|default No|Escape answers No";
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -745,27 +756,27 @@ void TestMainForm::saveFailureKeepsCounts()
     MainForm &form = open();
     form.lHosted->setCurrentRow(0);
     click(form.Command1);
-    // The folder disappears: save cannot write there. The file went with it,
-    // so the save asks first; Yes tries to write.
+    // The folder disappears, moved elsewhere with the file: the save says so
+    // and asks nothing, since writing a new file would leave the moved one
+    // behind.
     const QString dir = m_dir->path();
     QVERIFY(QDir(dir).removeRecursively());
-    m_dialogs.answers = {true};
 
     form.mSave->trigger();
 
-    QCOMPARE(m_dialogs.calls.size(), 2);
-    QCOMPARE(m_dialogs.calls[1].kind, QStringLiteral("error"));
-    QCOMPARE(m_dialogs.calls[1].title, QStringLiteral("Hostally"));
-    QVERIFY2(m_dialogs.calls[1].prompt.contains(
-                 m_path + ": the folder " + dir + " cannot be written: No such file or directory"),
-        qPrintable(m_dialogs.calls[1].prompt));
+    QCOMPARE(m_dialogs.log(),
+        QStringList {"error|data.txt is no longer in " + dir
+            + ": put it back, then choose File > Save again|Hostally"});
     QVERIFY(form.isChanged());
     QVERIFY(form.isVisible());
     QCOMPARE(form.eventTable().count(0), 4);
 
-    // Once the folder is back, saving again writes the counts the user had.
+    // Once the folder and file are back, saving again writes the counts the user had.
     QVERIFY(QDir().mkpath(dir));
-    m_dialogs.answers = {true};
+    QFile back(m_path);
+    QVERIFY(back.open(QIODevice::WriteOnly));
+    back.write(kData);
+    back.close();
     form.mSave->trigger();
     QCOMPARE(m_dialogs.log().last(), kSaved);
     QVERIFY(!form.isChanged());
@@ -777,10 +788,9 @@ void TestMainForm::failedSaveOfUnchangedDataStillAsksOnQuit()
 {
     MainForm &form = open();
     QVERIFY(QDir(m_dir->path()).removeRecursively());
-    m_dialogs.answers = {true};
     form.mSave->trigger();
-    QCOMPARE(m_dialogs.calls.size(), 2);
-    QCOMPARE(m_dialogs.calls[1].kind, QStringLiteral("error"));
+    QCOMPARE(m_dialogs.calls.size(), 1);
+    QCOMPARE(m_dialogs.calls[0].kind, QStringLiteral("error"));
     QVERIFY(form.isChanged());
     m_dialogs.answers = {false};
     form.mQuit->trigger();
@@ -842,13 +852,13 @@ void TestMainForm::quitWhoseSaveFailsStaysOpen()
     form.lHosted->setCurrentRow(0);
     click(form.Command1);
     QVERIFY(QDir(m_dir->path()).removeRecursively());
-    m_dialogs.answers = {true, true};
+    m_dialogs.answers = {true};
 
     form.mQuit->trigger();
 
-    QCOMPARE(m_dialogs.calls.size(), 3);
+    QCOMPARE(m_dialogs.calls.size(), 2);
     QCOMPARE(m_dialogs.calls[0].kind + '|' + m_dialogs.calls[0].prompt, "ask|Save your changes?");
-    QCOMPARE(m_dialogs.calls[2].kind, QStringLiteral("error"));
+    QCOMPARE(m_dialogs.calls[1].kind, QStringLiteral("error"));
     QVERIFY(form.isVisible());
     QVERIFY(form.isChanged());
     QCOMPARE(form.eventTable().count(0), 4);
@@ -887,10 +897,11 @@ void TestMainForm::closeButtonAsksLikeQuit()
 
 void TestMainForm::saveMergesOutsideChanges_data()
 {
-    QTest::addColumn<QString>("entry"); // Save or Quit
+    QTest::addColumn<QString>("entry"); // Save or Quit, after "Reset, " or "Add all, " when given
     QTest::addColumn<QByteArray>(
         "outside"); // data.txt after the window's Add on Quiz, or "<missing>"
-    QTest::addColumn<QString>("why"); // why the counts cannot be added; empty when they can
+    // Why the counts cannot be added ("lines|what Yes keeps" for some), or the error shown.
+    QTest::addColumn<QString>("why");
     QTest::addColumn<bool>("yes"); // the answer, when asked
     QTest::addColumn<QByteArray>("saved"); // data.txt afterwards ("" when as outside left it)
     QTest::addColumn<int>("selected"); // Quiz's line in the window afterwards
@@ -912,17 +923,52 @@ void TestMainForm::saveMergesOutsideChanges_data()
     row("Save, counted elsewhere: both kept, no question", "Save", counted, "", 0, both, 0);
     row("Save, an event added before ours: ours stays selected", "Save", moved, "", 0,
         QByteArray(moved).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n4"), 1);
-    row("Save, our line renamed, No: kept", "Save", renamed, gone, false, "", 0);
-    row("Save, data.txt removed, Yes: written again", "Save", "<missing>",
-        "it cannot be read now (cannot open the file for reading: No such file or directory)", true,
-        ours, 0);
+    const QString keepLines = QStringLiteral(
+        "every other count in this window added to data.txt as it is now, leaving the lines above "
+        "as data.txt has them");
+    row("Save, our line renamed, No: kept", "Save", renamed, "\u2022 " + gone + '|' + keepLines,
+        false, "", 0);
+    row("Save, data.txt removed: said, nothing asked", "Save", "<missing>",
+        "error|data.txt is no longer in %1: put it back, then choose File > Save again", 0, "", 0);
     row("Save, half edited, No: kept", "Save", kLeaguesOnly + "\"Quiz\"\r\nabc\r\n",
         "Hostally cannot read it now (line 8: expected a count, found abc)", false, "", 0);
-    row("Quit, past the largest count, Yes: replaced", "Quit",
-        QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n999999999999999"),
-        QStringLiteral(u"the event “Quiz” would pass the largest count data.txt can hold, "
-                       u"999999999999999 either way"),
-        true, ours, 0);
+    // A name holding %1 stays as it is in the message.
+    const QByteArray percent = QByteArray(kData).replace("\"Quiz\"", "\"50%1 off\"");
+    const QByteArray largest
+        = QByteArray(percent).replace("off\"\r\n3", "off\"\r\n999999999999999");
+    row("Quit, past the largest count, Yes: the file's line kept", "Quit", largest,
+        QStringLiteral(u"• the event “50%1 off” would pass the largest count data.txt can hold, "
+                       u"999999999999999 either way|")
+            + keepLines,
+        true, largest, 0);
+    // An editor added a second Quiz and counted Relay: which Quiz was counted
+    // cannot be told, and Yes keeps the editor's lines.
+    const QByteArray twice = QByteArray(counted) + "\"Quiz\"\r\n1\r\n";
+    row("Save, a counted name now twice, Yes: the editor's lines kept", "Save", twice,
+        QStringLiteral(u"• the event “Quiz” is in data.txt a different number of times now, so "
+                       u"which one you counted cannot be told|")
+            + keepLines,
+        true, twice, 0);
+    // Reset means zero: the events as 0 and the Add since, whatever was counted elsewhere.
+    const QString resetChanged = QStringLiteral(
+        "• you reset the events, and they were changed in data.txt since this window read it|the "
+        "events as 0 plus what you counted since the Reset, and every other count in this window "
+        "added to data.txt as it is now");
+    row("Reset, Save, counted elsewhere, Yes: zeros", "Reset, Save", counted, resetChanged, true,
+        QByteArray(kLeaguesOnly)
+            + "\"Quiz\"\r\n1\r\n\"Relay\"\r\n0\r\n\"Darts\"\r\n0\r\n"
+              "\"A long event name\"\r\n0\r\n\"Film\"\r\n0\r\n",
+        0);
+    // Every line counted, none left in the file: five named, then how many more.
+    const QByteArray others = "\"East\"\r\n1\r\n\"Far\"\r\n0\r\n\"Mid\"\r\n0\r\n\"Film\"\r\n2\r\n";
+    row("Add all, Save, every line gone: five named", "Add all, Save", others,
+        QStringLiteral(u"• the league “North” is no longer in data.txt\n"
+                       u"• the league “South” is no longer in data.txt\n"
+                       u"• the league “West” is no longer in data.txt\n"
+                       u"• the event “Quiz” is no longer in data.txt\n"
+                       u"• the event “Relay” is no longer in data.txt\nand 2 more|")
+            + keepLines,
+        true, others, -1);
 }
 
 // Counts are changes that add up: a save adds the window's to data.txt as it
@@ -936,7 +982,23 @@ void TestMainForm::saveMergesOutsideChanges()
     QFETCH(QByteArray, saved);
     QFETCH(int, selected);
 
-    MainForm &form = open();
+    MainForm &form
+        = open(outside.contains("50%1 off") ? QByteArray(kData).replace("\"Quiz\"", "\"50%1 off\"")
+                                            : kData);
+    QStringList log;
+    if (entry.startsWith("Reset")) {
+        m_dialogs.answers = {true};
+        click(form.Command3);
+        log.append(kResetQuestion);
+    }
+    if (entry.startsWith("Add all")) {
+        for (TallyList *list : {form.lLeagues, form.lHosted}) {
+            for (int i = 0; i < list->count(); ++i) {
+                list->setCurrentRow(i);
+                click(list == form.lHosted ? form.Command1 : form.ladd);
+            }
+        }
+    }
     form.lHosted->setCurrentRow(0);
     click(form.Command1);
     if (outside == "<missing>") {
@@ -946,32 +1008,36 @@ void TestMainForm::saveMergesOutsideChanges()
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(outside);
     }
+    const bool quit = entry == "Quit";
     m_dialogs.answers = {yes};
-    if (entry != "Save")
+    if (quit)
         m_dialogs.answers.prepend(true);
 
     bool closed = false;
-    if (entry == "Save") {
+    if (!quit) {
         form.mSave->trigger();
     } else {
         form.mQuit->trigger();
         closed = !form.isVisible();
     }
 
-    QStringList log;
-    if (entry != "Save")
+    if (quit)
         log.append(kSaveQuestion);
-    if (!why.isEmpty())
+    if (why.startsWith("error|"))
+        log.append(why.arg(QFileInfo(m_path).path()) + "|Hostally");
+    else if (why.contains('|'))
+        log.append(mergeQuestion(m_path, why.section('|', 0, 0), why.section('|', 1)));
+    else if (!why.isEmpty())
         log.append(outsideChangeQuestion(m_path, why));
     if (!saved.isEmpty())
         log.append(kSaved);
     QCOMPARE(m_dialogs.log(), log);
     QCOMPARE(readAll(m_path), !saved.isEmpty() ? saved : outside);
-    QCOMPARE(closed, entry != "Save" && !saved.isEmpty());
+    QCOMPARE(closed, quit && !saved.isEmpty());
     if (closed)
         return;
     // No is like a failed save: the counts stay unsaved and the window open.
-    QCOMPARE(form.isChanged(), entry != "Save" || saved.isEmpty());
+    QCOMPARE(form.isChanged(), quit || saved.isEmpty());
     if (saved.isEmpty())
         return;
     // The window shows what it saved, the selected line still selected; a
@@ -982,6 +1048,15 @@ void TestMainForm::saveMergesOutsideChanges()
     QCOMPARE(selectedRow(form.lHosted), selected);
     form.mSave->trigger();
     QCOMPARE(m_dialogs.log(), log << kSaved);
+    // Later saves merge as usual: a Reset once saved is not written again.
+    QFile edited(m_path);
+    QVERIFY(edited.open(QIODevice::Append));
+    edited.write("\"Extra\"\r\n1\r\n");
+    edited.close();
+    click(form.Command1);
+    form.mSave->trigger();
+    QCOMPARE(m_dialogs.log(), log << kSaved);
+    QVERIFY(readAll(m_path).endsWith("\"Extra\"\r\n1\r\n"));
 }
 
 void TestMainForm::recoveryFileFollowsChanges_data()

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "merge.h"
 #include "recovery_file.h"
+#include "save.h"
 #include "status.h"
 #include "tally_list.h"
 #include "tally_table.h"
@@ -11,7 +11,6 @@
 #include <QTimer>
 
 #include <memory>
-#include <optional>
 
 class Dialogs;
 class QAction;
@@ -119,18 +118,21 @@ private:
     // chooses. Returns false when nothing was saved: the answer was No, or the
     // save failed and the error was shown.
     bool saveTables();
-    // What a save writes: the window's tables while the data file holds what
-    // the window last read or wrote; otherwise, in `merged`, the file as it is
-    // now with the window's changes added. Where they cannot be added, asks,
-    // and returns false for No. A file held by another program, or not a plain
-    // file, is reported as a failed save.
-    bool prepareSave(std::optional<hostally::Tallies> &merged);
-    // Why a merge was refused, in the user's words.
-    static QString refusalText(const hostally::MergeResult &refused);
+    // The question a save that needs an answer asks, in the user's words.
+    QString questionText(const hostally::SaveResult &asked) const;
+    // Why one change could not be merged, in the user's words.
+    static QString refusalText(const hostally::MergeRefusal &refused);
+    // The question a save asks when some of the window's changes cannot be
+    // merged into the data file at `path`: every refusal, up to five, and
+    // what Yes and No keep.
+    static QString mergeQuestion(const QString &path, const hostally::MergeResult &result);
     // Shows `saved` in both lists and totals, keeping the selected lines.
     void showTallies(const hostally::Tallies &saved);
     // Shows why a save failed and keeps the counts marked unsaved.
     void reportSaveFailure(const hostally::Status &status);
+    // Says that data.txt is gone and where to put it back, and keeps the
+    // counts marked unsaved.
+    void reportFileGone();
     // Asks whether to save unsaved changes before the window closes; returns
     // false when the window must stay open.
     bool confirmClose();
@@ -151,6 +153,8 @@ private:
     void showRestored(const hostally::RestoreResult &restored);
     // The question asked about a recovery file, with the changes it holds.
     static QString restoreQuestion(const hostally::Recovery &recovery);
+    // Why a restored change could not be placed, in the user's words.
+    static QString refusalWhy(hostally::MergeRefusal::Kind kind);
     // One line of a recovery file as the question and notice name it.
     static QString recoveredLineText(const hostally::RecoveredLine &line);
 
@@ -159,6 +163,9 @@ private:
     Column m_events;
     Column m_leagues;
     bool m_changed = false;
+    // The lists reset since the window last read or wrote the data file: a
+    // save writes them as 0 plus what was counted since.
+    hostally::Resets m_resets;
     // The data file's bytes as the window last read or wrote them.
     QByteArray m_fileBytes;
     // How many Adds, Removes and Resets the counts hold since the last save.

@@ -4,13 +4,15 @@
 #include "data_file.h"
 #include "dialogs.h"
 #include "merge.h"
+#include "save.h"
 #include "tally_list.h"
 #include "windows1252.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 
-#include <optional>
+#include <cstdio>
 
 namespace {
 
@@ -105,6 +107,7 @@ void MainForm::resetColumn(Column &column)
     if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
             QStringLiteral("Confirm"), Dialogs::Default::Yes, Dialogs::Escape::AnswersNo)) {
         column.table.reset();
+        (&column == &m_leagues ? m_resets.leagues : m_resets.events) = true;
         fillList(column);
         noteChange();
     }
@@ -146,24 +149,47 @@ void MainForm::mQuitClick()
     close();
 }
 
+// Names are edited in the data file by hand while the window is open, and
+// another Hostally, here or on another computer sharing the folder, saves its
+// counts there too. Counts are changes that add up: the save puts this
+// window's changes into the file as it is then, and asks only when that
+// cannot be done. No leaves the file and the changed flag as they are, and
+// keeps the window open like a failed save.
 bool MainForm::saveTables()
 {
-    std::optional<hostally::Tallies> merged;
-    if (!prepareSave(merged))
-        return false;
-    QByteArray written;
-    const hostally::Status status
-        = hostally::saveDataFile(m_dataPath, merged ? merged->leagues : m_leagues.table,
-            merged ? merged->events : m_events.table, &written);
-    if (status.ok) {
-        m_fileBytes = written;
-        if (merged)
-            showTallies(*merged);
-        discardRecovery();
-        return true;
+    hostally::SaveRequest request;
+    request.base = m_fileBytes;
+    request.window.leagues = m_leagues.table;
+    request.window.events = m_events.table;
+    request.resets = m_resets;
+    for (;;) {
+        const hostally::SaveResult result = hostally::saveTallies(m_dataPath, request);
+        if (result.replaced) {
+            m_fileBytes = result.base;
+            m_resets = {};
+            if (result.merged)
+                showTallies(result.tallies);
+        }
+        switch (result.kind) {
+        case hostally::SaveResult::Kind::Saved:
+            discardRecovery();
+            return true;
+        case hostally::SaveResult::Kind::Failed:
+            if (result.status.cause == hostally::Status::Cause::Missing)
+                reportFileGone();
+            else
+                reportSaveFailure(result.status);
+            return false;
+        case hostally::SaveResult::Kind::NeedsAnswer:
+            // Nothing is held while the question is up: the save reads the
+            // file again once it is answered.
+            if (!m_dialogs->askYesNo(this, questionText(result), QStringLiteral("Hostally"),
+                    Dialogs::Default::No, Dialogs::Escape::AnswersNo))
+                return false;
+            request.answeredYes = true;
+            break;
+        }
     }
-    reportSaveFailure(status);
-    return false;
 }
 
 // The counts stay in the window and still count as unsaved, so the user can
@@ -177,72 +203,91 @@ void MainForm::reportSaveFailure(const hostally::Status &status)
                        "choose File > Save again."));
 }
 
-// Names are edited in the data file by hand while the window is open, and
-// another Hostally, here or on another computer sharing the folder, saves its
-// counts there too. Counts are changes that add up: a save puts this window's
-// changes into the file as it is now, and asks only when that cannot be done.
-// No leaves the file and the changed flag as they are, and keeps the window
-// open like a failed save.
-bool MainForm::prepareSave(std::optional<hostally::Tallies> &merged)
+// Writing the counts elsewhere would lose them from sight: the user moves the
+// file or folder back, and the next save finds it.
+void MainForm::reportFileGone()
 {
-    QByteArray now;
-    const hostally::Status read = hostally::readDataFileBytes(m_dataPath, now);
-    if (read.ok && now == m_fileBytes)
-        return true;
-    // Nobody changed a file that another program holds, or a path that is no
-    // plain file: say what is wrong rather than ask.
-    if (read.cause == hostally::Status::Cause::InUse
-        || read.cause == hostally::Status::Cause::NotPlainFile) {
-        reportSaveFailure(read);
-        return false;
-    }
-    QString why;
-    hostally::Tallies file;
-    hostally::Tallies base;
-    const auto text = [](const QByteArray &bytes) {
-        return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    };
-    if (!read.ok) {
-        why = QStringLiteral("it cannot be read now (%1)")
-                  .arg(QString::fromStdString(read.message));
-    } else if (const hostally::Status parsed
-               = hostally::parseDataFile(text(now), file.leagues, file.events);
-               !parsed.ok) {
-        why = QStringLiteral("Hostally cannot read it now (%1%2)")
-                  .arg(parsed.line > 0 ? QStringLiteral("line %1: ").arg(parsed.line) : QString(),
-                      QString::fromStdString(parsed.message));
-    } else if (hostally::parseDataFile(text(m_fileBytes), base.leagues, base.events).ok) {
-        hostally::Tallies window;
-        window.leagues = m_leagues.table;
-        window.events = m_events.table;
-        const hostally::MergeResult result = hostally::mergeTallies(base, window, file);
-        if (result.ok()) {
-            merged = result.merged;
-            return true;
-        }
-        why = refusalText(result);
-    }
-    const QString prompt
-        = QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
-                         "cannot be added to it: %2.\n\n"
-                         "Yes replaces it with the counts shown in this window.\n"
-                         "No leaves it as it is, and nothing is saved.")
-              .arg(hostally::displayPath(m_dataPath), why);
-    return m_dialogs->askYesNo(
-        this, prompt, QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo);
+    m_changed = true;
+    const QString gone = QStringLiteral("data.txt is no longer in %1: put it back, then "
+                                        "choose File > Save again")
+                             .arg(hostally::displayPath(QFileInfo(m_dataPath).path()));
+    std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
+    m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
 }
 
-QString MainForm::refusalText(const hostally::MergeResult &refused)
+QString MainForm::questionText(const hostally::SaveResult &asked) const
 {
+    const hostally::Status &problem = asked.problem;
+    QString why;
+    if (asked.question == hostally::SaveQuestion::Unreadable)
+        why = QStringLiteral("it cannot be read now (%1)")
+                  .arg(QString::fromStdString(problem.message));
+    else if (asked.question == hostally::SaveQuestion::Unparsable)
+        why = QStringLiteral("Hostally cannot read it now (%1%2)")
+                  .arg(problem.line > 0 ? QStringLiteral("line %1: ").arg(problem.line) : QString(),
+                      QString::fromStdString(problem.message));
+    else
+        return mergeQuestion(hostally::displayPath(m_dataPath), asked.refusal);
+    return QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
+                          "cannot be added to it: %2.\n\n"
+                          "Yes replaces it with the counts shown in this window.\n"
+                          "No leaves it as it is, and nothing is saved.")
+        .arg(hostally::displayPath(m_dataPath), why);
+}
+
+QString MainForm::refusalText(const hostally::MergeRefusal &refused)
+{
+    using Kind = hostally::MergeRefusal::Kind;
+    if (refused.kind == Kind::ResetChanged)
+        return QStringLiteral("you reset the %1, and they were changed in data.txt since this "
+                              "window read it")
+            .arg(refused.league ? QStringLiteral("leagues") : QStringLiteral("events"));
     const QString line
         = QStringLiteral("the %1 \u201C%2\u201D")
               .arg(refused.league ? QStringLiteral("league") : QStringLiteral("event"),
                   fromNameBytes(refused.name));
-    if (refused.refusal == hostally::MergeResult::Refusal::NotInFile)
+    switch (refused.kind) {
+    case Kind::NotInFile:
         return line + QStringLiteral(" is no longer in data.txt");
-    return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
-        .arg(line)
-        .arg(hostally::kCountLimit);
+    case Kind::RepeatedName:
+        return line
+            + QStringLiteral(" is in data.txt a different number of times now, so which one you "
+                             "counted cannot be told");
+    default:
+        return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
+            .arg(line, QString::number(hostally::kCountLimit));
+    }
+}
+
+QString MainForm::mergeQuestion(const QString &path, const hostally::MergeResult &result)
+{
+    constexpr int kShown = 5;
+    QStringList lines;
+    bool lineRefused = false;
+    QStringList resetLists;
+    for (const hostally::MergeRefusal &refused : result.refusals) {
+        if (refused.kind == hostally::MergeRefusal::Kind::ResetChanged)
+            resetLists.append(
+                refused.league ? QStringLiteral("leagues") : QStringLiteral("events"));
+        else
+            lineRefused = true;
+        if (lines.size() < kShown)
+            lines.append(QStringLiteral("\u2022 ") + refusalText(refused));
+    }
+    const qsizetype more = result.refusals.size() - lines.size();
+    if (more > 0)
+        lines.append(QStringLiteral("and %1 more").arg(more));
+    QString yes = QStringLiteral("Yes saves what can be saved: ");
+    if (!resetLists.isEmpty())
+        yes += QStringLiteral("the %1 as 0 plus what you counted since the Reset, and ")
+                   .arg(resetLists.join(QStringLiteral(" and ")));
+    yes += QStringLiteral("every other count in this window added to data.txt as it is now");
+    if (lineRefused)
+        yes += QStringLiteral(", leaving the lines above as data.txt has them");
+    return QStringLiteral("%1 was changed outside Hostally, and not all the counts in this "
+                          "window can be added to it:\n\n%2\n\n%3.\n"
+                          "No leaves it as it is, and nothing is saved.")
+        .arg(path, lines.join(QLatin1Char('\n')), yes);
 }
 
 // After a save that added changes from outside, the window shows what it

@@ -39,6 +39,7 @@ std::string MainForm::recoveryBytes() const
     recovery.base = m_fileBytes.toStdString();
     recovery.window.leagues = m_leagues.table;
     recovery.window.events = m_events.table;
+    recovery.resets = m_resets;
     // Counts stepped back to what data.txt holds leave nothing to recover.
     if (hostally::changedLines(recovery).empty())
         return {};
@@ -114,6 +115,10 @@ void MainForm::offerRecovery(const hostally::LeftRecovery &left)
     showRestored(restored);
     m_changed = true;
     m_changes += recovery.changes;
+    // The restored lists hold what was counted since their Reset, as the
+    // window's own reset lists do.
+    m_resets.leagues = m_resets.leagues || recovery.resets.leagues;
+    m_resets.events = m_resets.events || recovery.resets.events;
     // The counts are in this window's own recovery file before the one they
     // came from goes.
     keepUnsavedCountsNow();
@@ -123,9 +128,7 @@ void MainForm::offerRecovery(const hostally::LeftRecovery &left)
         return;
     QStringList lines;
     for (std::size_t i = 0; i < restored.refused.size(); ++i) {
-        const QString why = restored.why[i] == hostally::MergeResult::Refusal::NotInFile
-            ? QStringLiteral("no longer in data.txt")
-            : QStringLiteral("the count would pass the largest data.txt can hold");
+        const QString why = refusalWhy(restored.why[i]);
         lines.append(QStringLiteral("  %1 (%2)").arg(recoveredLineText(restored.refused[i]), why));
     }
     m_dialogs->inform(this,
@@ -171,8 +174,27 @@ QString MainForm::restoreQuestion(const hostally::Recovery &recovery)
         .arg(changes.arg(when), lines.join(QLatin1Char('\n')));
 }
 
+QString MainForm::refusalWhy(hostally::MergeRefusal::Kind kind)
+{
+    switch (kind) {
+    case hostally::MergeRefusal::Kind::NotInFile:
+        return QStringLiteral("no longer in data.txt");
+    case hostally::MergeRefusal::Kind::RepeatedName:
+        return QStringLiteral("its name is in data.txt a different number of times now");
+    case hostally::MergeRefusal::Kind::OutOfRange:
+        return QStringLiteral("the count would pass the largest data.txt can hold");
+    case hostally::MergeRefusal::Kind::ResetChanged:
+        break;
+    }
+    return QStringLiteral("the list was changed in data.txt since");
+}
+
 QString MainForm::recoveredLineText(const hostally::RecoveredLine &line)
 {
+    // A refused Reset is the whole list's.
+    if (line.name.empty())
+        return QStringLiteral("The Reset of the %1")
+            .arg(line.league ? QStringLiteral("leagues") : QStringLiteral("events"));
     return QStringLiteral("%1 \u201C%2\u201D: %3 to %4")
         .arg(line.league ? QStringLiteral("League") : QStringLiteral("Event"),
             fromNameBytes(line.name))

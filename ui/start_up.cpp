@@ -47,13 +47,29 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
             QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1"));
         return nullptr;
     }
-    // Nothing counted in a window whose folder cannot be written could ever be
-    // saved: say so before the counting starts, then open as usual.
+    // Nothing counted in a window whose folder or data file cannot be written
+    // could ever be saved: say so before the counting starts, while quitting
+    // loses nothing, then open as usual.
+#ifdef Q_OS_WIN
+    const QString writable = QStringLiteral("Documents");
+#else
+    const QString writable = QStringLiteral("your home folder");
+#endif
     const hostally::Status folder = hostally::checkFolderWritable(dataPath);
+    const hostally::Status file
+        = folder.ok ? hostally::checkFileWritable(dataPath) : hostally::Status::success();
     if (!folder.ok)
         reportFailure(dialogs, nullptr, folder,
             QStringLiteral("Counts cannot be saved in this folder, so nothing you count "
-                           "in this window could be kept.\n\n%1"));
+                           "in this window could be kept.\n\n%1\n\n"
+                           "Quit Hostally now, move the Hostally folder somewhere you can "
+                           "write, such as ")
+                + writable + QStringLiteral(", and start it from there."));
+    else if (!file.ok)
+        reportFailure(dialogs, nullptr, file,
+            QStringLiteral("Counts cannot be saved in data.txt, so nothing you count in "
+                           "this window could be kept.\n\n%1\n\n"
+                           "Quit Hostally now, make data.txt writable, and start it again."));
     // Counts a Hostally that was ended from outside could not save, offered
     // before the window can be used.
     form->offerUnsavedCounts();
