@@ -1,5 +1,6 @@
 #include "data_file.h"
 #include "dialogs.h"
+#include "end_from_outside.h"
 #include "main_form.h"
 #include "start_up.h"
 
@@ -19,6 +20,7 @@ int main(int argc, char *argv[])
     const std::unique_ptr<MainForm> form = openMainForm(hostally::dataFilePath(), &dialogs);
     if (!form)
         return 1;
+    keepCountsWhenEndedFromOutside(form.get());
     form->show();
     return QApplication::exec();
 }

@@ -1,11 +1,13 @@
 // Microbenchmarks of what a user waits for: loading and saving a full data
 // file (3 leagues and 100 events), the save's check that nobody else changed
-// the file, the lock every save takes, and one Add click with its list update.
+// the file, the lock every save takes, and one Add click with its list update;
+// and what the recovery file's thread does a second after a change.
 // Run build/bin/hostally_microbench; it needs no display (offscreen by
 // default).
 #include "data_file.h"
 #include "dialogs.h"
 #include "main_form.h"
+#include "recovery_file.h"
 #include "save.h"
 #include "start_up.h"
 
@@ -145,6 +147,32 @@ void saveFullFile(benchmark::State &state, bool skipSync)
     state.counters["sync"] = benchmark::Counter(syncTotal, benchmark::Counter::kAvgIterations);
 }
 
+// What the recovery file's thread does a second after a change, away from
+// the window: the full window's counts put in the recovery form and written,
+// with the disk syncs shown apart as for a save.
+void writeRecovery(benchmark::State &state)
+{
+    DataFolder folder;
+    hostally::Recovery recovery;
+    QByteArray known;
+    hostally::loadDataFile(folder.path, recovery.window.leagues, recovery.window.events, &known);
+    recovery.base = known.toStdString();
+    recovery.window.events.add(50);
+    const QString path = hostally::recoveryFilePath(folder.path, 1);
+    double syncTotal = 0;
+    for (auto _ : state) {
+        g_syncSeconds = 0;
+        const auto start = std::chrono::steady_clock::now();
+        if (!hostally::writeRecoveryFile(path, hostally::formatRecovery(recovery)).ok)
+            fail(state, "write failed");
+        const double all
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(all - g_syncSeconds);
+        syncTotal += g_syncSeconds;
+    }
+    state.counters["sync"] = benchmark::Counter(syncTotal, benchmark::Counter::kAvgIterations);
+}
+
 // What the lock beside data.txt adds to every save: making it and removing
 // it, its own sync included.
 void lockAndUnlock(benchmark::State &state)
@@ -205,6 +233,9 @@ void registerAll()
         ->UseManualTime()
         ->Unit(benchmark::kMicrosecond);
     RegisterBenchmark("Save 103 records, sync skipped", saveFullFile, true)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("Write the recovery file of 103 records, sync apart", writeRecovery)
         ->UseManualTime()
         ->Unit(benchmark::kMicrosecond);
     RegisterBenchmark("Take and free the save's lock", lockAndUnlock)

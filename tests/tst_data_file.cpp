@@ -1,5 +1,6 @@
 #include "data_file.h"
 #include "platform_file.h"
+#include "recovery_file.h"
 #include "save.h"
 
 #include <QDir>
@@ -67,6 +68,30 @@ void bigTables(TallyTable &leagues, TallyTable &events)
         events.setEntry(i, "An event with a longish name " + std::to_string(i), i);
 }
 
+Tallies talliesOf(const QByteArray &bytes)
+{
+    Tallies tallies;
+    if (!parseDataFile(bytes.toStdString(), tallies.leagues, tallies.events).ok)
+        qFatal("test data does not parse: %s", bytes.constData());
+    return tallies;
+}
+
+// kOld as a window read it, with one league and three events added since,
+// and when `resetEvents`, the events reset before.
+Recovery kOldRecovery(bool resetEvents = false)
+{
+    Recovery recovery;
+    recovery.writtenMs = 1'765'000'000'000;
+    recovery.changes = 4;
+    recovery.base = kOld.toStdString();
+    recovery.window = talliesOf(kOld);
+    recovery.resets.events = resetEvents;
+    recovery.window.leagues.add(0);
+    for (int i = 0; i < 3; ++i)
+        recovery.window.events.add(0);
+    return recovery;
+}
+
 #ifdef Q_OS_LINUX
 // Holds RLIMIT_FSIZE low for its lifetime, so writes past `bytes` fail with
 // EFBIG as on a full disk.
@@ -130,6 +155,11 @@ private slots:
     void saveTalliesOnTheFileAsItIs();
     void saveKeepsGroupAndLinks_data();
     void saveKeepsGroupAndLinks();
+    void recoveryFileRoundTrip_data();
+    void recoveryFileRoundTrip();
+    void restoreIntoChangedFile_data();
+    void restoreIntoChangedFile();
+    void recoveryFilesOfRunningWindows();
 
 private:
     void checkOldFileKept(const QString &dir, const Status &status);
@@ -151,6 +181,7 @@ void TestDataFile::init()
     QDir(m_dir.path()).rmdir("data.txt");
     QFile::remove(m_path);
     QFile::remove(m_dir.filePath("target.txt"));
+    QFile::remove(m_dir.filePath("data.txt.unsaved"));
 #ifdef Q_OS_LINUX
     alarm(0); // a test's timer against waiting forever
 #endif
@@ -428,6 +459,105 @@ void TestDataFile::saveOnFullDiskKeepsOldFile()
     QVERIFY(retry.ok);
     QCOMPARE(written, QByteArray::fromStdString(formatDataFile(leagues, events)));
 #endif
+}
+
+void TestDataFile::recoveryFileRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("error"); // empty when it reads back as written
+    const QByteArray good = QByteArray::fromStdString(formatRecovery(kOldRecovery(true)));
+    Recovery renamed = kOldRecovery();
+    renamed.window.events.setEntry(0, "Quiz night", 6);
+    QTest::newRow("as written") << good << QString();
+    QTest::newRow("another file") << kOld << "it is not a file of unsaved counts Hostally wrote";
+    QTest::newRow("cut short") << good.chopped(3) << "it is incomplete or damaged";
+    QTest::newRow("a byte more") << good + "x"
+                                 << "it is incomplete or damaged";
+    QTest::newRow("window names not the base's")
+        << QByteArray::fromStdString(formatRecovery(renamed)) << "the counts in it are damaged";
+}
+
+void TestDataFile::recoveryFileRoundTrip()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, error);
+    const QString path = m_dir.filePath("data.txt.unsaved");
+    QVERIFY(writeRecoveryFile(path, bytes.toStdString()).ok);
+    QCOMPARE(readAll(path), bytes);
+    Recovery read;
+    read.changes = -1;
+    const Status status = readRecoveryFile(path, read);
+    QCOMPARE(QString::fromStdString(status.message), error.isEmpty() ? QString() : error);
+    if (!error.isEmpty()) {
+        QCOMPARE(QString::fromStdString(status.file), QDir::toNativeSeparators(path));
+        QCOMPARE(read.changes, -1);
+        return;
+    }
+    const Recovery written = kOldRecovery(true);
+    QCOMPARE(read.writtenMs, written.writtenMs);
+    QCOMPARE(read.changes, written.changes);
+    QCOMPARE(read.base, written.base);
+    QVERIFY(read.resets.events && !read.resets.leagues);
+    QVERIFY(read.window == written.window);
+}
+
+void TestDataFile::restoreIntoChangedFile_data()
+{
+    QTest::addColumn<QByteArray>("now");
+    QTest::addColumn<QByteArray>("restored");
+    QTest::addColumn<QStringList>("refused");
+    const QByteArray leagues = "\"North\"\r\n5\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n";
+    QTest::newRow("as the window read it") << kOld << leagues + "\"Quiz\"\r\n6\r\n"
+                                           << QStringList {};
+    QTest::newRow("counted elsewhere since")
+        << QByteArray(kOld).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n10")
+        << leagues + "\"Quiz\"\r\n13\r\n"
+        << QStringList {};
+    QTest::newRow("a line added before")
+        << kOld.left(kOld.indexOf("\"Quiz")) + "\"Darts\"\r\n1\r\n\"Quiz\"\r\n3\r\n"
+        << leagues + "\"Darts\"\r\n1\r\n\"Quiz\"\r\n6\r\n"
+        << QStringList {};
+    QTest::newRow("renamed since: the league's change still goes in") << QByteArray(kOld).replace(
+        "Quiz", "Quiz night") << leagues + "\"Quiz night\"\r\n3\r\n" << QStringList {"Quiz"};
+    const QByteArray full
+        = QByteArray(kOld).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n999999999999998");
+    QTest::newRow("past the largest count")
+        << full << leagues + full.mid(leagues.size()) << QStringList {"Quiz"};
+}
+
+void TestDataFile::restoreIntoChangedFile()
+{
+    QFETCH(QByteArray, now);
+    QFETCH(QByteArray, restored);
+    QFETCH(QStringList, refused);
+    const RestoreResult result = restoreRecovery(kOldRecovery(), talliesOf(now));
+    QCOMPARE(
+        QByteArray::fromStdString(formatDataFile(result.restored.leagues, result.restored.events)),
+        restored);
+    QStringList names;
+    for (const RecoveredLine &line : result.refused)
+        names.append(QString::fromStdString(line.name));
+    QCOMPARE(names, refused);
+}
+
+// Each window has a file of its own; none is offered while its window runs,
+// and a window that ended leaves its file to the next one that starts.
+void TestDataFile::recoveryFilesOfRunningWindows()
+{
+    const std::string bytes = formatRecovery(kOldRecovery());
+    RecoveryFile first(m_path);
+    auto second = std::make_unique<RecoveryFile>(m_path);
+    QVERIFY(first.writeNow(bytes).ok);
+    second->post(bytes);
+    QTRY_COMPARE(second->path(), m_path + ".unsaved-2");
+    QTRY_VERIFY(QFile::exists(second->path()));
+    QVERIFY(findLeftRecoveries(m_path, nullptr).empty());
+    second.reset();
+    const std::vector<LeftRecovery> left = findLeftRecoveries(m_path, &first);
+    QCOMPARE(left.size(), std::size_t(2));
+    QCOMPARE(left[0].path, first.path());
+    QCOMPARE(left[1].path, m_path + ".unsaved-2");
+    QVERIFY(first.remove().ok && removeRecoveryFile(left[1].path).ok);
 }
 
 void TestDataFile::saveTalliesOnTheFileAsItIs_data()

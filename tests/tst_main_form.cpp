@@ -3,6 +3,7 @@
 #include "fake_dialogs.h"
 #include "fitting_label.h"
 #include "main_form.h"
+#include "recovery_file.h"
 #include "start_up.h"
 #include "tally_list.h"
 #include "window_helpers.h"
@@ -140,6 +141,10 @@ private slots:
     void closeButtonAsksLikeQuit();
     void saveMergesOutsideChanges_data();
     void saveMergesOutsideChanges();
+    void recoveryFileFollowsChanges_data();
+    void recoveryFileFollowsChanges();
+    void unsavedCountsOfferedAtStart_data();
+    void unsavedCountsOfferedAtStart();
     void messageBoxes_data();
     void messageBoxes();
 
@@ -1052,6 +1057,149 @@ void TestMainForm::saveMergesOutsideChanges()
     form.mSave->trigger();
     QCOMPARE(m_dialogs.log(), log << kSaved);
     QVERIFY(readAll(m_path).endsWith("\"Extra\"\r\n1\r\n"));
+}
+
+void TestMainForm::recoveryFileFollowsChanges_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<bool>("kept"); // whether the recovery file holds the window's counts
+    QTest::newRow("no change: no file") << QStringList {} << QStringList {} << false;
+    QTest::newRow("Add: written within a second") << QStringList {"add"} << QStringList {} << true;
+    QTest::newRow("Reset: written")
+        << QStringList {"reset"} << QStringList {kResetQuestion} << true;
+    QTest::newRow("Add, Remove: nothing left to keep")
+        << QStringList {"add", "remove"} << QStringList {} << false;
+    QTest::newRow("Add, Save: deleted")
+        << QStringList {"add", "written", "save"} << QStringList {kSaved} << false;
+    QTest::newRow("Add, Quit answered No: deleted")
+        << QStringList {"add", "written", "quit-no"} << QStringList {kSaveQuestion} << false;
+    QTest::newRow("Add, session ends: written at once, closed without a question")
+        << QStringList {"add", "session-end", "close"} << QStringList {} << true;
+}
+
+void TestMainForm::recoveryFileFollowsChanges()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, log);
+    QFETCH(bool, kept);
+    MainForm &form = open();
+    const QString path = m_path + ".unsaved";
+    form.lHosted->setCurrentRow(0);
+    m_dialogs.answers = {true};
+    for (const QString &step : steps) {
+        if (step == "add")
+            click(form.Command1);
+        if (step == "remove")
+            click(form.Command2);
+        if (step == "reset")
+            click(form.Command3);
+        if (step == "written")
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 2000);
+        if (step == "save")
+            form.mSave->trigger();
+        if (step == "session-end")
+            form.endSession();
+        if (step == "quit-no") {
+            m_dialogs.answers = {false};
+            form.mQuit->trigger();
+        }
+        if (step == "close")
+            form.close();
+    }
+    if (!steps.contains("session-end"))
+        QTest::qWait(1500);
+    QCOMPARE(m_dialogs.log(), log);
+    QCOMPARE(QFile::exists(path), kept);
+    // A window that never wrote its file holds no slot either.
+    QCOMPARE(QFile::exists(path + ".lock"), kept || steps.contains("written"));
+    if (!kept)
+        return;
+    hostally::Recovery recovery;
+    QVERIFY(hostally::readRecoveryFile(path, recovery).ok);
+    QCOMPARE(QByteArray::fromStdString(recovery.base), kData);
+    QVERIFY(recovery.window.events == form.eventTable());
+    QCOMPARE(recovery.changes, 1);
+}
+
+void TestMainForm::unsavedCountsOfferedAtStart_data()
+{
+    QTest::addColumn<QString>("file"); // the recovery file: "Quiz +2", "damaged" or "held"
+    QTest::addColumn<QByteArray>("now"); // data.txt at the start
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<int>("quiz"); // Quiz's count in the window afterwards
+    QTest::addColumn<QString>("notice"); // the notice or error after the question, if any
+
+    const QByteArray counted = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n10");
+    const QByteArray renamed = QByteArray(kData).replace("\"Quiz\"", "\"Trivia\"");
+    QTest::newRow("Yes: added to data.txt as it is now")
+        << "Quiz +2" << counted << QList<bool> {true} << 12 << "";
+    QTest::newRow("Yes, its line renamed since: named in a notice")
+        << "Quiz +2" << renamed << QList<bool> {true} << 3
+        << QStringLiteral(u"inform|These unsaved counts could not be restored, as data.txt has "
+                          u"changed since:\n\n  Event “Quiz”: 3 to 5 (no longer in "
+                          u"data.txt)|Unsaved counts");
+    QTest::newRow("No: deleted") << "Quiz +2" << counted << QList<bool> {false} << 10 << "";
+    QTest::newRow("damaged: kept and reported, not asked")
+        << "damaged" << counted << QList<bool> {} << 10
+        << "error|Hostally found counts that were not saved, but cannot read them.\n\n"
+           "%1: it is not a file of unsaved counts Hostally wrote\n\n"
+           "The file is kept as it is.|Hostally";
+    QTest::newRow("held by a running window: not offered")
+        << "held" << counted << QList<bool> {} << 10 << "";
+}
+
+void TestMainForm::unsavedCountsOfferedAtStart()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, now);
+    QFETCH(QList<bool>, answers);
+    QFETCH(int, quiz);
+    QFETCH(QString, notice);
+
+    hostally::Recovery recovery;
+    recovery.writtenMs = QDateTime(QDate(2026, 3, 14), QTime(21, 30)).toMSecsSinceEpoch();
+    recovery.changes = 2;
+    recovery.base = kData.toStdString();
+    QVERIFY(
+        hostally::parseDataFile(recovery.base, recovery.window.leagues, recovery.window.events).ok);
+    recovery.window.events.add(0);
+    recovery.window.events.add(0);
+    const QString path = m_path + ".unsaved";
+    const QByteArray bytes
+        = file == "damaged" ? kData : QByteArray::fromStdString(hostally::formatRecovery(recovery));
+    // A window still running holds its file.
+    hostally::RecoveryFile running(m_path);
+    if (file == "held")
+        QVERIFY(running.writeNow(bytes.toStdString()).ok);
+    else
+        QVERIFY(hostally::writeRecoveryFile(path, bytes.toStdString()).ok);
+    m_dialogs.answers = answers;
+
+    MainForm &form = open(now);
+
+    QStringList log;
+    const QLocale locale;
+    if (!answers.isEmpty())
+        log << QStringLiteral(u"ask|2 changes made in Hostally up to %1 at %2 were not saved:"
+                              u"\n\n  Event “Quiz”: 3 to 5\n\nRestore them? Yes adds them to "
+                              u"the counts in the window; choose File > Save to keep them in "
+                              u"data.txt. No deletes them.|Unsaved counts|default Yes|Escape "
+                              u"does nothing")
+                   .arg(locale.toString(QDate(2026, 3, 14), QLocale::LongFormat),
+                       locale.toString(QTime(21, 30), QLocale::ShortFormat));
+    if (!notice.isEmpty())
+        log << QString(notice).replace("%1", QDir::toNativeSeparators(path));
+    QCOMPARE(m_dialogs.log(), log);
+    QCOMPARE(form.eventTable().count(0), quiz);
+    QCOMPARE(readAll(m_path), now);
+    const bool restored = answers.value(0, false);
+    QCOMPARE(form.isChanged(), restored);
+    // The file stays unless No deleted it or the restored counts replaced it.
+    QCOMPARE(readAll(path) == bytes, !restored && answers.isEmpty());
+    QCOMPARE(QFile::exists(path), !(answers == QList<bool> {false}) && quiz != 3);
+    // Restored counts stay in the file they came from, now the window's.
+    QCOMPARE(form.recoveryPath(), restored ? path : QString());
 }
 
 void TestMainForm::messageBoxes_data()

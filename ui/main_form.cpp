@@ -6,6 +6,7 @@
 #include "hostally_icon.h"
 #include "tally_list.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QImage>
@@ -136,6 +137,15 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
     m_events.totalLabel = total;
     m_leagues.list = lLeagues;
     m_leagues.totalLabel = total2;
+
+    // A second at most between a change and its recovery file, and no more
+    // than one write a second however fast the clicks come.
+    m_recoveryTimer.setSingleShot(true);
+    m_recoveryTimer.setInterval(1000);
+    connect(&m_recoveryTimer, &QTimer::timeout, this, &MainForm::writeRecoveryLater);
+#if QT_CONFIG(sessionmanager)
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
+#endif
 
     // The window is exactly the client area plus the menu bar, and stays so.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recovery_file.h"
 #include "save.h"
 #include "status.h"
 #include "tally_list.h"
@@ -7,6 +8,9 @@
 
 #include <QBasicTimer>
 #include <QMainWindow>
+#include <QTimer>
+
+#include <memory>
 
 class Dialogs;
 class QAction;
@@ -36,6 +40,20 @@ public:
     const hostally::TallyTable &eventTable() const { return m_events.table; }
     const hostally::TallyTable &leagueTable() const { return m_leagues.table; }
     bool isChanged() const { return m_changed; }
+
+    // Start-up, once the data file has loaded: offers back each recovery
+    // file that a window which no longer runs left beside the data file.
+    void offerUnsavedCounts();
+    // The recovery file this window keeps its unsaved counts in, once it
+    // first wrote it; else empty.
+    QString recoveryPath() const;
+    // Puts the window's unsaved counts in its recovery file now, waiting for
+    // the disk: the program is about to be ended from outside.
+    void keepUnsavedCountsNow();
+    // The desktop session is ending: the unsaved counts go to the recovery
+    // file, and the window then closes without asking, as nobody may be
+    // there to answer.
+    void endSession();
 
     // The font every control uses unless it names its own, and the totals'
     // and headings' fonts; each asks for Lucida Console and falls back to a
@@ -119,6 +137,27 @@ private:
     // false when the window must stay open.
     bool confirmClose();
 
+    // A change to the counts: counted, and the recovery file written within
+    // about a second, once for every change made in that second.
+    void noteChange();
+    // What the recovery file holds now: the window's base and tables, or
+    // nothing when they hold no change.
+    std::string recoveryBytes() const;
+    // Hands the recovery file its next contents, to write on its own thread.
+    void writeRecoveryLater();
+    // Nothing is unsaved any more: the recovery file goes.
+    void discardRecovery();
+    // Asks whether to restore the recovery file at `left` and does as told.
+    void offerRecovery(const hostally::LeftRecovery &left);
+    // Puts `restored` in both lists and totals.
+    void showRestored(const hostally::RestoreResult &restored);
+    // The question asked about a recovery file, with the changes it holds.
+    static QString restoreQuestion(const hostally::Recovery &recovery);
+    // Why a restored change could not be placed, in the user's words.
+    static QString refusalWhy(hostally::MergeRefusal::Kind kind);
+    // One line of a recovery file as the question and notice name it.
+    static QString recoveredLineText(const hostally::RecoveredLine &line);
+
     QString m_dataPath;
     Dialogs *m_dialogs;
     Column m_events;
@@ -129,6 +168,14 @@ private:
     hostally::Resets m_resets;
     // The data file's bytes as the window last read or wrote them.
     QByteArray m_fileBytes;
+    // How many Adds, Removes and Resets the counts hold since the last save.
+    int m_changes = 0;
+    // Unsaved counts reach this file a second after a change at most; null
+    // until the data file has loaded.
+    std::unique_ptr<hostally::RecoveryFile> m_recovery;
+    QTimer m_recoveryTimer;
+    // Set once the desktop session ends: the window closes without asking.
+    bool m_sessionEnding = false;
     // Placing the window when it first shows: centred then, and again while
     // the window manager's frame is still changing.
     QBasicTimer m_placement;

@@ -33,6 +33,7 @@ hostally::Status MainForm::formLoad()
         = hostally::loadDataFile(m_dataPath, m_leagues.table, m_events.table, &m_fileBytes);
     if (!status.ok)
         return status;
+    m_recovery = std::make_unique<hostally::RecoveryFile>(m_dataPath);
     fillList(m_events);
     showTotal(m_events);
     fillList(m_leagues);
@@ -88,8 +89,10 @@ void MainForm::stepSelected(Column &column, bool add)
 {
     m_changed = true;
     const int i = selectedIndex(column.list);
-    if (i != -1 && (add ? column.table.add(i) : column.table.remove(i)))
+    if (i != -1 && (add ? column.table.add(i) : column.table.remove(i))) {
         column.list->setLine(i, entryLine(column.table, i));
+        noteChange();
+    }
     column.list->setFocus();
     const int row = i == -1 ? 0 : i;
     if (row < column.list->count())
@@ -106,6 +109,7 @@ void MainForm::resetColumn(Column &column)
         column.table.reset();
         (&column == &m_leagues ? m_resets.leagues : m_resets.events) = true;
         fillList(column);
+        noteChange();
     }
     showTotal(column);
 }
@@ -168,6 +172,7 @@ bool MainForm::saveTables()
         }
         switch (result.kind) {
         case hostally::SaveResult::Kind::Saved:
+            discardRecovery();
             return true;
         case hostally::SaveResult::Kind::Failed:
             if (result.status.cause == hostally::Status::Cause::Missing)
@@ -306,13 +311,23 @@ void MainForm::showTallies(const hostally::Tallies &saved)
 // offered for saving first, and a save that fails keeps the window open.
 bool MainForm::confirmClose()
 {
-    if (!m_changed)
+    // Nobody may be there to answer when the session ends: the counts wait
+    // in the recovery file for the next start instead.
+    if (m_sessionEnding) {
+        keepUnsavedCountsNow();
         return true;
+    }
+    if (!m_changed) {
+        discardRecovery();
+        return true;
+    }
     // Escape and the box's close button leave the question up: taken as No,
     // they would end the program and lose the counts.
     if (!m_dialogs->askYesNo(this, QStringLiteral("Save your changes?"), QStringLiteral("Save"),
-            Dialogs::Default::Yes, Dialogs::Escape::DoesNothing))
+            Dialogs::Default::Yes, Dialogs::Escape::DoesNothing)) {
+        discardRecovery();
         return true;
+    }
     if (!saveTables())
         return false;
     m_dialogs->inform(this, QStringLiteral("Saved"), QStringLiteral("Saved"));

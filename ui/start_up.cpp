@@ -70,5 +70,8 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
             QStringLiteral("Counts cannot be saved in data.txt, so nothing you count in "
                            "this window could be kept.\n\n%1\n\n"
                            "Quit Hostally now, make data.txt writable, and start it again."));
+    // Counts a Hostally that was ended from outside could not save, offered
+    // before the window can be used.
+    form->offerUnsavedCounts();
     return form;
 }

@@ -43,7 +43,8 @@ for seconds in 1 10; do
       problems+=("not said that another program has data.txt")
     [[ -n "${SCREENSHOT:-}" ]] && sleep 0.5 && import -window root "$SCREENSHOT"
     cmp -s "$dir/data.txt" <(records 4) || problems+=("data.txt changed")
-    [[ "$(ls -A "$dir" | grep -vxE 'hostally.exe|data.txt')" == "" ]] || problems+=("a file left behind")
+    [[ "$(ls -A "$dir" | grep -vxE 'hostally.exe|data.txt(\.unsaved(\.lock)?)?')" == "" ]] ||
+      problems+=("a file left behind")
     press "$box" Return
     wait "$holder"
     choose_menu "$main" Save

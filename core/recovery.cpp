@@ -1,0 +1,176 @@
+#include "recovery.h"
+
+#include <charconv>
+#include <utility>
+
+namespace hostally {
+
+namespace {
+
+// The first line of every recovery file: says what the file is to anyone who
+// opens it, and lets a later form of it be told apart.
+constexpr std::string_view kFirstLine = "Hostally unsaved counts, form 1";
+constexpr std::string_view kLineEnd = "\r\n";
+
+std::string_view bytesOf(const std::string &text)
+{
+    return std::string_view(text.data(), text.size());
+}
+
+// Reads the recovery file a field at a time; every step fails on a cut or
+// foreign file rather than reading past its end.
+class Reader {
+public:
+    explicit Reader(std::string_view text) : m_text(text) { }
+
+    // Reads "`key` <number>" and its line end.
+    bool number(std::string_view key, std::int64_t &value)
+    {
+        std::string_view line;
+        if (!this->line(line) || line.substr(0, key.size()) != key || line.size() < key.size() + 2
+            || line[key.size()] != ' ')
+            return false;
+        const char *first = line.data() + key.size() + 1;
+        const char *last = line.data() + line.size();
+        const auto [end, error] = std::from_chars(first, last, value);
+        return error == std::errc() && end == last;
+    }
+
+    // Reads one line, without its line end.
+    bool line(std::string_view &line)
+    {
+        const std::size_t end = m_text.find(kLineEnd, m_at);
+        if (end == std::string_view::npos)
+            return false;
+        line = m_text.substr(m_at, end - m_at);
+        m_at = end + kLineEnd.size();
+        return true;
+    }
+
+    // Reads "`key` <size>", that many bytes and a line end.
+    bool block(std::string_view key, std::string_view &bytes)
+    {
+        std::int64_t size = 0;
+        if (!number(key, size) || size < 0
+            || static_cast<std::uint64_t>(size) > m_text.size() - m_at)
+            return false;
+        bytes = m_text.substr(m_at, static_cast<std::size_t>(size));
+        m_at += static_cast<std::size_t>(size);
+        if (m_text.substr(m_at, kLineEnd.size()) != kLineEnd)
+            return false;
+        m_at += kLineEnd.size();
+        return true;
+    }
+
+    bool atEnd() const { return m_at == m_text.size(); }
+
+private:
+    std::string_view m_text;
+    std::size_t m_at = 0;
+};
+
+bool sameNames(const TallyTable &a, const TallyTable &b)
+{
+    if (a.used() != b.used())
+        return false;
+    for (int i = 0; i < a.used(); ++i) {
+        if (a.name(i) != b.name(i))
+            return false;
+    }
+    return true;
+}
+
+void addChangedLines(
+    bool league, const TallyTable &base, const TallyTable &window, std::vector<RecoveredLine> &out)
+{
+    for (int i = 0; i < window.used(); ++i) {
+        if (window.count(i) != base.count(i))
+            out.push_back({league, window.name(i), base.count(i), window.count(i)});
+    }
+}
+
+} // namespace
+
+std::string formatRecovery(const Recovery &recovery)
+{
+    const std::string window = formatDataFile(recovery.window.leagues, recovery.window.events);
+    std::string out;
+    out.reserve(recovery.base.size() + window.size() + 128);
+    out.append(kFirstLine).append(kLineEnd);
+    out.append("written " + std::to_string(recovery.writtenMs)).append(kLineEnd);
+    out.append("changes " + std::to_string(recovery.changes)).append(kLineEnd);
+    out.append("reset leagues " + std::to_string(int(recovery.resets.leagues))).append(kLineEnd);
+    out.append("reset events " + std::to_string(int(recovery.resets.events))).append(kLineEnd);
+    out.append("base " + std::to_string(recovery.base.size())).append(kLineEnd);
+    out.append(recovery.base).append(kLineEnd);
+    out.append("window " + std::to_string(window.size())).append(kLineEnd);
+    out.append(window).append(kLineEnd);
+    return out;
+}
+
+Status parseRecovery(std::string_view text, Recovery &recovery)
+{
+    Reader reader(text);
+    std::string_view first;
+    if (!reader.line(first) || first != kFirstLine)
+        return Status::failure(0, "it is not a file of unsaved counts Hostally wrote");
+    Recovery read;
+    std::int64_t changes = 0;
+    std::int64_t resetLeagues = 0;
+    std::int64_t resetEvents = 0;
+    std::string_view base;
+    std::string_view window;
+    if (!reader.number("written", read.writtenMs) || !reader.number("changes", changes)
+        || changes < 0 || changes > 1'000'000'000 || !reader.number("reset leagues", resetLeagues)
+        || resetLeagues < 0 || resetLeagues > 1 || !reader.number("reset events", resetEvents)
+        || resetEvents < 0 || resetEvents > 1 || !reader.block("base", base)
+        || !reader.block("window", window) || !reader.atEnd())
+        return Status::failure(0, "it is incomplete or damaged");
+    read.changes = static_cast<int>(changes);
+    read.resets = {resetLeagues == 1, resetEvents == 1};
+    read.base = std::string(base);
+    Tallies baseTallies;
+    if (!parseDataFile(base, baseTallies.leagues, baseTallies.events).ok
+        || !parseDataFile(window, read.window.leagues, read.window.events).ok
+        || !sameNames(baseTallies.leagues, read.window.leagues)
+        || !sameNames(baseTallies.events, read.window.events))
+        return Status::failure(0, "the counts in it are damaged");
+    recovery = std::move(read);
+    return Status::success();
+}
+
+std::vector<RecoveredLine> changedLines(const Recovery &recovery)
+{
+    Tallies base;
+    std::vector<RecoveredLine> out;
+    if (!parseDataFile(bytesOf(recovery.base), base.leagues, base.events).ok)
+        return out;
+    addChangedLines(true, base.leagues, recovery.window.leagues, out);
+    addChangedLines(false, base.events, recovery.window.events, out);
+    return out;
+}
+
+RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file)
+{
+    RestoreResult result;
+    Tallies base;
+    if (!parseDataFile(bytesOf(recovery.base), base.leagues, base.events).ok) {
+        result.restored = file;
+        return result;
+    }
+    const MergeResult merged = mergeTallies(base, recovery.window, file, recovery.resets);
+    result.restored = merged.merged;
+    for (const MergeRefusal &refusal : merged.refusals) {
+        RecoveredLine line {refusal.league, refusal.name, 0, 0};
+        if (refusal.line >= 0) {
+            line.before = (refusal.league ? base.leagues : base.events).count(refusal.line);
+            line.after = (refusal.league ? recovery.window.leagues : recovery.window.events)
+                             .count(refusal.line);
+        }
+        result.refused.push_back(line);
+        result.why.push_back(refusal.kind);
+    }
+    return result;
+}
+
+} // namespace hostally

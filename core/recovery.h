@@ -1,0 +1,63 @@
+#pragma once
+
+#include "merge.h"
+#include "status.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hostally {
+
+// What a window holds that the data file lacks: the data file as the window
+// last read or wrote it, and the window's tables. The merge of a save adds
+// the difference to the data file as it is at any later time.
+struct Recovery {
+    std::int64_t writtenMs = 0; // when it was written, in ms since 1970 UTC
+    int changes = 0; // how many Adds, Removes and Resets it holds
+    std::string base; // the data file's bytes as the window last read or wrote them
+    Tallies window; // the window's tables, with `base`'s names in its order
+    Resets resets; // the lists reset in the window since `base`
+};
+
+// The bytes of a recovery file for `recovery`: a first line naming the form,
+// then the time, the number of changes, and both data files, each preceded by
+// its size in bytes so that no byte of them needs escaping.
+std::string formatRecovery(const Recovery &recovery);
+
+// Reads the bytes of a recovery file into `recovery`. Fails, leaving it
+// untouched, for anything formatRecovery() cannot have written: another
+// form, a cut file, a data file that does not parse, or a window whose names
+// are not its base's.
+Status parseRecovery(std::string_view text, Recovery &recovery);
+
+// One line whose count the window changed: its count in the base and in the
+// window.
+struct RecoveredLine {
+    bool league = false; // else an event
+    std::string name; // the name's bytes
+    std::int64_t before = 0;
+    std::int64_t after = 0;
+};
+
+// The lines whose counts differ between the base and the window, leagues
+// first, each table in its order.
+std::vector<RecoveredLine> changedLines(const Recovery &recovery);
+
+// The outcome of putting a recovery into a data file.
+struct RestoreResult {
+    Tallies restored; // the file with every change that could be placed added
+    // The changes that could not be, each with its line's counts (a refused
+    // Reset has no name), and why.
+    std::vector<RecoveredLine> refused;
+    std::vector<MergeRefusal::Kind> why; // one for each of `refused`
+};
+
+// Adds the recovery's changes to `file` (the data file as it is now) with the
+// merge a save uses. A change the merge refuses (its line renamed or deleted
+// since, or a count out of range) is left out and named in `refused`; every
+// other change still goes in.
+RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file);
+
+} // namespace hostally
