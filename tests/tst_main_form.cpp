@@ -30,6 +30,8 @@
 #endif
 
 using hostally::TallyTable;
+using Replies = QList<FakeDialogs::Reply>;
+constexpr Dialogs::Answer kBack = Dialogs::Answer::Back;
 
 namespace {
 
@@ -40,10 +42,10 @@ const QByteArray kData = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n-1\r\n
 const QByteArray kLeaguesOnly = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n-1\r\n";
 
 const QString kSaveQuestion
-    = QStringLiteral("ask|Save your changes?|Save|default Yes|Escape does nothing");
+    = QStringLiteral("ask|Save your changes?|Save|default Yes|Escape goes back");
 const QString kSaved = QStringLiteral("inform|Saved|Saved");
 const QString kResetQuestion = QStringLiteral(
-    "ask|Are you sure you wish to erase your stats?|Confirm|default Yes|Escape answers No");
+    "ask|Are you sure you wish to erase your stats?|Confirm|default No|Escape answers No");
 
 // The question a save asks when the window's counts cannot be added to
 // data.txt at `path` as it is now, for the reason `why`.
@@ -785,27 +787,29 @@ void TestMainForm::failedSaveOfUnchangedDataStillAsksOnQuit()
 void TestMainForm::quit_data()
 {
     QTest::addColumn<QString>("before");
-    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<Replies>("answers");
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<bool>("written");
 
     QTest::newRow("right after start-up: no question")
-        << "" << QList<bool> {} << QStringList {} << false;
+        << "" << Replies {} << QStringList {} << false;
     QTest::newRow("after Add, answered Yes")
-        << "add" << QList<bool> {true} << QStringList {kSaveQuestion, kSaved} << true;
+        << "add" << Replies {true} << QStringList {kSaveQuestion, kSaved} << true;
     QTest::newRow("after Add, answered No")
-        << "add" << QList<bool> {false} << QStringList {kSaveQuestion} << false;
+        << "add" << Replies {false} << QStringList {kSaveQuestion} << false;
+    QTest::newRow("after Add, Escape: back to the window")
+        << "add" << Replies {kBack} << QStringList {kSaveQuestion} << false;
     QTest::newRow("after Reset answered No, still asks")
-        << "reset-no" << QList<bool> {false, false} << QStringList {kResetQuestion, kSaveQuestion}
+        << "reset-no" << Replies {false, false} << QStringList {kResetQuestion, kSaveQuestion}
         << false;
     QTest::newRow("after Save: no question")
-        << "add-save" << QList<bool> {} << QStringList {kSaved} << true;
+        << "add-save" << Replies {} << QStringList {kSaved} << true;
 }
 
 void TestMainForm::quit()
 {
     QFETCH(QString, before);
-    QFETCH(QList<bool>, answers);
+    QFETCH(Replies, answers);
     QFETCH(QStringList, log);
     QFETCH(bool, written);
 
@@ -824,7 +828,7 @@ void TestMainForm::quit()
     form.mQuit->trigger();
 
     QCOMPARE(m_dialogs.log(), log);
-    QVERIFY(!form.isVisible());
+    QCOMPARE(form.isVisible(), answers.value(0).answer == kBack);
     QCOMPARE(form.isChanged(), changedBefore);
     QCOMPARE(readAll(m_path) != kData, written);
     if (written)
@@ -852,19 +856,20 @@ void TestMainForm::quitWhoseSaveFailsStaysOpen()
 void TestMainForm::closeButtonAsksLikeQuit_data()
 {
     QTest::addColumn<bool>("changed");
-    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<Replies>("answers");
     QTest::addColumn<QStringList>("log");
-    QTest::newRow("unchanged: closes at once") << false << QList<bool> {} << QStringList {};
+    QTest::newRow("unchanged: closes at once") << false << Replies {} << QStringList {};
     QTest::newRow("changed, answered Yes")
-        << true << QList<bool> {true} << QStringList {kSaveQuestion, kSaved};
-    QTest::newRow("changed, answered No")
-        << true << QList<bool> {false} << QStringList {kSaveQuestion};
+        << true << Replies {true} << QStringList {kSaveQuestion, kSaved};
+    QTest::newRow("changed, answered No") << true << Replies {false} << QStringList {kSaveQuestion};
+    QTest::newRow("changed, Escape: stays open")
+        << true << Replies {kBack} << QStringList {kSaveQuestion};
 }
 
 void TestMainForm::closeButtonAsksLikeQuit()
 {
     QFETCH(bool, changed);
-    QFETCH(QList<bool>, answers);
+    QFETCH(Replies, answers);
     QFETCH(QStringList, log);
     MainForm &form = open();
     if (changed) {
@@ -875,9 +880,10 @@ void TestMainForm::closeButtonAsksLikeQuit()
     // What the window manager's close button does.
     QCloseEvent event;
     QApplication::sendEvent(&form, &event);
-    QVERIFY(event.isAccepted());
+    const Dialogs::Answer answer = answers.value(0).answer;
+    QCOMPARE(event.isAccepted(), answer != kBack);
     QCOMPARE(m_dialogs.log(), log);
-    QCOMPARE(readAll(m_path).contains("\"West\"\r\n0\r\n"), answers.value(0, false));
+    QCOMPARE(readAll(m_path).contains("\"West\"\r\n0\r\n"), answer == Dialogs::Answer::Yes);
 }
 
 void TestMainForm::saveMergesOutsideChanges_data()
@@ -988,15 +994,16 @@ void TestMainForm::messageBoxes_data()
     auto row
         = [](const char *name, const char *box, const char *title, const char *action,
               const char *outcome) { QTest::newRow(name) << box << title << action << outcome; };
-    // "Save your changes?": No would lose the counts.
-    const char *save = "default Yes, Escape does nothing";
-    row("Save: Escape", save, "Save", "Escape", "stays up, Yes");
-    row("Save: close button", save, "Save", "close", "stays up, Yes");
+    // "Save your changes?": No would lose the counts; Escape goes back instead.
+    const char *save = "default Yes, Escape goes back";
+    row("Save: Escape", save, "Save", "Escape", "answered, Back");
+    row("Save: close button", save, "Save", "close", "answered, Back");
     row("Save: Return", save, "Save", "Return", "answered, Yes");
-    // Reset's "Confirm".
-    row("Confirm: Escape", "default Yes, Escape answers No", "Confirm", "Escape", "answered, No");
-    row("Confirm: close button", "default Yes, Escape answers No", "Confirm", "close",
-        "answered, No");
+    // Reset's "Confirm": a stray Return erases nothing.
+    const char *confirm = "default No, Escape answers No";
+    row("Confirm: Return", confirm, "Confirm", "Return", "answered, No");
+    row("Confirm: Escape", confirm, "Confirm", "Escape", "answered, No");
+    row("Confirm: close button", confirm, "Confirm", "close", "answered, No");
     // Replacing a data file the window's counts cannot be added to.
     row("Hostally: Return", "default No, Escape answers No", "Hostally", "Return", "answered, No");
     row("Hostally: Escape", "default No, Escape answers No", "Hostally", "Escape", "answered, No");
@@ -1042,10 +1049,10 @@ void TestMainForm::messageBoxes()
     if (box == "notice") {
         dialogs.inform(nullptr, QStringLiteral("Saved"), title);
     } else {
-        const bool yes = dialogs.askYesNo(nullptr, QStringLiteral("Question?"), title,
+        const Dialogs::Answer answer = dialogs.ask(nullptr, QStringLiteral("Question?"), title,
             box.contains("default Yes") ? Dialogs::Default::Yes : Dialogs::Default::No,
-            box.contains("answers No") ? Dialogs::Escape::AnswersNo : Dialogs::Escape::DoesNothing);
-        seen += yes ? ", Yes" : ", No";
+            box.contains("answers No") ? Dialogs::Escape::AnswersNo : Dialogs::Escape::GoesBack);
+        seen += answer == Dialogs::Answer::Yes ? ", Yes" : answer == kBack ? ", Back" : ", No";
     }
     QCOMPARE(seen, outcome);
     QVERIFY(width >= bold.horizontalAdvance(title) + 6 * bold.height());

@@ -97,10 +97,11 @@ void MainForm::stepSelected(Column &column, bool add)
 
 void MainForm::resetColumn(Column &column)
 {
-    // Asking already counts as a change, whatever the answer.
+    // Asking already counts as a change, whatever the answer. A Return meant
+    // for something else must not erase a column: No is the default.
     m_changed = true;
     if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
-            QStringLiteral("Confirm"), Dialogs::Default::Yes, Dialogs::Escape::AnswersNo)) {
+            QStringLiteral("Confirm"), Dialogs::Default::No, Dialogs::Escape::AnswersNo)) {
         column.table.reset();
         fillList(column);
     }
@@ -263,10 +264,13 @@ bool MainForm::confirmClose()
 {
     if (!m_changed)
         return true;
-    // Escape and the box's close button leave the question up: taken as No,
+    // Escape and the box's close button go back to the window: taken as No,
     // they would end the program and lose the counts.
-    if (!m_dialogs->askYesNo(this, QStringLiteral("Save your changes?"), QStringLiteral("Save"),
-            Dialogs::Default::Yes, Dialogs::Escape::DoesNothing))
+    const Dialogs::Answer answer = m_dialogs->ask(this, QStringLiteral("Save your changes?"),
+        QStringLiteral("Save"), Dialogs::Default::Yes, Dialogs::Escape::GoesBack);
+    if (answer == Dialogs::Answer::Back)
+        return false;
+    if (answer == Dialogs::Answer::No)
         return true;
     if (!saveTables())
         return false;
