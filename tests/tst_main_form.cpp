@@ -14,7 +14,9 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -89,6 +91,41 @@ ColumnControls columnOf(MainForm &form, const QString &which)
     return {form.lLeagues, form.ladd, form.lRemove, form.cReset, form.total2, &form.leagueTable()};
 }
 
+// Paints selected and hovered rows in pale blues of its own, whatever the
+// palette says, as Windows' visual styles do.
+class PaleSelectionStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+        const QWidget *widget) const override
+    {
+        if (element == PE_PanelItemViewItem && option->state & (State_Selected | State_MouseOver)) {
+            painter->fillRect(
+                option->rect, QColor(option->state & State_MouseOver ? 0xCCE8FF : 0xBEDEFD));
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+// The colour of `image` inside `rect` most often seen, and the one that
+// contrasts most with it: a row's background and the core of its text.
+std::pair<QColor, QColor> paperAndInk(const QImage &image, const QRect &rect)
+{
+    QHash<QRgb, int> seen;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            ++seen[image.pixel(x, y)];
+    const QColor paper(
+        std::max_element(seen.keyValueBegin(), seen.keyValueEnd(), [](auto a, auto b) {
+            return a.second < b.second;
+        })->first);
+    QColor ink = paper;
+    for (auto it = seen.keyBegin(); it != seen.keyEnd(); ++it)
+        if (contrastRatio(QColor(*it), paper) > contrastRatio(ink, paper))
+            ink = QColor(*it);
+    return {paper, ink};
+}
+
 } // namespace
 
 class TestMainForm : public QObject {
@@ -116,6 +153,8 @@ private slots:
     void addOnEmptyList();
     void keys_data();
     void keys();
+    void selectedLineReads_data();
+    void selectedLineReads();
     void resetCommand_data();
     void resetCommand();
     void resetEmptyEvents();
@@ -645,12 +684,87 @@ void TestMainForm::keys()
     QVERIFY(form.lHosted->hasFocus());
     const QImage focused = form.lHosted->viewport()->grab().toImage();
     form.Text1->setFocus();
-    QVERIFY(form.lHosted->viewport()->grab().toImage() != focused);
+    const QImage unfocused = form.lHosted->viewport()->grab().toImage();
+    QVERIFY(unfocused != focused);
+    // Nothing is selected yet, and no line looks so: the focus shows around
+    // the rows, and the first line's inside is as it is without the focus.
+    const qreal ratio = form.lHosted->devicePixelRatioF();
+    const QRect first = QRectF(
+        QRectF(form.lHosted->visualItemRect(form.lHosted->item(0))).adjusted(3, 3, -3, -3).topLeft()
+            * ratio,
+        QSizeF(form.lHosted->visualItemRect(form.lHosted->item(0)).size() - QSize(6, 6)) * ratio)
+                            .toRect();
+    QCOMPARE(focused.copy(first), unfocused.copy(first));
     form.lHosted->setFocus();
     QTest::keyClick(form.lHosted, Qt::Key(key));
     QCOMPARE(selectedRow(form.lHosted), expected);
     QTest::keyClick(form.lHosted, Qt::Key_Down);
     QCOMPARE(selectedRow(form.lHosted), qMin(expected + 1, 3));
+}
+
+void TestMainForm::selectedLineReads_data()
+{
+    QTest::addColumn<QString>("look"); // the style's own, a pale highlight, or high contrast
+    QTest::addColumn<QString>("state"); // of the list or the selected line
+    QTest::addColumn<QColor>("ink"); // the text's colour where the look decides it
+    for (const char *state : {"focused", "unfocused", "hovered"}) {
+        QTest::newRow(QByteArray("style's own, ") + state) << "own" << state << QColor();
+        QTest::newRow(QByteArray("pale highlight, ") + state)
+            << "pale" << state << QColor(Qt::black);
+        // The palette's own highlighted text, readable there, is kept.
+        QTest::newRow(QByteArray("high contrast, ") + state)
+            << "high contrast" << state << QColor(Qt::yellow);
+    }
+}
+
+// The selected line's text has at least 4.5:1 contrast with the highlight the
+// style actually paints, measured in the pixels shown.
+void TestMainForm::selectedLineReads()
+{
+    QFETCH(QString, look);
+    QFETCH(QString, state);
+    QFETCH(QColor, ink);
+    MainForm &form = open();
+    TallyList *list = form.lHosted;
+    PaleSelectionStyle pale;
+    if (look == "pale") {
+        list->setStyle(&pale);
+    } else if (look == "high contrast") {
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Base, Qt::black);
+        palette.setColor(QPalette::Text, Qt::white);
+        palette.setColor(QPalette::Highlight, QColor(0x000080));
+        palette.setColor(QPalette::HighlightedText, Qt::yellow);
+        list->setPalette(palette);
+    }
+    list->selectLine(1);
+    const QRect row = list->visualItemRect(list->item(1));
+    if (state == "unfocused")
+        form.Text1->setFocus();
+    if (state == "hovered") {
+        QHoverEvent hover(QEvent::HoverMove, row.center(),
+            list->viewport()->mapToGlobal(row.center()), QPointF(-1, -1));
+        QApplication::sendEvent(list->viewport(), &hover);
+    }
+    const QImage shown = list->viewport()->grab().toImage();
+    const qreal ratio = list->devicePixelRatioF();
+    const QRect inside = QRectF(
+        QPointF(row.topLeft() + QPoint(3, 2)) * ratio, QSizeF(row.size() - QSize(6, 4)) * ratio)
+                             .toRect();
+    const auto [paper, text] = paperAndInk(shown, inside);
+    if (look == "pale")
+        QVERIFY2(paper.lightness() > 200, qPrintable(paper.name()));
+    QVERIFY2(contrastRatio(text, paper) >= kReadableContrast,
+        qPrintable(QStringLiteral("%1 on %2: %3:1")
+                       .arg(text.name(), paper.name())
+                       .arg(contrastRatio(text, paper), 0, 'f', 2)));
+    // Edges of glyphs blend into the paper; their cores are the ink.
+    const auto near = [](const QColor &a, const QColor &b) {
+        return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue())
+            <= 24;
+    };
+    if (ink.isValid())
+        QVERIFY2(near(text, ink), qPrintable(text.name()));
 }
 
 void TestMainForm::resetCommand_data()
