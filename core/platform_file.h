@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 // The few things about files that Qt does not offer, each done with the
 // system's own call where it is needed and as Qt does it everywhere else.
 
@@ -30,5 +32,15 @@ FileHold fileHold(const QString &path);
 // system lets this process (on Unix, root may give a file to anyone); does
 // nothing elsewhere. A file that replaces another thus stays its owner's.
 void keepOwner(QFileDevice &newFile, const QFileInfo &old);
+
+// The Windows code page that a data file's text which is not UTF-8 is in: on
+// Windows the system's ANSI code page, what Notepad's "ANSI" writes there;
+// elsewhere, where the system names none, Windows-1252.
+unsigned textCodePage();
+
+// Decodes `bytes` in Windows code page `codePage` with the system's own
+// tables into `text`. Returns false where the system has none for it: on
+// Windows for a code page it does not know, and always elsewhere.
+bool decodeWithSystem(std::string_view bytes, unsigned codePage, QString &text);
 
 } // namespace hostally

@@ -3,9 +3,11 @@
 #include "fake_dialogs.h"
 #include "fitting_label.h"
 #include "main_form.h"
+#include "platform_file.h"
 #include "start_up.h"
 #include "tally_list.h"
 #include "window_helpers.h"
+#include "windows1252.h"
 
 #include <QAccessible>
 #include <QBackingStore>
@@ -145,6 +147,8 @@ private slots:
     void startUpFailureShowsNoWindow();
     void listLines_data();
     void listLines();
+    void namesInCodePage_data();
+    void namesInCodePage();
     void totalsFitTheirLabels_data();
     void totalsFitTheirLabels();
 
@@ -532,6 +536,37 @@ void TestMainForm::listLines()
     QToolTip::hideText();
     QCOMPARE(
         QAccessible::queryAccessibleInterface(list)->child(0)->text(QAccessible::Name), spoken);
+}
+
+void TestMainForm::namesInCodePage_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<uint>("codePage");
+    QTest::addColumn<QString>("shown");
+    // Notepad's "ANSI" on a Polish, a Greek and a Western Windows.
+    QTest::newRow("Polish, 1250") << QByteArray("\xA3\xF3\x64\x9F Quiz") << 1250u
+                                  << QStringLiteral(u"Łódź Quiz");
+    QTest::newRow("Greek, 1253") << QByteArray("\xC4\xE9\xE1\xEB\xE5\xEA\xF4\xEF\xF2") << 1253u
+                                 << QStringLiteral(u"Διαλεκτος");
+    QTest::newRow("the Polish bytes in 1252")
+        << QByteArray("\xA3\xF3\x64\x9F Quiz") << 1252u << QStringLiteral(u"£ódŸ Quiz");
+    QTest::newRow("UTF-8, whatever the code page")
+        << QByteArray("\xC5\x81\xC3\xB3\x64\xC5\xBA Quiz") << 1253u << QStringLiteral(u"Łódź Quiz");
+}
+
+// Names that are not UTF-8 read in the system's code page, which the window
+// takes from Windows, and Windows-1252 elsewhere.
+void TestMainForm::namesInCodePage()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(uint, codePage);
+    QFETCH(QString, shown);
+    QCOMPARE(fromNameBytes(bytes.toStdString(), codePage), shown);
+#ifdef Q_OS_WIN
+    QCOMPARE(hostally::textCodePage(), uint(GetACP()));
+#else
+    QCOMPARE(hostally::textCodePage(), 1252u);
+#endif
 }
 
 void TestMainForm::totalsFitTheirLabels_data()
