@@ -284,7 +284,7 @@ void TestDataFile::saveRefusedNamesTheCause_data()
     QTest::newRow("the folder is read-only")
         << "read-only folder"
         << "the folder %1 cannot be written: Permission denied. Move the Hostally folder "
-           "somewhere you can write, such as your home folder";
+           "somewhere you can write, such as your home folder.";
     QTest::newRow("data.txt is read-only") << "read-only file"
                                            << "the file cannot be written: Permission denied";
 #endif

@@ -122,6 +122,12 @@ void MainForm::showTotal(Column &column)
     // The label shows a total too wide for it in a smaller size of its font:
     // a cut number would read as another number.
     column.totalLabel->setText(fromWindows1252(column.table.totalLine()));
+    // Both labels read "Total Hosted:"; a screen reader, which cannot see
+    // where a label stands, says which list it totals.
+    column.totalLabel->setAccessibleName(
+        QStringLiteral("Total %1 hosted: %2")
+            .arg(&column == &m_events ? QStringLiteral("events") : QStringLiteral("leagues"),
+                QString::fromStdString(hostally::numberText(column.table.total())).trimmed()));
 }
 
 int MainForm::selectedIndex(const TallyList *list)
