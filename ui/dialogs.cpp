@@ -47,11 +47,10 @@ protected:
         QMessageBox::closeEvent(event);
     }
 
-public:
+private:
     // What exec() returns when the box went back with no button chosen.
     static constexpr int kBack = -1;
 
-private:
     Dialogs::Escape m_escape;
 };
 
@@ -84,8 +83,8 @@ Dialogs::Answer MessageBoxDialogs::ask(
         return Answer::Yes;
     case QMessageBox::No:
         return Answer::No;
-    default:
-        return escape == Escape::GoesBack ? Answer::Back : Answer::No;
+    default: // no button chosen: only Escape::GoesBack closes the box so
+        return Answer::Back;
     }
 }
 
