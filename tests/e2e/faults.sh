@@ -136,7 +136,7 @@ dir="$(make_program_dir "$old")"
 chown "$owner" "$dir/data.txt"
 chmod 644 "$dir/data.txt"
 chmod 555 "$dir"
-advice="Move the Hostally folder somewhere you can write, such as your home folder"
+advice="Move the Hostally folder somewhere you can write, such as your home folder."
 start_app "$dir" "${as_user[@]}"
 box="$( [[ -n "$app" ]] && wait_window "$app" DIALOG 15)"
 [[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no box at start-up")
