@@ -80,9 +80,9 @@ struct DataFolder {
 // Answers every question with No and shows nothing.
 class SilentDialogs : public Dialogs {
 public:
-    bool askYesNo(QWidget *, const QString &, const QString &, Default, Escape) override
+    Answer ask(QWidget *, const QString &, const QString &, Default, Escape) override
     {
-        return false;
+        return Answer::No;
     }
     void inform(QWidget *, const QString &, const QString &) override { }
     void showError(QWidget *, const QString &, const QString &) override { }

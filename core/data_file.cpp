@@ -19,7 +19,8 @@ namespace {
 
 // A real data file is a few kilobytes; refusing anything far larger keeps a
 // wrong file chosen by mistake from eating the machine's memory.
-constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+constexpr qint64 kMaxFileMegabytes = 16;
+constexpr qint64 kMaxFileSize = kMaxFileMegabytes * 1024 * 1024;
 
 // Sync clients, virus scanners and search indexers hold a file for a moment
 // after every write; editors that save by replacing wait them out like this.
@@ -159,7 +160,7 @@ Status readDataFileBytes(const QString &path, QByteArray &bytes)
         return notPlainFile(path, false);
     const auto tooLarge = [&path] {
         return fileFailure(path,
-            QStringLiteral("cannot read the file: it is larger than %1 bytes").arg(kMaxFileSize));
+            QStringLiteral("cannot read the file: it is larger than %1 MB").arg(kMaxFileMegabytes));
     };
     // The size answers before any reading; reading one byte past the limit
     // still catches a file that grows.

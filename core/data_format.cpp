@@ -139,6 +139,16 @@ public:
         return shown(m_text.substr(m_pos, end - m_pos));
     }
 
+    // Whether `c` stands between the reading position and the line's end.
+    bool restOfLineHas(char c) const
+    {
+        for (std::size_t i = m_pos; i < m_text.size() && !isLineEndChar(m_text[i]); ++i) {
+            if (m_text[i] == c)
+                return true;
+        }
+        return false;
+    }
+
     // Reads a double-quoted name; the reading position is on the opening quote.
     Status readName(std::string &name)
     {
@@ -214,8 +224,12 @@ Status readRecord(Reader &reader, const std::string &what, TallyEntry &entry)
         reader.takeLineEnd();
         reader.skipSpaces();
     } else if (!reader.atEnd()) {
+        // More of the line after the closing quote, and a quote in it: the
+        // name itself held a double quote.
+        const std::string found = reader.found();
         return Status::failure(reader.line(),
-            "expected a comma or a line end after the name, found " + reader.found());
+            "expected a comma or a line end after the name, found " + found
+                + (reader.restOfLineHas('"') ? " (a name cannot hold a double quote)" : ""));
     }
 
     const std::string_view text = reader.field();
@@ -256,13 +270,20 @@ Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &eve
 {
     // Notepad's "Unicode" and PowerShell 5 write UTF-16 after a byte-order
     // mark. Read as 8-bit text, every other byte of it is a NUL: say what the
-    // file is instead, and how to save it as text Hostally reads.
+    // file is instead, and how to save it as text Hostally reads, with the
+    // editor the system has.
     for (const std::string_view mark : kUtf16Marks) {
         if (text.substr(0, mark.size()) == mark)
             return Status::failure(0,
                 "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
+#ifdef _WIN32
                 "it in Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and "
-                "save it again");
+                "save it again"
+#else
+                "it in a text editor and save it again with its \"Save as UTF-8\" choice (in "
+                "some editors, Save As with UTF-8 as the encoding)"
+#endif
+            );
     }
 
     Reader reader(text);

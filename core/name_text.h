@@ -7,15 +7,16 @@
 namespace hostally {
 
 // Names are kept as the data file's bytes. They are read as UTF-8 when that
-// is what an editor wrote, and as Windows-1252 otherwise; the list lines and
-// the window decide alike, through these two functions.
+// is what an editor wrote, and otherwise in the system's 8-bit code page
+// (Windows-1252 where the system names none); the list lines and the window
+// decide alike, through these two functions.
 
 // Whether `name` is read as UTF-8: its bytes are valid UTF-8 and hold at least
-// one character beyond ASCII. Any other name is read as Windows-1252.
+// one character beyond ASCII. Any other name is read in the 8-bit code page.
 bool isUtf8Name(std::string_view name);
 
 // How many characters `name` shows: its code points when it is read as UTF-8,
-// otherwise its bytes (Windows-1252 has one byte per character).
+// otherwise its bytes, one character each as in Windows-1252.
 std::size_t nameLength(std::string_view name);
 
 // The character that `byte` stands for in Windows-1252. Bytes the code page

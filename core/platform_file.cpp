@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QString>
 
 #if defined(Q_OS_UNIX)
 #include <cerrno>
@@ -150,6 +151,38 @@ bool syncFolder(const QString &folder, QString *error)
     Q_UNUSED(folder);
     Q_UNUSED(error);
     return true;
+#endif
+}
+
+unsigned textCodePage()
+{
+#ifdef Q_OS_WIN
+    return GetACP();
+#else
+    return 1252;
+#endif
+}
+
+bool decodeWithSystem(std::string_view bytes, unsigned codePage, QString &text)
+{
+#ifdef Q_OS_WIN
+    if (bytes.empty()) {
+        text.clear();
+        return true;
+    }
+    const int size = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    if (length <= 0)
+        return false;
+    text.resize(length);
+    MultiByteToWideChar(
+        codePage, 0, bytes.data(), size, reinterpret_cast<wchar_t *>(text.data()), length);
+    return true;
+#else
+    Q_UNUSED(bytes);
+    Q_UNUSED(codePage);
+    Q_UNUSED(text);
+    return false;
 #endif
 }
 

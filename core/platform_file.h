@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 // The few things about files that Qt does not offer, each done with the
 // system's own call where it is needed and as Qt does it everywhere else.
 
@@ -42,5 +44,15 @@ bool syncToDisk(QFileDevice &file, QString *error);
 // Elsewhere the rename is already durable and this returns true. On failure
 // returns false and puts the system's reason in `error`, when given.
 bool syncFolder(const QString &folder, QString *error);
+
+// The Windows code page that a data file's text which is not UTF-8 is in: on
+// Windows the system's ANSI code page, what Notepad's "ANSI" writes there;
+// elsewhere, where the system names none, Windows-1252.
+unsigned textCodePage();
+
+// Decodes `bytes` in Windows code page `codePage` with the system's own
+// tables into `text`. Returns false where the system has none for it: on
+// Windows for a code page it does not know, and always elsewhere.
+bool decodeWithSystem(std::string_view bytes, unsigned codePage, QString &text);
 
 } // namespace hostally

@@ -49,8 +49,8 @@ struct Status {
         return out + message;
     }
 
-    // "Line 7 of file: message", leaving out the parts that are empty: the
-    // form people read, for message boxes.
+    // "Line 7 of file: message.", leaving out the parts that are empty: the
+    // form people read, for message boxes, a sentence with its full stop.
     std::string toText() const
     {
         std::string out = file;
@@ -61,6 +61,8 @@ struct Status {
         out += message;
         if (!out.empty())
             out[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[0])));
+        if (!out.empty() && out.back() != '.')
+            out += '.';
         return out;
     }
 };

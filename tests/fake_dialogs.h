@@ -16,18 +16,25 @@ public:
         QString keys; // for "ask": "default Yes" or "default No", and what Escape does
     };
 
-    bool askYesNo(QWidget *, const QString &prompt, const QString &title, Default byDefault,
+    // A scripted answer: true for Yes, false for No, or Answer::Back.
+    struct Reply {
+        Reply(bool yes = false) : answer(yes ? Answer::Yes : Answer::No) { }
+        Reply(Answer given) : answer(given) { }
+        Answer answer;
+    };
+
+    Answer ask(QWidget *, const QString &prompt, const QString &title, Default byDefault,
         Escape escape) override
     {
         const QString keys = QStringLiteral("default %1|Escape %2")
                                  .arg(byDefault == Default::Yes ? "Yes" : "No",
-                                     escape == Escape::AnswersNo ? "answers No" : "does nothing");
+                                     escape == Escape::AnswersNo ? "answers No" : "goes back");
         calls.append({QStringLiteral("ask"), prompt, title, keys});
         if (answers.isEmpty()) {
             unexpectedQuestions.append(prompt);
-            return false;
+            return Answer::No;
         }
-        return answers.takeFirst();
+        return answers.takeFirst().answer;
     }
 
     void inform(QWidget *, const QString &prompt, const QString &title) override
@@ -51,7 +58,7 @@ public:
         return lines;
     }
 
-    QList<bool> answers;
+    QList<Reply> answers;
     QList<Call> calls;
     QStringList unexpectedQuestions;
 };

@@ -19,9 +19,15 @@ QByteArray fileWithEvents(int events)
     return text;
 }
 
+// The advice names the editor the system has.
 const QString kUtf16Message
-    = "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open it in Notepad, "
-      "choose File > Save As, pick UTF-8 or ANSI under Encoding and save it again";
+    = "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open it in "
+#ifdef Q_OS_WIN
+      "Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and save it again";
+#else
+      "a text editor and save it again with its \"Save as UTF-8\" choice (in some editors, Save "
+      "As with UTF-8 as the encoding)";
+#endif
 
 std::string_view view(const QByteArray &bytes)
 {
@@ -192,8 +198,10 @@ void TestDataFormat::rejects_data()
         << QByteArray("\xFF\xFE\"\0N\0\"\0\r\0\n\0", 12) << 0 << kUtf16Message;
     QTest::newRow("UTF-16, big-endian")
         << QByteArray("\xFE\xFF\0\"\0N\0\"\0\r\0\n", 12) << 0 << kUtf16Message;
-    QTest::newRow("quote inside a quoted name") << QByteArray(
-        "\"Nor\"th\"\r\n4\r\n") << 1 << "expected a comma or a line end after the name, found th\"";
+    QTest::newRow("quote inside a quoted name")
+        << QByteArray("\"Nor\"th\"\r\n4\r\n") << 1
+        << "expected a comma or a line end after the name, found th\" (a name cannot hold a "
+           "double quote)";
 }
 
 void TestDataFormat::rejects()

@@ -11,8 +11,8 @@
 
 namespace {
 
-// A Yes/No box. Left to itself QMessageBox takes Escape and the window's close
-// button as No; where No would throw work away, this box ignores both.
+// A Yes/No box. QMessageBox takes Escape and the window's close button as No
+// by itself; with Escape::GoesBack they close the box with no button chosen.
 class QuestionBox : public QMessageBox {
 public:
     QuestionBox(
@@ -28,21 +28,29 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override
     {
-        if (m_escape == Dialogs::Escape::DoesNothing && event->matches(QKeySequence::Cancel))
+        // QMessageBox, left with no escape button of its own, would take the
+        // only rejecting button, No.
+        if (m_escape == Dialogs::Escape::GoesBack && event->matches(QKeySequence::Cancel)) {
+            done(kBack);
             return;
+        }
         QMessageBox::keyPressEvent(event);
     }
 
     void closeEvent(QCloseEvent *event) override
     {
-        if (m_escape == Dialogs::Escape::DoesNothing) {
-            event->ignore();
+        if (m_escape == Dialogs::Escape::GoesBack) {
+            done(kBack);
+            event->accept();
             return;
         }
         QMessageBox::closeEvent(event);
     }
 
 private:
+    // What exec() returns when the box went back with no button chosen.
+    static constexpr int kBack = -1;
+
     Dialogs::Escape m_escape;
 };
 
@@ -64,13 +72,20 @@ void makeRoomForTitle(QMessageBox &box)
 
 } // namespace
 
-bool MessageBoxDialogs::askYesNo(
+Dialogs::Answer MessageBoxDialogs::ask(
     QWidget *parent, const QString &prompt, const QString &title, Default byDefault, Escape escape)
 {
     QuestionBox box(parent, prompt, title, escape);
     box.setDefaultButton(byDefault == Default::Yes ? QMessageBox::Yes : QMessageBox::No);
     makeRoomForTitle(box);
-    return box.exec() == QMessageBox::Yes;
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default: // no button chosen: only Escape::GoesBack closes the box so
+        return Answer::Back;
+    }
 }
 
 void MessageBoxDialogs::inform(QWidget *parent, const QString &prompt, const QString &title)

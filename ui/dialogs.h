@@ -17,15 +17,24 @@ public:
     // The answer that Return gives to a Yes/No question.
     enum class Default { Yes, No };
     // What Escape and the box's close button do to a Yes/No question: answer
-    // No, or nothing at all, so that the box stays up until Yes or No is
-    // chosen. Escape never picks an answer that throws work away.
-    enum class Escape { AnswersNo, DoesNothing };
+    // No, or take the user back to the window, the command that asked given
+    // up. Escape never picks an answer that throws work away.
+    enum class Escape { AnswersNo, GoesBack };
+    // The user's answer: Yes, No, or back to the window (Escape::GoesBack only).
+    enum class Answer { Yes, No, Back };
 
     // Asks a question with the buttons Yes and No (Yes first), `byDefault`
-    // the default and Escape acting as `escape` says. Returns true for Yes.
-    virtual bool askYesNo(QWidget *parent, const QString &prompt, const QString &title,
+    // the default and Escape acting as `escape` says.
+    virtual Answer ask(QWidget *parent, const QString &prompt, const QString &title,
         Default byDefault, Escape escape)
         = 0;
+
+    // Asks as ask() does; returns true for Yes.
+    bool askYesNo(QWidget *parent, const QString &prompt, const QString &title, Default byDefault,
+        Escape escape)
+    {
+        return ask(parent, prompt, title, byDefault, escape) == Answer::Yes;
+    }
 
     // Shows a notice with an OK button.
     virtual void inform(QWidget *parent, const QString &prompt, const QString &title) = 0;
@@ -37,7 +46,7 @@ public:
 // Dialogs shown as modal QMessageBoxes.
 class MessageBoxDialogs : public Dialogs {
 public:
-    bool askYesNo(QWidget *parent, const QString &prompt, const QString &title, Default byDefault,
+    Answer ask(QWidget *parent, const QString &prompt, const QString &title, Default byDefault,
         Escape escape) override;
     void inform(QWidget *parent, const QString &prompt, const QString &title) override;
     void showError(QWidget *parent, const QString &message, const QString &title) override;

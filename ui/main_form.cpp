@@ -193,8 +193,8 @@ void MainForm::createControls()
         return label;
     };
     // Each column has an Add, a Remove and a Reset; a screen reader names the
-    // column too. Labels are read as they show, totals included. Enter and
-    // Return press the focused button, as Space does.
+    // column too. Labels are read as they show; totals also name their list.
+    // Enter and Return press the focused button, as Space does.
     auto makeButton = [client](const char *name, const QString &text, const QString &spoken,
                           const QRect &geometry) {
         auto *button = place<QPushButton>(client, name, geometry, text);

@@ -102,10 +102,11 @@ void MainForm::stepSelected(Column &column, bool add)
 
 void MainForm::resetColumn(Column &column)
 {
-    // Asking already counts as a change, whatever the answer.
+    // Asking already counts as a change, whatever the answer. A Return meant
+    // for something else must not erase a column: No is the default.
     m_changed = true;
     if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
-            QStringLiteral("Confirm"), Dialogs::Default::Yes, Dialogs::Escape::AnswersNo)) {
+            QStringLiteral("Confirm"), Dialogs::Default::No, Dialogs::Escape::AnswersNo)) {
         column.table.reset();
         (&column == &m_leagues ? m_resets.leagues : m_resets.events) = true;
         fillList(column);
@@ -128,6 +129,12 @@ void MainForm::showTotal(Column &column)
     // The label shows a total too wide for it in a smaller size of its font:
     // a cut number would read as another number.
     column.totalLabel->setText(fromWindows1252(column.table.totalLine()));
+    // Both labels read "Total Hosted:"; a screen reader, which cannot see
+    // where a label stands, says which list it totals.
+    column.totalLabel->setAccessibleName(
+        QStringLiteral("Total %1 hosted: %2")
+            .arg(&column == &m_events ? QStringLiteral("events") : QStringLiteral("leagues"),
+                QString::fromStdString(hostally::numberText(column.table.total())).trimmed()));
 }
 
 int MainForm::selectedIndex(const TallyList *list)
@@ -321,10 +328,13 @@ bool MainForm::confirmClose()
         discardRecovery();
         return true;
     }
-    // Escape and the box's close button leave the question up: taken as No,
+    // Escape and the box's close button go back to the window: taken as No,
     // they would end the program and lose the counts.
-    if (!m_dialogs->askYesNo(this, QStringLiteral("Save your changes?"), QStringLiteral("Save"),
-            Dialogs::Default::Yes, Dialogs::Escape::DoesNothing)) {
+    const Dialogs::Answer answer = m_dialogs->ask(this, QStringLiteral("Save your changes?"),
+        QStringLiteral("Save"), Dialogs::Default::Yes, Dialogs::Escape::GoesBack);
+    if (answer == Dialogs::Answer::Back)
+        return false;
+    if (answer == Dialogs::Answer::No) {
         discardRecovery();
         return true;
     }

@@ -5,6 +5,23 @@
 #include "main_form.h"
 
 #include <QApplication>
+#include <QRegularExpression>
+
+namespace {
+
+// Whether `path` lies in a folder where a zip tool put the program when it
+// was opened from inside the zip file, without its data.txt: Explorer's
+// "Temp1_Hostally.zip" in the temporary folder, 7-Zip's "7zO..." or WinRAR's
+// "Rar$EX...".
+bool insideOpenedZip(const QString &path)
+{
+    static const QRegularExpression opened(
+        QStringLiteral(R"([\\/]temp[\\/](temp\d+_[^\\/]*\.zip|7zO[^\\/]*|rar\$ex[^\\/]*)[\\/])"),
+        QRegularExpression::CaseInsensitiveOption);
+    return opened.match(path).hasMatch();
+}
+
+} // namespace
 
 void useWindowFontByDefault()
 {
@@ -43,8 +60,14 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
         // Without its data the program cannot start: say why and where, and
         // never show a window whose Save would write empty tallies over the
         // file.
-        reportFailure(dialogs, nullptr, status,
-            QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1"));
+        QString explanation
+            = QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1");
+        if (insideOpenedZip(dataPath))
+            explanation += QStringLiteral(
+                "\n\nHostally was started from inside its zip file. Extract all files first "
+                "(right-click the zip file and choose Extract All), then start Hostally from "
+                "the extracted folder.");
+        reportFailure(dialogs, nullptr, status, explanation);
         return nullptr;
     }
     // Nothing counted in a window whose folder or data file cannot be written

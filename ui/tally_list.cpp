@@ -3,11 +3,16 @@
 #include "fitted_font.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QHelpEvent>
+#include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 #include <QToolTip>
+
+#include <cmath>
 
 namespace {
 
@@ -99,7 +104,51 @@ TallyList::Shown layOut(
     return {shortened, metrics.horizontalAdvance(shortened), true};
 }
 
+// WCAG's relative luminance of an sRGB colour.
+qreal luminance(const QColor &colour)
+{
+    const auto linear
+        = [](qreal c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF())
+        + 0.0722 * linear(colour.blueF());
+}
+
+// The colour the style painted most often in `image`: the row's highlight,
+// without its edges, focus frame or gradient's ends weighing much.
+QColor mostPainted(const QImage &image)
+{
+    QHash<QRgb, int> seen;
+    QRgb most = 0;
+    int mostSeen = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (const int n = ++seen[pixel]; n > mostSeen) {
+                most = pixel;
+                mostSeen = n;
+            }
+        }
+    }
+    return QColor(most);
+}
+
 } // namespace
+
+qreal contrastRatio(const QColor &a, const QColor &b)
+{
+    const qreal la = luminance(a);
+    const qreal lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+QColor readableOn(const QColor &background, const QColor &preferred)
+{
+    if (contrastRatio(preferred, background) >= kReadableContrast)
+        return preferred;
+    const QColor black(Qt::black);
+    const QColor white(Qt::white);
+    return contrastRatio(black, background) >= contrastRatio(white, background) ? black : white;
+}
 
 // Draws each entry line in one fixed row height and the list's row font: the
 // name in a column of its own, in its own direction, then the "-" and count
@@ -140,8 +189,12 @@ public:
 
         // The row's background, selection and focus frame, without text. The
         // list with the focus shows it from the start, not only once the
-        // keyboard has moved it.
+        // keyboard has moved it; but until a line is selected, a frame on the
+        // current line would look like a selection that Add does not see, and
+        // the list shows its focus on its own edge instead.
         opt.text.clear();
+        if (!m_list->selectionModel()->hasSelection())
+            opt.state &= ~QStyle::State_HasFocus;
         if (opt.state.testFlag(QStyle::State_HasFocus))
             opt.state |= QStyle::State_KeyboardFocusChange;
         const QWidget *widget = opt.widget;
@@ -152,11 +205,12 @@ public:
             ? QPalette::Disabled
             : opt.state.testFlag(QStyle::State_Active) ? QPalette::Normal
                                                        : QPalette::Inactive;
+        const QColor preferred = opt.palette.color(group,
+            opt.state.testFlag(QStyle::State_Selected) ? QPalette::HighlightedText
+                                                       : QPalette::Text);
         painter->save();
         painter->setFont(opt.font);
-        painter->setPen(opt.palette.color(group,
-            opt.state.testFlag(QStyle::State_Selected) ? QPalette::HighlightedText
-                                                       : QPalette::Text));
+        painter->setPen(readableOn(painted(opt, style), preferred));
         painter->setClipRect(room);
         QTextOption text(Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter);
         text.setWrapMode(QTextOption::NoWrap);
@@ -195,6 +249,33 @@ protected:
     }
 
 private:
+    // The background the style paints for a row drawn with `option`, as the
+    // eye sees it: styles paint their own highlight (Windows' pale blue), not
+    // always the palette's. Painted once for each look a row can have.
+    QColor painted(const QStyleOptionViewItem &option, const QStyle *style) const
+    {
+        const QStyle::State states = QStyle::State_Selected | QStyle::State_MouseOver
+            | QStyle::State_Active | QStyle::State_Enabled | QStyle::State_HasFocus;
+        const QString key = QStringLiteral("%1 %2 %3x%4 %5")
+                                .arg(quintptr(style))
+                                .arg(int(option.state & states))
+                                .arg(option.rect.width())
+                                .arg(option.rect.height())
+                                .arg(option.palette.cacheKey());
+        if (const auto found = m_painted.constFind(key); found != m_painted.cend())
+            return *found;
+        QStyleOptionViewItem row = option;
+        row.rect = QRect(QPoint(), option.rect.size());
+        QImage image(row.rect.size(), QImage::Format_RGB32);
+        image.fill(option.palette.color(QPalette::Base));
+        QPainter painter(&image);
+        style->drawControl(QStyle::CE_ItemViewItem, &row, &painter, option.widget);
+        painter.end();
+        const QColor colour = mostPainted(image);
+        m_painted.insert(key, colour);
+        return colour;
+    }
+
     // Where the name and the "-" of the row of `index` go in `room`, the text
     // room of `option`, whose style options are set.
     static TallyList::Shown layOutRow(
@@ -217,6 +298,7 @@ private:
 
     int m_rowHeight;
     const TallyList *m_list;
+    mutable QHash<QString, QColor> m_painted;
 };
 
 TallyList::TallyList(int rows, int rowHeight, QWidget *parent)
@@ -353,6 +435,26 @@ void TallyList::keyPressEvent(QKeyEvent *event)
         }
     }
     QListWidget::keyPressEvent(event);
+}
+
+void TallyList::paintEvent(QPaintEvent *event)
+{
+    QListWidget::paintEvent(event);
+    // With no line selected, the focus shows around the rows rather than on
+    // one of them.
+    if (!hasFocus() || selectionModel()->hasSelection())
+        return;
+    QPainter painter(viewport());
+    // Some styles fill their focus frame with a tint: keep it to the edge,
+    // where no row's inside lies.
+    const QRect edge = viewport()->rect();
+    painter.setClipRegion(QRegion(edge).subtracted(edge.adjusted(2, 2, -2, -2)));
+    QStyleOptionFocusRect focus;
+    focus.initFrom(this);
+    focus.rect = viewport()->rect();
+    focus.backgroundColor = palette().color(QPalette::Base);
+    focus.state |= QStyle::State_KeyboardFocusChange;
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
 }
 
 void TallyList::changeEvent(QEvent *event)

@@ -6,6 +6,17 @@
 
 class EntryDelegate;
 
+// Text needs a contrast of at least 4.5:1 with its background to be read
+// easily (WCAG AA).
+constexpr qreal kReadableContrast = 4.5;
+
+// The WCAG contrast ratio of two colours, from 1 to 21.
+qreal contrastRatio(const QColor &a, const QColor &b);
+
+// The colour text is drawn in on `background`: `preferred` where it is
+// readable there, otherwise black or white, whichever contrasts more.
+QColor readableOn(const QColor &background, const QColor &preferred);
+
 // One line of a tally list: the entry's name as read, its "-" and count
 // ("- 5", "--5"), and the whole entry line the table makes of the two.
 struct TallyLine {
@@ -22,7 +33,10 @@ struct TallyLine {
 // column. Once a line is selected it stays selected until the user picks
 // another line or a command changes the selection. A line wider than the list
 // keeps its "-" and count in view: the name is shortened with "…", and the
-// row's tooltip shows the whole line.
+// row's tooltip shows the whole line. Every line's text is readable on the
+// background the style paints for it, selected and hovered lines included.
+// Until a line is selected, no line looks current: the focus shows around
+// the rows.
 class TallyList : public QListWidget {
 public:
     // Makes a list that shows `rows` rows of `rowHeight` pixels each.
@@ -59,6 +73,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     int m_rows;

@@ -2,6 +2,8 @@
 
 #include "name_text.h"
 
+#include <QStringDecoder>
+
 QString fromWindows1252(const std::string &bytes)
 {
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
@@ -11,9 +13,22 @@ QString fromWindows1252(const std::string &bytes)
     return text;
 }
 
-QString fromNameBytes(const std::string &bytes)
+QString fromCodePage(const std::string &bytes, unsigned codePage)
+{
+    if (codePage == 1252)
+        return fromWindows1252(bytes);
+    QString text;
+    if (hostally::decodeWithSystem(bytes, codePage, text))
+        return text;
+    QStringDecoder decoder(QByteArray("windows-") + QByteArray::number(codePage));
+    if (decoder.isValid())
+        return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    return fromWindows1252(bytes);
+}
+
+QString fromNameBytes(const std::string &bytes, unsigned codePage)
 {
     if (hostally::isUtf8Name(bytes))
         return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return fromWindows1252(bytes);
+    return fromCodePage(bytes, codePage);
 }
