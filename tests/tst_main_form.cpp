@@ -3,8 +3,8 @@
 #include "fake_dialogs.h"
 #include "fitting_label.h"
 #include "main_form.h"
-#include "recovery_file.h"
 #include "platform_file.h"
+#include "recovery_file.h"
 #include "start_up.h"
 #include "tally_list.h"
 #include "window_helpers.h"
@@ -1265,34 +1265,36 @@ void TestMainForm::unsavedCountsOfferedAtStart_data()
 {
     QTest::addColumn<QString>("file"); // the recovery file: "Quiz +2", "damaged" or "held"
     QTest::addColumn<QByteArray>("now"); // data.txt at the start
-    QTest::addColumn<QList<bool>>("answers");
+    QTest::addColumn<Replies>("answers");
     QTest::addColumn<int>("quiz"); // Quiz's count in the window afterwards
     QTest::addColumn<QString>("notice"); // the notice or error after the question, if any
 
     const QByteArray counted = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n10");
     const QByteArray renamed = QByteArray(kData).replace("\"Quiz\"", "\"Trivia\"");
     QTest::newRow("Yes: added to data.txt as it is now")
-        << "Quiz +2" << counted << QList<bool> {true} << 12 << "";
+        << "Quiz +2" << counted << Replies {true} << 12 << "";
     QTest::newRow("Yes, its line renamed since: named in a notice")
-        << "Quiz +2" << renamed << QList<bool> {true} << 3
+        << "Quiz +2" << renamed << Replies {true} << 3
         << QStringLiteral(u"inform|These unsaved counts could not be restored, as data.txt has "
                           u"changed since:\n\n  Event “Quiz”: 3 to 5 (no longer in "
                           u"data.txt)|Unsaved counts");
-    QTest::newRow("No: deleted") << "Quiz +2" << counted << QList<bool> {false} << 10 << "";
+    QTest::newRow("No: deleted") << "Quiz +2" << counted << Replies {false} << 10 << "";
+    QTest::newRow("Escape: kept for the next start")
+        << "Quiz +2" << counted << Replies {Dialogs::Answer::Back} << 10 << "";
     QTest::newRow("damaged: kept and reported, not asked")
-        << "damaged" << counted << QList<bool> {} << 10
+        << "damaged" << counted << Replies {} << 10
         << "error|Hostally found counts that were not saved, but cannot read them.\n\n"
            "%1: it is not a file of unsaved counts Hostally wrote\n\n"
            "The file is kept as it is.|Hostally";
     QTest::newRow("held by a running window: not offered")
-        << "held" << counted << QList<bool> {} << 10 << "";
+        << "held" << counted << Replies {} << 10 << "";
 }
 
 void TestMainForm::unsavedCountsOfferedAtStart()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, now);
-    QFETCH(QList<bool>, answers);
+    QFETCH(Replies, answers);
     QFETCH(int, quiz);
     QFETCH(QString, notice);
 
@@ -1324,7 +1326,7 @@ void TestMainForm::unsavedCountsOfferedAtStart()
                               u"\n\n  Event “Quiz”: 3 to 5\n\nRestore them? Yes adds them to "
                               u"the counts in the window; choose File > Save to keep them in "
                               u"data.txt. No deletes them.|Unsaved counts|default Yes|Escape "
-                              u"does nothing")
+                              u"goes back")
                    .arg(locale.toString(QDate(2026, 3, 14), QLocale::LongFormat),
                        locale.toString(QTime(21, 30), QLocale::ShortFormat));
     if (!notice.isEmpty())
@@ -1332,11 +1334,12 @@ void TestMainForm::unsavedCountsOfferedAtStart()
     QCOMPARE(m_dialogs.log(), log);
     QCOMPARE(form.eventTable().count(0), quiz);
     QCOMPARE(readAll(m_path), now);
-    const bool restored = answers.value(0, false);
+    const Dialogs::Answer answer = answers.isEmpty() ? Dialogs::Answer::Back : answers[0].answer;
+    const bool restored = answer == Dialogs::Answer::Yes;
     QCOMPARE(form.isChanged(), restored);
     // The file stays unless No deleted it or the restored counts replaced it.
-    QCOMPARE(readAll(path) == bytes, !restored && answers.isEmpty());
-    QCOMPARE(QFile::exists(path), !(answers == QList<bool> {false}) && quiz != 3);
+    QCOMPARE(readAll(path) == bytes, answer == Dialogs::Answer::Back);
+    QCOMPARE(QFile::exists(path), answer != Dialogs::Answer::No && quiz != 3);
     // Restored counts stay in the file they came from, now the window's.
     QCOMPARE(form.recoveryPath(), restored ? path : QString());
 }

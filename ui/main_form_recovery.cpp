@@ -99,8 +99,12 @@ void MainForm::offerRecovery(const hostally::LeftRecovery &left)
                            "them.\n\n%1\n\nThe file is kept as it is."));
         return;
     }
-    if (!m_dialogs->askYesNo(this, restoreQuestion(recovery), QStringLiteral("Unsaved counts"),
-            Dialogs::Default::Yes, Dialogs::Escape::DoesNothing)) {
+    // Escape decides nothing: the counts stay in their file for the next start.
+    const Dialogs::Answer answer = m_dialogs->ask(this, restoreQuestion(recovery),
+        QStringLiteral("Unsaved counts"), Dialogs::Default::Yes, Dialogs::Escape::GoesBack);
+    if (answer == Dialogs::Answer::Back)
+        return;
+    if (answer == Dialogs::Answer::No) {
         hostally::removeRecoveryFile(left.path);
         return;
     }

@@ -333,7 +333,7 @@ dir="$(make_program_dir "$old")"
 launch "$dir"
 click_event_line "$main" 0
 click_button "$main" events_reset
-box="$(wait_title Confirm 10)" && press "$box" Return || problems+=("no Reset question")
+box="$(wait_title Confirm 10)" && press "$box" alt+y || problems+=("no Reset question")
 sleep 0.2
 click_event_line "$main" 0
 click_button "$main" events_add
