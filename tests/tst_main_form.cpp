@@ -1284,7 +1284,7 @@ void TestMainForm::unsavedCountsOfferedAtStart_data()
     QTest::newRow("damaged: kept and reported, not asked")
         << "damaged" << counted << Replies {} << 10
         << "error|Hostally found counts that were not saved, but cannot read them.\n\n"
-           "%1: it is not a file of unsaved counts Hostally wrote\n\n"
+           "%1: it is not a file of unsaved counts Hostally wrote.\n\n"
            "The file is kept as it is.|Hostally";
     QTest::newRow("held by a running window: not offered")
         << "held" << counted << Replies {} << 10 << "";
