@@ -177,6 +177,11 @@ Status RecoveryFile::writeNow(const std::string &bytes)
     settle(lock);
     // The thread is idle and has nothing to do; the mutex is released for
     // the write, as apply() takes it to record the slot it finds.
+    return applyUnlocked(lock, bytes);
+}
+
+Status RecoveryFile::applyUnlocked(std::unique_lock<std::mutex> &lock, const std::string &bytes)
+{
     m_writing = true;
     lock.unlock();
     const Status written = apply(bytes);
@@ -209,12 +214,7 @@ void RecoveryFile::run()
             return;
         const std::string bytes = std::move(*m_pending);
         m_pending.reset();
-        m_writing = true;
-        lock.unlock();
-        const Status written = apply(bytes);
-        lock.lock();
-        m_writing = false;
-        m_lastWrite = written;
+        applyUnlocked(lock, bytes);
         m_wake.notify_all();
     }
 }

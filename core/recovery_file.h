@@ -89,6 +89,9 @@ private:
     // Writes `bytes`, or deletes the file when they are empty, taking a slot
     // first if there is none; called with the thread idle.
     Status apply(const std::string &bytes);
+    // apply() with `lock` released meanwhile, marked as writing, its result
+    // kept as the last write's.
+    Status applyUnlocked(std::unique_lock<std::mutex> &lock, const std::string &bytes);
 
     const QString m_dataPath;
     QString m_path;
