@@ -799,7 +799,11 @@ void TestMainForm::selectedLineReads()
     QVERIFY2(contrastRatio(ink, paper) >= kReadableContrast,
         qPrintable(ink.name() + " on " + paper.name()));
     QVERIFY(look != "pale" || paper.lightness() > 200);
-    QVERIFY(look != "high contrast" || contrastRatio(ink, Qt::green) < 1.2);
+    // Windows' visual styles paint their own highlight whatever the palette
+    // says (a high-contrast theme turns them off); where the palette's black
+    // is painted, its green is the ink.
+    QVERIFY(look != "high contrast" || paper != QColor(Qt::black)
+        || contrastRatio(ink, Qt::green) < 1.2);
 }
 
 void TestMainForm::resetCommand_data()
