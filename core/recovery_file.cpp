@@ -3,12 +3,15 @@
 #include "data_file.h"
 #include "platform_file.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSaveFile>
+#include <QSysInfo>
 
+#include <set>
 #include <utility>
 
 namespace hostally {
@@ -29,17 +32,49 @@ Status fileFailure(const QString &path, const QString &message)
     return s;
 }
 
+// The lock files this process holds. Process ids come round again: after a
+// restart (Windows Update's, say, and every time under Wine) a new Hostally
+// may have the id of the one that left a lock, which then looks held by a
+// running Hostally for ever. A lock naming this process that it does not hold
+// was left by another.
+std::mutex heldMutex;
+std::set<QString> heldLocks;
+
+bool leftByAnEarlierProcess(const QLockFile &lock, const QString &lockPath)
+{
+    qint64 pid = 0;
+    QString hostName;
+    QString appName;
+    if (!lock.getLockInfo(&pid, &hostName, &appName))
+        return false;
+    std::lock_guard<std::mutex> guard(heldMutex);
+    return pid == QCoreApplication::applicationPid() && hostName == QSysInfo::machineHostName()
+        && heldLocks.count(lockPath) == 0;
+}
+
 // Locks `path`'s lock file without waiting. A lock is stale only when the
 // process that took it runs no more on this computer: however long a window
 // stays open, its lock stays good.
-std::unique_ptr<QLockFile> lockFor(const QString &path, QLockFile::LockError *error = nullptr)
+std::shared_ptr<QLockFile> lockFor(const QString &path, QLockFile::LockError *error = nullptr)
 {
-    auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    const QString lockPath = path + QStringLiteral(".lock");
+    auto lock = std::make_unique<QLockFile>(lockPath);
     lock->setStaleLockTime(0);
-    const bool locked = lock->tryLock(0);
+    bool locked = lock->tryLock(0);
+    if (!locked && lock->error() == QLockFile::LockFailedError
+        && leftByAnEarlierProcess(*lock, lockPath) && lock->removeStaleLockFile())
+        locked = lock->tryLock(0);
     if (error)
         *error = lock->error();
-    return locked ? std::move(lock) : nullptr;
+    if (!locked)
+        return nullptr;
+    std::lock_guard<std::mutex> guard(heldMutex);
+    heldLocks.insert(lockPath);
+    return std::shared_ptr<QLockFile>(lock.release(), [lockPath](QLockFile *held) {
+        delete held;
+        std::lock_guard<std::mutex> guard(heldMutex);
+        heldLocks.erase(lockPath);
+    });
 }
 
 } // namespace
