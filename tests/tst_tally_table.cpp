@@ -295,9 +295,8 @@ void TestTallyTable::merge_data()
         "A=0, B=0, C=0 | Quiz=1, Relay=0, Quiz=0", "A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-2",
         "A=0, B=0, C=0 | Quiz=1, Relay=0, Quiz=0", "", "leagues events");
     row("Reset, counted elsewhere since: asked, zeros kept",
-        "A=0, B=1, C=0 | Quiz=4, Relay=0, Quiz=-2",
-        "A=6, B=1, C=-1, D=3 | Quiz=5, Relay=0, Quiz=-2",
-        "A=0, B=1, C=0, D=0 | Quiz=6, Relay=0, Quiz=-2", "ResetChanged league -1", "leagues");
+        "A=0, B=1, C=0 | Quiz=4, Relay=0, Quiz=-2", "A=6, B=1, C=-1 | Quiz=5, Relay=0, Quiz=-2",
+        "A=0, B=1, C=0 | Quiz=6, Relay=0, Quiz=-2", "ResetChanged league -1", "leagues");
     row("Reset after a hand correction: asked, zeros kept",
         "A=4, B=0, C=-1 | Quiz=0, Relay=0, Quiz=0", "A=4, B=0, C=-1 | Quiz=100, Relay=0, Quiz=-2",
         "A=4, B=0, C=-1 | Quiz=0, Relay=0, Quiz=0", "ResetChanged event -1", "events");
