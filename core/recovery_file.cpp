@@ -38,6 +38,13 @@ Status fileFailure(const QString &path, const QString &message)
 // running Hostally for ever. A lock naming this process that it does not hold
 // was left by another.
 std::mutex heldMutex;
+// Windows keeps a held lock file open and undeletable, so one that can be
+// deleted is held by nobody, whatever process its id now names.
+#ifdef Q_OS_WIN
+constexpr bool kHeldLocksStayOpen = true;
+#else
+constexpr bool kHeldLocksStayOpen = false;
+#endif
 std::set<QString> heldLocks;
 
 bool leftByAnEarlierProcess(const QLockFile &lock, const QString &lockPath)
@@ -61,8 +68,9 @@ std::shared_ptr<QLockFile> lockFor(const QString &path, QLockFile::LockError *er
     auto lock = std::make_unique<QLockFile>(lockPath);
     lock->setStaleLockTime(0);
     bool locked = lock->tryLock(0);
-    if (!locked && lock->error() == QLockFile::LockFailedError
-        && leftByAnEarlierProcess(*lock, lockPath) && lock->removeStaleLockFile())
+    const bool mayBeLeft = kHeldLocksStayOpen || leftByAnEarlierProcess(*lock, lockPath);
+    if (!locked && lock->error() == QLockFile::LockFailedError && mayBeLeft
+        && lock->removeStaleLockFile())
         locked = lock->tryLock(0);
     if (error)
         *error = lock->error();
