@@ -54,8 +54,15 @@ void watch(MainForm *form)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        // A signal ignored at start stays ignored, as for any program: nohup
+        // ignores SIGHUP so that a closed terminal leaves the window running,
+        // and a shell starts background jobs with SIGINT ignored.
+        struct sigaction old = {};
+        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
 }
 
 #elif defined(Q_OS_WIN)
@@ -80,6 +87,10 @@ public:
                 m_form->endSession();
                 m_form->close();
                 QCoreApplication::quit();
+            } else {
+                // Another program called the session end off: the window
+                // stays, and closing it asks about unsaved counts again.
+                m_form->sessionEndCalledOff();
             }
             *result = 0;
             return true;
