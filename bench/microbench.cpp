@@ -5,6 +5,7 @@
 // Run build/bin/hostally_microbench; it needs no display (offscreen by
 // default).
 #include "data_file.h"
+#include "durable_file.h"
 #include "dialogs.h"
 #include "main_form.h"
 #include "recovery_file.h"
@@ -163,7 +164,10 @@ void writeRecovery(benchmark::State &state)
     for (auto _ : state) {
         g_syncSeconds = 0;
         const auto start = std::chrono::steady_clock::now();
-        if (!hostally::writeRecoveryFile(path, hostally::formatRecovery(recovery)).ok)
+        hostally::Replaced replaced;
+        if (!hostally::writeDurably(
+                path, QByteArray::fromStdString(hostally::formatRecovery(recovery)), replaced)
+                 .ok)
             fail(state, "write failed");
         const double all
             = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

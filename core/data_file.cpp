@@ -1,15 +1,13 @@
 #include "data_file.h"
 
+#include "durable_file.h"
 #include "platform_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryFile>
-#include <QThread>
 
 #include <utility>
 
@@ -22,45 +20,12 @@ namespace {
 constexpr qint64 kMaxFileMegabytes = 16;
 constexpr qint64 kMaxFileSize = kMaxFileMegabytes * 1024 * 1024;
 
-// Sync clients, virus scanners and search indexers hold a file for a moment
-// after every write; editors that save by replacing wait them out like this.
-constexpr int kHoldWaitMs = 2000;
-constexpr int kHoldRetryMs = 100;
-
-std::function<void(bool)> &waitHandler()
-{
-    static std::function<void(bool)> handler;
-    return handler;
-}
-
-QString &syncFault()
-{
-    static QString reason;
-    return reason;
-}
-
-Status fileFailure(
-    const QString &path, const QString &message, Status::Cause cause = Status::Cause::Other)
-{
-    Status s = Status::failure(0, message.toStdString(), cause);
-    s.file = displayPath(path).toStdString();
-    return s;
-}
-
 Status notPlainFile(const QString &path, bool folder)
 {
     return fileFailure(path,
         folder ? QStringLiteral("it is a folder, not a plain file")
                : QStringLiteral("it is a pipe, socket or device, not a plain file"),
         Status::Cause::NotPlainFile);
-}
-
-Status inUse(const QString &path)
-{
-    return fileFailure(path,
-        QStringLiteral("the file is in use by another program: close that program (a "
-                       "spreadsheet or an editor, perhaps)"),
-        Status::Cause::InUse);
 }
 
 // Nothing can be saved in a folder that cannot be written. What to do about
@@ -87,44 +52,6 @@ QString fileReadOnlyReason(const QString &path)
 #endif
 }
 
-// Says why a save could not even start. QSaveFile refuses a data file that
-// may not be written, in words of its own that repeat the path and give no
-// reason; any other refusal comes from making its temporary file beside the
-// data file, so it is the folder that cannot be written.
-Status openForWritingFailure(const QString &path, const QFileInfo &target, const QSaveFile &file)
-{
-    if (target.exists() && !target.isWritable())
-        return fileFailure(
-            path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
-    return fileFailure(path, folderCannotBeWritten(target.absolutePath(), file.errorString()));
-}
-
-// Runs `attempt` again while it fails because another program holds the file
-// at `path`, for about two seconds at most. Returns how the file was held when
-// the last attempt failed: FileHold::None when it succeeded, or failed for
-// another reason.
-template<typename Attempt> FileHold retryWhileHeld(const QString &path, Attempt attempt)
-{
-    QElapsedTimer waited;
-    FileHold hold = FileHold::None;
-    while (!attempt()) {
-        hold = fileHold(path);
-        if (hold == FileHold::None)
-            break;
-        if (!waited.isValid()) {
-            waited.start();
-            announceWait(true);
-        } else if (waited.hasExpired(kHoldWaitMs)) {
-            break;
-        }
-        QThread::msleep(kHoldRetryMs);
-        hold = FileHold::None;
-    }
-    if (waited.isValid())
-        announceWait(false);
-    return hold;
-}
-
 } // namespace
 
 QString dataFilePath()
@@ -147,10 +74,9 @@ Status readDataFileBytes(const QString &path, QByteArray &bytes)
     if (info.exists() && !info.isFile())
         return notPlainFile(path, info.isDir());
     QFile file(path);
-    const FileHold hold
-        = retryWhileHeld(path, [&file] { return openForReadingWithoutBlocking(file); });
-    if (hold == FileHold::InUse)
-        return inUse(path);
+    if (retryWhileHeld(path, [&file] { return openForReadingWithoutBlocking(file); })
+        && fileHold(path) == FileHold::InUse)
+        return heldByAnotherProgram(path);
     if (!file.isOpen())
         return fileFailure(path,
             QStringLiteral("cannot open the file for reading: ") + file.errorString(),
@@ -162,11 +88,14 @@ Status readDataFileBytes(const QString &path, QByteArray &bytes)
         return fileFailure(path,
             QStringLiteral("cannot read the file: it is larger than %1 MB").arg(kMaxFileMegabytes));
     };
-    // The size answers before any reading; reading one byte past the limit
-    // still catches a file that grows.
-    if (file.size() > kMaxFileSize)
+    // The size answers before any reading, and sizes the buffer: reading
+    // one byte past it still catches a file that grows.
+    const qint64 size = file.size();
+    if (size > kMaxFileSize)
         return tooLarge();
-    QByteArray read = file.read(kMaxFileSize + 1);
+    QByteArray read = file.read(size + 1);
+    if (read.size() > size && file.error() == QFileDevice::NoError)
+        read += file.read(kMaxFileSize + 1 - read.size());
     if (file.error() != QFileDevice::NoError)
         return fileFailure(path, QStringLiteral("cannot read the file: ") + file.errorString());
     if (read.size() > kMaxFileSize)
@@ -202,27 +131,8 @@ QString dataFileTarget(const QString &path)
     return info.isSymLink() ? path : info.filePath();
 }
 
-Status saveDataFile(
-    const QString &path, const TallyTable &leagues, const TallyTable &events, QByteArray *written)
-{
-    const QByteArray bytes = QByteArray::fromStdString(formatDataFile(leagues, events));
-    Status status;
-    // Windows refuses to replace a file another program holds; only that is
-    // worth another try.
-    const FileHold hold = retryWhileHeld(path, [&] {
-        Replaced replaced = Replaced::No;
-        status = replaceDataFile(path, bytes, {}, replaced);
-        return status.cause != Status::Cause::InUse;
-    });
-    if (hold == FileHold::InUse)
-        return inUse(path);
-    if (status.ok && written)
-        *written = bytes;
-    return status;
-}
-
-Status replaceDataFile(const QString &path, const QByteArray &bytes,
-    const std::function<bool()> &stillCurrent, Replaced &replaced)
+Status writeDataFile(
+    const QString &path, const QByteArray &bytes, Replaced &replaced, const SwapChecks &checks)
 {
     replaced = Replaced::No;
     // Replacing a FIFO, a device or a folder with a plain file would not save
@@ -230,41 +140,10 @@ Status replaceDataFile(const QString &path, const QByteArray &bytes,
     const QFileInfo target(dataFileTarget(path));
     if (target.exists() && !target.isFile())
         return notPlainFile(path, target.isDir());
-    // QSaveFile writes beside the target and renames over it only on commit;
-    // leaving without a commit removes the temporary file.
-    QSaveFile file(target.filePath());
-    if (!file.open(QIODevice::WriteOnly))
-        return openForWritingFailure(path, target, file);
-    keepOwner(file, target);
-    if (file.write(bytes) != bytes.size())
-        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
-    // Flush before commit: commit() does not check that its own final flush
-    // reached the disk, and on a full disk would rename a truncated file over
-    // the user's data.
-    if (!file.flush())
-        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
-    // Nor does commit() check its own sync: a failing disk or a full quota
-    // on a share would have the old file replaced by one that is not there.
-    QString reason = syncFault();
-    if (!reason.isEmpty() || !syncToDisk(file, &reason))
-        return fileFailure(path, QStringLiteral("cannot write the file to the disk: ") + reason);
-    if (stillCurrent && !stillCurrent()) {
-        replaced = Replaced::Superseded;
-        return fileFailure(path, QStringLiteral("the file changed while it was being saved"));
-    }
-    if (!file.commit()) {
-        if (fileHold(target.filePath()) == FileHold::InUse)
-            return inUse(path);
-        return fileFailure(path, QStringLiteral("cannot save the file: ") + file.errorString());
-    }
-    replaced = Replaced::Yes;
-    // Until the folder's new entry is on the disk, a power cut can bring the
-    // old file back.
-    if (!syncFolder(target.absolutePath(), &reason))
-        return fileFailure(path,
-            QStringLiteral("cannot write the folder %1 to the disk: %2")
-                .arg(displayPath(target.absolutePath()), reason));
-    return Status::success();
+    if (target.exists() && !target.isWritable())
+        return fileFailure(
+            path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
+    return writeDurably(target.filePath(), bytes, replaced, checks);
 }
 
 Status checkFolderWritable(const QString &path)
@@ -285,22 +164,6 @@ Status checkFileWritable(const QString &path)
         return Status::success();
     return fileFailure(
         path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
-}
-
-void setWaitHandler(std::function<void(bool waiting)> handler)
-{
-    waitHandler() = std::move(handler);
-}
-
-void announceWait(bool waiting)
-{
-    if (waitHandler())
-        waitHandler()(waiting);
-}
-
-void setSyncFaultForTesting(const QString &reason)
-{
-    syncFault() = reason;
 }
 
 } // namespace hostally

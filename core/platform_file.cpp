@@ -8,7 +8,9 @@
 #if defined(Q_OS_UNIX)
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #elif defined(Q_OS_WIN)
 #include <io.h>
@@ -63,23 +65,56 @@ FileHold fileHold(const QString &path)
 #endif
 }
 
-void keepOwner(QFileDevice &newFile, const QFileInfo &old)
+void keepOwnerAndMode(QFileDevice &newFile, const QString &oldPath)
 {
 #ifdef Q_OS_UNIX
-    if (!old.exists() || (old.ownerId() == ::geteuid() && old.groupId() == ::getegid()))
+    struct stat old = {};
+    if (::stat(QFile::encodeName(oldPath).constData(), &old) != 0)
         return;
     // Only root may give a file away; anyone may give their file to a group
     // they are in, which keeps it writable for a group that shares it. Anyone
     // else still saves, and the file becomes theirs, rather than not saving.
-    if (::fchown(newFile.handle(), old.ownerId(), old.groupId()) != 0) {
-        const int refused = ::fchown(newFile.handle(), static_cast<uid_t>(-1), old.groupId());
+    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+        && ::fchown(newFile.handle(), old.st_uid, old.st_gid) != 0) {
+        const int refused = ::fchown(newFile.handle(), static_cast<uid_t>(-1), old.st_gid);
         Q_UNUSED(refused);
     }
-    // A change of owner takes away the set-user and set-group bits.
-    newFile.setPermissions(old.permissions());
+    // The mode's own bits, not what QFileInfo says this process may do: for
+    // root that is everything, which would lift a write protection. Set after
+    // the owner, whose change takes away the set-user and set-group bits.
+    const int kept = ::fchmod(newFile.handle(), old.st_mode & 07777);
+    Q_UNUSED(kept);
 #else
     Q_UNUSED(newFile);
-    Q_UNUSED(old);
+    Q_UNUSED(oldPath);
+#endif
+}
+
+bool renameOver(const QString &from, const QString &to, QString &error, bool &held)
+{
+    held = false;
+#if defined(Q_OS_UNIX)
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    error = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+#elif defined(Q_OS_WIN)
+    const QString source = QDir::toNativeSeparators(from);
+    const QString target = QDir::toNativeSeparators(to);
+    if (MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
+            reinterpret_cast<const wchar_t *>(target.utf16()),
+            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD code = GetLastError();
+    error = qt_error_string(static_cast<int>(code));
+    held = fileHold(to) == FileHold::InUse;
+    return false;
+#else
+    QFile::remove(to);
+    if (QFile::rename(from, to))
+        return true;
+    error = QStringLiteral("cannot rename the file");
+    return false;
 #endif
 }
 

@@ -28,11 +28,17 @@ enum class FileHold {
 // elsewhere this is always FileHold::None.
 FileHold fileHold(const QString &path);
 
-// Gives the open file `newFile` the owner, group and mode of `old`, where the
-// system lets this process (on Unix, root may give a file to anyone, and the
-// owner to a group they are in); does nothing elsewhere. A file that replaces
-// another thus stays its owner's and its group's.
-void keepOwner(QFileDevice &newFile, const QFileInfo &old);
+// Gives the open file `newFile` the mode of the file at `oldPath` exactly,
+// and its owner and group where the system lets this process (on Unix, root
+// may give a file to anyone, and the owner to a group they are in); does
+// nothing elsewhere, or when nothing is at `oldPath`. A file that replaces
+// another thus stays its owner's and its group's, read-only if it was.
+void keepOwnerAndMode(QFileDevice &newFile, const QString &oldPath);
+
+// Renames the file `from` over `to`, replacing it. On failure returns false,
+// puts the system's reason in `error` and sets `held` when another program
+// holds `to` so that it cannot be replaced (only Windows has that).
+bool renameOver(const QString &from, const QString &to, QString &error, bool &held);
 
 // Asks the system to put everything written to the open `file` on the disk
 // itself (fsync, or FlushFileBuffers on Windows). On failure returns false and

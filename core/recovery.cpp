@@ -36,6 +36,19 @@ public:
         return error == std::errc() && end == last;
     }
 
+    // Reads "`key` <text>" when the next line starts with `key`.
+    bool optional(std::string_view key, std::string &value)
+    {
+        const std::size_t at = m_at;
+        std::string_view line;
+        if (!this->line(line) || line.substr(0, key.size() + 1) != std::string(key) + ' ') {
+            m_at = at;
+            return false;
+        }
+        value = std::string(line.substr(key.size() + 1));
+        return true;
+    }
+
     // Reads one line, without its line end.
     bool line(std::string_view &line)
     {
@@ -101,6 +114,8 @@ std::string formatRecovery(const Recovery &recovery)
     out.append("changes " + std::to_string(recovery.changes)).append(kLineEnd);
     out.append("reset leagues " + std::to_string(int(recovery.resets.leagues))).append(kLineEnd);
     out.append("reset events " + std::to_string(int(recovery.resets.events))).append(kLineEnd);
+    if (!recovery.saving.empty())
+        out.append("saving " + recovery.saving).append(kLineEnd);
     out.append("base " + std::to_string(recovery.base.size())).append(kLineEnd);
     out.append(recovery.base).append(kLineEnd);
     out.append("window " + std::to_string(window.size())).append(kLineEnd);
@@ -123,7 +138,9 @@ Status parseRecovery(std::string_view text, Recovery &recovery)
     if (!reader.number("written", read.writtenMs) || !reader.number("changes", changes)
         || changes < 0 || changes > 1'000'000'000 || !reader.number("reset leagues", resetLeagues)
         || resetLeagues < 0 || resetLeagues > 1 || !reader.number("reset events", resetEvents)
-        || resetEvents < 0 || resetEvents > 1 || !reader.block("base", base)
+        || resetEvents < 0 || resetEvents > 1
+        || (reader.optional("saving", read.saving) && read.saving.empty())
+        || !reader.block("base", base)
         || !reader.block("window", window) || !reader.atEnd())
         return Status::failure(0, "it is incomplete or damaged");
     read.changes = static_cast<int>(changes);
@@ -158,9 +175,26 @@ RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file)
         result.restored = file;
         return result;
     }
-    const MergeResult merged = mergeTallies(base, recovery.window, file, recovery.resets);
+    MergeResult merged = mergeTallies(base, recovery.window, file, recovery.resets);
+    // A Reset refused leaves its list as the file has it: the counts made
+    // after it were counted from 0, and mean nothing on the file's counts.
+    result.resets = recovery.resets;
+    for (const MergeRefusal &refusal : merged.refusals) {
+        if (refusal.kind == MergeRefusal::Kind::ResetChanged)
+            (refusal.league ? result.resets.leagues : result.resets.events) = false;
+    }
+    const auto resetRefused = [&](bool league) {
+        return (league ? recovery.resets.leagues : recovery.resets.events)
+            && !(league ? result.resets.leagues : result.resets.events);
+    };
+    if (resetRefused(true))
+        merged.merged.leagues = file.leagues;
+    if (resetRefused(false))
+        merged.merged.events = file.events;
     result.restored = merged.merged;
     for (const MergeRefusal &refusal : merged.refusals) {
+        if (refusal.kind != MergeRefusal::Kind::ResetChanged && resetRefused(refusal.league))
+            continue;
         RecoveredLine line {refusal.league, refusal.name, 0, 0};
         if (refusal.line >= 0) {
             line.before = (refusal.league ? base.leagues : base.events).count(refusal.line);

@@ -19,11 +19,17 @@ struct Recovery {
     std::string base; // the data file's bytes as the window last read or wrote them
     Tallies window; // the window's tables, with `base`'s names in its order
     Resets resets; // the lists reset in the window since `base`
+    // The name of the new data file that a save of these counts was about to
+    // swap in when this was written, else empty. Once that file is gone, the
+    // save went through (or was undone while the window still ran, which then
+    // wrote this file again), and these counts are in data.txt.
+    std::string saving;
 };
 
 // The bytes of a recovery file for `recovery`: a first line naming the form,
-// then the time, the number of changes, and both data files, each preceded by
-// its size in bytes so that no byte of them needs escaping.
+// then the time, the number of changes, the Resets, the save under way if
+// any, and both data files, each preceded by its size in bytes so that no
+// byte of them needs escaping.
 std::string formatRecovery(const Recovery &recovery);
 
 // Reads the bytes of a recovery file into `recovery`. Fails, leaving it
@@ -52,12 +58,14 @@ struct RestoreResult {
     // Reset has no name), and why.
     std::vector<RecoveredLine> refused;
     std::vector<MergeRefusal::Kind> why; // one for each of `refused`
+    Resets resets; // the Resets restored: `restored` holds what was counted since
 };
 
 // Adds the recovery's changes to `file` (the data file as it is now) with the
 // merge a save uses. A change the merge refuses (its line renamed or deleted
 // since, or a count out of range) is left out and named in `refused`; every
-// other change still goes in.
+// other change still goes in. A Reset of a list changed in the file since is
+// refused with the counts made after it: that list stays as the file has it.
 RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file);
 
 } // namespace hostally

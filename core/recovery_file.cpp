@@ -1,6 +1,7 @@
 #include "recovery_file.h"
 
 #include "data_file.h"
+#include "durable_file.h"
 #include "platform_file.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QSysInfo>
 
 #include <set>
@@ -21,16 +21,6 @@ namespace {
 // More windows on one data file than anyone keeps open; the bound keeps a
 // folder full of locks from being searched for ever.
 constexpr int kSlots = 99;
-
-// A recovery file is the data file's size twice over and a few lines more.
-constexpr qint64 kMaxRecoverySize = 40 * 1024 * 1024;
-
-Status fileFailure(const QString &path, const QString &message)
-{
-    Status s = Status::failure(0, message.toStdString());
-    s.file = displayPath(path).toStdString();
-    return s;
-}
 
 // The lock files this process holds. Process ids come round again: after a
 // restart (Windows Update's, say, and every time under Wine) a new Hostally
@@ -46,6 +36,12 @@ constexpr bool kHeldLocksStayOpen = true;
 constexpr bool kHeldLocksStayOpen = false;
 #endif
 std::set<QString> heldLocks;
+
+void forgetHeld(const QString &lockPath)
+{
+    std::lock_guard<std::mutex> guard(heldMutex);
+    heldLocks.erase(lockPath);
+}
 
 bool leftByAnEarlierProcess(const QLockFile &lock, const QString &lockPath)
 {
@@ -80,8 +76,7 @@ std::shared_ptr<QLockFile> lockFor(const QString &path, QLockFile::LockError *er
     heldLocks.insert(lockPath);
     return std::shared_ptr<QLockFile>(lock.release(), [lockPath](QLockFile *held) {
         delete held;
-        std::lock_guard<std::mutex> guard(heldMutex);
-        heldLocks.erase(lockPath);
+        forgetHeld(lockPath);
     });
 }
 
@@ -93,46 +88,18 @@ QString recoveryFilePath(const QString &dataPath, int slot)
     return slot <= 1 ? first : first + QLatin1Char('-') + QString::number(slot);
 }
 
-Status writeRecoveryFile(const QString &path, const std::string &bytes)
-{
-    QSaveFile file(path);
-    QString error;
-    const qint64 size = static_cast<qint64>(bytes.size());
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), size) != size || !file.flush())
-        return fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
-    if (!syncToDisk(file, &error))
-        return fileFailure(path, QStringLiteral("cannot write the file to disk: ") + error);
-    if (!file.commit())
-        return fileFailure(path, QStringLiteral("cannot save the file: ") + file.errorString());
-    if (!syncFolder(QFileInfo(path).absolutePath(), &error))
-        return fileFailure(path, QStringLiteral("cannot write the folder to disk: ") + error);
-    return Status::success();
-}
-
 Status readRecoveryFile(const QString &path, Recovery &recovery)
 {
-    QFile file(path);
-    if (!openForReadingWithoutBlocking(file))
-        return fileFailure(
-            path, QStringLiteral("cannot open the file for reading: ") + file.errorString());
-    if (file.isSequential() || file.size() > kMaxRecoverySize)
-        return fileFailure(path, QStringLiteral("it is not a file of unsaved counts"));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fileFailure(path, QStringLiteral("cannot read the file: ") + file.errorString());
-    Status status = parseRecovery(
+    // Read as the data file is: a recovery file is two of them and a few lines.
+    QByteArray bytes;
+    Status status = readDataFileBytes(path, bytes);
+    if (!status.ok)
+        return status;
+    status = parseRecovery(
         std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), recovery);
     if (!status.ok)
         status.file = displayPath(path).toStdString();
     return status;
-}
-
-Status removeRecoveryFile(const QString &path)
-{
-    QFile file(path);
-    if (file.remove() || !QFileInfo::exists(path))
-        return Status::success();
-    return fileFailure(path, QStringLiteral("cannot delete the file: ") + file.errorString());
 }
 
 RecoveryFile::RecoveryFile(QString dataPath) : m_dataPath(std::move(dataPath))
@@ -145,7 +112,7 @@ QString RecoveryFile::path() const
     return m_path;
 }
 
-void RecoveryFile::adopt(const LeftRecovery &left)
+void RecoveryFile::adopt(const Offer &left)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     settle(lock);
@@ -157,6 +124,8 @@ void RecoveryFile::adopt(const LeftRecovery &left)
 
 Status RecoveryFile::apply(const std::string &bytes)
 {
+    if (m_abandoned)
+        return Status::success();
     // Never written: nothing to delete, nor a slot to take for it.
     if (!m_lock && bytes.empty())
         return Status::success();
@@ -164,24 +133,44 @@ Status RecoveryFile::apply(const std::string &bytes)
     // write, on the thread, rather than when the window opens.
     QString path = m_path;
     std::shared_ptr<QLockFile> held = m_lock;
+    QLockFile::LockError error = QLockFile::NoError;
     for (int slot = 1; !held && slot <= kSlots; ++slot) {
         path = recoveryFilePath(m_dataPath, slot);
-        QLockFile::LockError error = QLockFile::NoError;
         held = lockFor(path, &error);
+        // A file there waits to be offered: a window that ended without
+        // saving left it, or the user kept it for the next start. It is not
+        // this window's to overwrite.
+        if (held && QFileInfo::exists(path))
+            held.reset();
         // Only a lock another window holds is worth passing by; any other
         // failure is the folder's, and would be the same for every slot.
-        if (!held && error != QLockFile::LockFailedError)
+        else if (!held && error != QLockFile::LockFailedError)
             break;
     }
     if (!held)
         return fileFailure(recoveryFilePath(m_dataPath, 1),
-            QStringLiteral("no recovery file beside the data file can be locked"));
+            error == QLockFile::LockFailedError
+                ? QStringLiteral("every recovery file beside the data file is in use")
+                : QStringLiteral("cannot make a file in its folder: the folder cannot be "
+                                 "written, or the disk is full"));
     if (!m_lock) {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_path = path;
         m_lock = held;
     }
-    return bytes.empty() ? removeRecoveryFile(path) : writeRecoveryFile(path, bytes);
+    if (!bytes.empty()) {
+        Replaced replaced = Replaced::No;
+        return writeDurably(path, QByteArray::fromStdString(bytes), replaced);
+    }
+    Status removed = removeDurably(path);
+    // Nothing of this window's waits in it any more: the slot is free for
+    // the next window that needs one, and no lock is left behind.
+    if (!QFileInfo::exists(path)) {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_path.clear();
+        m_lock.reset();
+    }
+    return removed;
 }
 
 RecoveryFile::~RecoveryFile()
@@ -214,13 +203,13 @@ void RecoveryFile::settle(std::unique_lock<std::mutex> &lock)
     m_wake.wait(lock, [this] { return !m_writing; });
 }
 
-Status RecoveryFile::writeNow(const std::string &bytes)
+Status RecoveryFile::writeNow(const std::string &bytes, bool takeSlot)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     settle(lock);
     // The thread is idle and has nothing to do; the mutex is released for
     // the write, as apply() takes it to record the slot it finds.
-    return applyUnlocked(lock, bytes);
+    return m_lock || takeSlot ? applyUnlocked(lock, bytes) : Status::success();
 }
 
 Status RecoveryFile::applyUnlocked(std::unique_lock<std::mutex> &lock, const std::string &bytes)
@@ -230,22 +219,32 @@ Status RecoveryFile::applyUnlocked(std::unique_lock<std::mutex> &lock, const std
     const Status written = apply(bytes);
     lock.lock();
     m_writing = false;
-    m_lastWrite = written;
+    if (m_listener)
+        m_listener(written);
     return written;
 }
 
-Status RecoveryFile::remove()
+void RecoveryFile::setListener(std::function<void(const Status &)> listener)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_listener = std::move(listener);
+}
+
+void RecoveryFile::abandon()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     settle(lock);
-    // Never written: there is nothing to delete, nor a slot to take for it.
-    return m_lock ? removeRecoveryFile(m_path) : Status::success();
-}
-
-Status RecoveryFile::lastWrite() const
-{
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_lastWrite;
+    m_abandoned = true;
+    if (!m_lock)
+        return;
+    // A killed program's lock file stays, naming it, though the system lets
+    // go of its lock on the file.
+    QFile lockFile(m_path + QStringLiteral(".lock"));
+    const QByteArray info = lockFile.open(QIODevice::ReadOnly) ? lockFile.readAll() : QByteArray();
+    lockFile.close();
+    m_lock.reset();
+    if (lockFile.open(QIODevice::WriteOnly))
+        lockFile.write(info);
 }
 
 void RecoveryFile::run()
@@ -262,7 +261,7 @@ void RecoveryFile::run()
     }
 }
 
-std::vector<LeftRecovery> findLeftRecoveries(const QString &dataPath, const RecoveryFile *own)
+std::vector<Offer> findLeftRecoveries(const QString &dataPath)
 {
     // One look at the folder rather than one for each slot, and no name
     // filter, which would build a regular expression: start-up waits for this.
@@ -275,15 +274,16 @@ std::vector<LeftRecovery> findLeftRecoveries(const QString &dataPath, const Reco
         if (name.startsWith(prefix))
             names.append(name);
     }
-    std::vector<LeftRecovery> left;
+    std::vector<Offer> left;
     for (int slot = 1; slot <= kSlots && !names.isEmpty(); ++slot) {
         const QString path = recoveryFilePath(dataPath, slot);
         if (!names.contains(QFileInfo(path).fileName()))
             continue;
-        if (own && path == own->path())
-            left.push_back({path, nullptr});
-        else if (std::shared_ptr<QLockFile> lock = lockFor(path))
-            left.push_back({path, std::move(lock)});
+        if (std::shared_ptr<QLockFile> lock = lockFor(path)) {
+            left.emplace_back();
+            left.back().path = path;
+            left.back().lock = std::move(lock);
+        }
     }
     return left;
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,35 +23,32 @@ namespace hostally {
 // so on.
 QString recoveryFilePath(const QString &dataPath, int slot);
 
-// Replaces the file at `path` with `bytes` as a save does: written beside it,
-// on the disk, then renamed over it, the folder synced. On failure nothing at
-// `path` changed and the status says why.
-Status writeRecoveryFile(const QString &path, const std::string &bytes);
-
 // Reads the recovery file at `path`. On failure `recovery` is untouched and
 // the status names the file and why it cannot be used.
 Status readRecoveryFile(const QString &path, Recovery &recovery);
 
-// Deletes the file at `path`; a file already gone is a success.
-Status removeRecoveryFile(const QString &path);
-
-// A recovery file whose window no longer runs.
-struct LeftRecovery {
+// A recovery file that a window which no longer runs left beside data.txt,
+// as offered at start-up.
+struct Offer {
     QString path;
     // Held while the file is being offered, so that no Hostally starting
-    // meanwhile offers it too; null for a file its caller already holds.
+    // meanwhile offers it too.
     std::shared_ptr<QLockFile> lock;
+    Status read; // why it cannot be used, when it cannot: then it is kept as it is
+    Recovery recovery; // what it holds, when it could be read
+    std::vector<RecoveredLine> lines; // the changes it holds, leagues first
 };
 
 // One window's recovery file, held by a lock beside it ("<file>.lock", as
-// QLockFile keeps it) from its first write for as long as the window runs,
-// so that no other Hostally offers or deletes it. Writes happen on a thread
+// QLockFile keeps it) from its first write until it is deleted, so that no
+// other Hostally offers, deletes or overwrites it. Writes happen on a thread
 // of their own: the window never waits for the disk, except when it asks to.
 class RecoveryFile {
 public:
     // The recovery file of a window on the data file at `dataPath`. Its
-    // first write takes the first slot that no running Hostally holds; where
-    // the folder cannot be written, no slot and no file.
+    // first write takes the first slot that no running Hostally holds and
+    // whose file is not there, waiting to be offered; where the folder cannot
+    // be written, no slot and no file.
     explicit RecoveryFile(QString dataPath);
 
     // Waits for the writes asked for and releases the lock; the file stays.
@@ -64,22 +62,25 @@ public:
 
     // Takes `left`'s file and lock as this window's own, when it has none
     // yet: the window now holds what that file held.
-    void adopt(const LeftRecovery &left);
+    void adopt(const Offer &left);
 
     // Has `bytes` written soon or, when they are empty, the file deleted,
     // replacing any write not yet started. Returns at once.
     void post(std::string bytes);
 
-    // Writes `bytes` now, after the write under way, and returns once they
-    // are on the disk; a write not yet started is dropped.
-    Status writeNow(const std::string &bytes);
+    // Writes `bytes` (deletes the file, when they are empty) now, after the
+    // write under way, and returns once that is on the disk; a write not yet
+    // started is dropped. A deleted file gives up its slot. Without
+    // `takeSlot`, a window with no slot writes nothing.
+    Status writeNow(const std::string &bytes, bool takeSlot = true);
 
-    // Deletes the file, after the write under way; a write not yet started
-    // is dropped.
-    Status remove();
+    // `listener` is told the outcome of every write and deletion, on the
+    // thread that made it.
+    void setListener(std::function<void(const Status &)> listener);
 
-    // The outcome of the last write or deletion made on the thread.
-    Status lastWrite() const;
+    // Stops writing, and keeps the file and its lock as a killed program
+    // would leave them: for tests.
+    void abandon();
 
 private:
     void run();
@@ -90,7 +91,7 @@ private:
     // first if there is none; called with the thread idle.
     Status apply(const std::string &bytes);
     // apply() with `lock` released meanwhile, marked as writing, its result
-    // kept as the last write's.
+    // told to the listener.
     Status applyUnlocked(std::unique_lock<std::mutex> &lock, const std::string &bytes);
 
     const QString m_dataPath;
@@ -101,14 +102,13 @@ private:
     std::optional<std::string> m_pending;
     bool m_writing = false;
     bool m_stop = false;
-    Status m_lastWrite;
+    bool m_abandoned = false;
+    std::function<void(const Status &)> m_listener;
     std::thread m_thread;
 };
 
 // The recovery files beside the data file at `dataPath` that no running
-// Hostally holds, in the order of their slots: `own`'s file when it exists
-// (left by a window that held the same slot) and every other one whose lock
-// this call could take.
-std::vector<LeftRecovery> findLeftRecoveries(const QString &dataPath, const RecoveryFile *own);
+// Hostally holds, in the order of their slots, each locked by this call.
+std::vector<Offer> findLeftRecoveries(const QString &dataPath);
 
 } // namespace hostally

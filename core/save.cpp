@@ -2,9 +2,8 @@
 
 #include "data_file.h"
 
-#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLockFile>
-#include <QThread>
 
 #include <string_view>
 
@@ -19,9 +18,6 @@ constexpr int kStaleLockMs = 15000;
 // Long enough for a slow save to end, and for a lock left by a crash on
 // another computer sharing the folder to go stale.
 constexpr int kLockWaitMs = kStaleLockMs + 5000;
-// How long a save waits for a file another program holds, as reading does.
-constexpr int kHoldWaitMs = 2000;
-constexpr int kHoldRetryMs = 100;
 // A file rewritten over and over by a program that ignores the lock; only an
 // unlikely race ever needs a second merge.
 constexpr int kMaxMerges = 10;
@@ -29,13 +25,6 @@ constexpr int kMaxMerges = 10;
 std::string_view text(const QByteArray &bytes)
 {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
-}
-
-Status fileFailure(const QString &path, const QString &message)
-{
-    Status s = Status::failure(0, message.toStdString());
-    s.file = displayPath(path).toStdString();
-    return s;
 }
 
 // The data file as one read found it: its bytes, or why it could not be read.
@@ -66,24 +55,30 @@ MergeResult addChanges(const SaveRequest &request, const Tallies &base, const Ta
 // Decides what a save writes over the file as `now` found it: fills in
 // `result`'s tables and returns true, or fills in a question or a failure and
 // returns false.
-bool compose(const SaveRequest &request, const FileState &now, SaveResult &result)
+bool compose(
+    const QString &path, const SaveRequest &request, const FileState &now, SaveResult &result)
 {
     if (now.read.ok && now.bytes == request.base) {
         result.tallies = request.window;
         return true;
     }
     // Nobody changed a file that another program holds, or a path that is no
-    // plain file: say what is wrong rather than ask. Nor is a file that is
-    // gone written anew: counts saved where the user no longer looks are lost
-    // from sight, so the window asks for the file back instead.
+    // plain file: say what is wrong rather than ask. A folder that is gone
+    // has been moved or deleted: counts saved in a new one would be lost from
+    // sight, so the window asks for it back instead.
+    const bool folderGone = now.read.cause == Status::Cause::Missing
+        && !QFileInfo(QFileInfo(dataFileTarget(path)).absolutePath()).isDir();
     if (now.read.cause == Status::Cause::InUse || now.read.cause == Status::Cause::NotPlainFile
-        || now.read.cause == Status::Cause::Missing) {
+        || folderGone) {
         result.status = now.read;
         return false;
     }
     Tallies file;
     Tallies base;
-    if (!now.read.ok) {
+    if (now.read.cause == Status::Cause::Missing) {
+        // A data.txt deleted by mistake: its names are only in the window now.
+        result.question = SaveQuestion::Missing;
+    } else if (!now.read.ok) {
         result.question = SaveQuestion::Unreadable;
         result.problem = now.read;
     } else if (Status parsed = parseDataFile(text(now.bytes), file.leagues, file.events);
@@ -108,7 +103,8 @@ bool compose(const SaveRequest &request, const FileState &now, SaveResult &resul
         result.question = SaveQuestion::Refused;
         result.refusal = std::move(merged);
     }
-    // Only a file that no longer reads is replaced with the window's tables.
+    // Only a file that no longer reads, or is gone, is replaced with the
+    // window's tables.
     if (request.answeredYes) {
         result.question = SaveQuestion::None;
         result.tallies = request.window;
@@ -121,10 +117,19 @@ bool compose(const SaveRequest &request, const FileState &now, SaveResult &resul
 // Ends a wait announced with announceWait(true) when it goes out of scope.
 class WaitAnnouncement {
 public:
+    explicit WaitAnnouncement(const std::function<void()> &beforeWaiting)
+        : m_beforeWaiting(beforeWaiting)
+    {
+    }
     void start()
     {
-        if (!m_waiting)
-            announceWait(true);
+        if (m_waiting)
+            return;
+        // A save may wait for seconds: what the window holds goes to the disk
+        // first, in case the program is ended meanwhile.
+        if (m_beforeWaiting)
+            m_beforeWaiting();
+        announceWait(true);
         m_waiting = true;
     }
     ~WaitAnnouncement()
@@ -134,14 +139,15 @@ public:
     }
 
 private:
+    const std::function<void()> &m_beforeWaiting;
     bool m_waiting = false;
 };
 
 } // namespace
 
-SaveResult saveTallies(const QString &path, const SaveRequest &request)
+SaveResult saveTallies(const QString &path, const SaveRequest &request, const SaveHooks &hooks)
 {
-    WaitAnnouncement waiting;
+    WaitAnnouncement waiting(hooks.beforeWaiting);
     // Beside the file a link names, where every save of that file looks.
     QLockFile lock(dataFileTarget(path) + QStringLiteral(".lock"));
     lock.setStaleLockTime(kStaleLockMs);
@@ -159,44 +165,36 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request)
     // Any other error means no lock can be made here (a read-only folder, a
     // full disk): the save goes on without one, and succeeds or says why not.
 
-    QElapsedTimer held;
-    for (int merges = 1;; ++merges) {
-        const FileState now = readState(path);
-        SaveResult result;
-        if (!compose(request, now, result))
-            return result;
-        result.base = QByteArray::fromStdString(
-            formatDataFile(result.tallies.leagues, result.tallies.events));
-        // An editor, or a program that ignores the lock, may have written the
-        // file since it was read: then what was merged is not what is there.
-        const auto stillCurrent = [&path, &now] { return readState(path) == now; };
-        Replaced replaced = Replaced::No;
-        const Status status = replaceDataFile(path, result.base, stillCurrent, replaced);
-        if (status.ok) {
-            result.kind = SaveResult::Kind::Saved;
-            result.replaced = true;
-            return result;
-        }
-        if (replaced == Replaced::Superseded && merges < kMaxMerges)
-            continue;
-        // Windows refuses to replace a file another program holds: wait for it
-        // to let go, then merge again from the file as it is then.
-        if (status.cause == Status::Cause::InUse && replaced == Replaced::No) {
-            if (!held.isValid()) {
-                held.start();
-                waiting.start();
-            }
-            if (!held.hasExpired(kHoldWaitMs)) {
-                QThread::msleep(kHoldRetryMs);
-                --merges;
+    SaveResult result;
+    int merges = 0;
+    // Windows refuses to replace a file another program holds: wait for it
+    // to let go, then merge again from the file as it is then.
+    const auto once = [&] {
+        for (;;) {
+            const FileState now = readState(path);
+            result = SaveResult();
+            if (!compose(path, request, now, result))
+                return true;
+            result.base = QByteArray::fromStdString(
+                formatDataFile(result.tallies.leagues, result.tallies.events));
+            SwapChecks checks;
+            // An editor, or a program that ignores the lock, may have written
+            // the file since it was read: then what was merged is not what is
+            // there.
+            checks.stillCurrent = [&path, &now] { return readState(path) == now; };
+            checks.beforeSwap = hooks.beforeSwap;
+            checks.swapFailed = hooks.swapFailed;
+            Replaced replaced = Replaced::No;
+            result.status = writeDataFile(path, result.base, replaced, checks);
+            if (replaced == Replaced::Superseded && ++merges < kMaxMerges)
                 continue;
-            }
+            result.kind
+                = replaced == Replaced::Yes ? SaveResult::Kind::Saved : SaveResult::Kind::Failed;
+            return result.status.cause != Status::Cause::InUse;
         }
-        result.kind = SaveResult::Kind::Failed;
-        result.status = status;
-        result.replaced = replaced == Replaced::Yes;
-        return result;
-    }
+    };
+    retryWhileHeld(dataFileTarget(path), once);
+    return result;
 }
 
 } // namespace hostally

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace hostally {
 
 // What a window's Save asks for: its tables and what data.txt held when the
@@ -23,6 +25,7 @@ enum class SaveQuestion {
     Unreadable, // data.txt cannot be read now: `problem` says why
     Unparsable, // data.txt no longer reads as a data file: `problem` says why
     Refused, // the window's changes cannot be added to it: `refusal` says why
+    Missing, // data.txt is gone from a folder that is still there
 };
 
 // The outcome of saveTallies: saved, a question for the user, or a failure.
@@ -30,10 +33,10 @@ struct SaveResult {
     enum class Kind { Saved, NeedsAnswer, Failed };
 
     Kind kind = Kind::Failed;
-    // Saved, and Failed when `replaced` is true: data.txt now holds `base`,
-    // written from `tallies`; `merged` when those are the file's counts with
-    // the window's changes added rather than the window's own.
-    bool replaced = false;
+    // Saved: data.txt now holds `base`, written from `tallies`; `merged` when
+    // those are the file's counts with the window's changes added rather than
+    // the window's own. `status` not ok when the folder could not be synced:
+    // then the new data.txt may not be on the disk yet.
     QByteArray base;
     Tallies tallies;
     bool merged = false;
@@ -41,8 +44,19 @@ struct SaveResult {
     SaveQuestion question = SaveQuestion::None;
     Status problem; // Unreadable, Unparsable: what the read found
     MergeResult refusal; // Refused
-    // Failed: what went wrong, naming the file; also for a question's problem.
+    // Failed: what went wrong, naming the file, with data.txt as it was.
     Status status;
+};
+
+// What a save tells its caller on the way.
+struct SaveHooks {
+    // The save is about to wait for another Hostally's save.
+    std::function<void()> beforeWaiting;
+    // The new data file, named in the folder, is on the disk and about to be
+    // swapped in; a failure stops the save.
+    std::function<Status(const QString &newName)> beforeSwap;
+    // After beforeSwap: the swap failed, and the new file is still there.
+    std::function<void()> swapFailed;
 };
 
 // Saves a window's counts into the data file at `path` as it is now, one save
@@ -53,9 +67,9 @@ struct SaveResult {
 // changes cannot be added, returns NeedsAnswer holding no lock; asked again
 // with `answeredYes`, it reads the file anew and, if some changes still cannot
 // be added, writes every change that can (or the window's tables, when the
-// file cannot be read). A data file that is gone is a failure with
-// Status::Cause::Missing. Saved means on the disk; on failure data.txt is as
-// it was unless `replaced` says otherwise.
-SaveResult saveTallies(const QString &path, const SaveRequest &request);
+// file cannot be read or is gone). A data file whose folder is gone too is a
+// failure with Status::Cause::Missing. On failure data.txt is as it was.
+SaveResult saveTallies(
+    const QString &path, const SaveRequest &request, const SaveHooks &hooks = {});
 
 } // namespace hostally

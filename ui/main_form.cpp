@@ -112,10 +112,10 @@ const char kAboutText[] = "Hostally counts the leagues and events you host. "
 
 MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
     : QMainWindow(parent),
-      m_dataPath(dataPath),
+      m_session(dataPath),
       m_dialogs(dialogs),
-      m_events {hostally::TallyTable(hostally::kEventCapacity)},
-      m_leagues {hostally::TallyTable(hostally::kLeagueCapacity)}
+      m_events {false},
+      m_leagues {true}
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Hostally"));
@@ -146,6 +146,10 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
 #if QT_CONFIG(sessionmanager)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 #endif
+    m_session.setRecoveryListener([this](const hostally::Status &written) {
+        QMetaObject::invokeMethod(
+            this, [this, written] { recoveryWritten(written); }, Qt::QueuedConnection);
+    });
 
     // The window is exactly the client area plus the menu bar, and stays so.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

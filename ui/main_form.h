@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recovery_file.h"
 #include "save.h"
+#include "session.h"
 #include "status.h"
 #include "tally_list.h"
 #include "tally_table.h"
@@ -37,9 +37,9 @@ public:
     // line selected. On failure the window is left empty and must not be shown.
     hostally::Status formLoad();
 
-    const hostally::TallyTable &eventTable() const { return m_events.table; }
-    const hostally::TallyTable &leagueTable() const { return m_leagues.table; }
-    bool isChanged() const { return m_changed; }
+    const hostally::TallyTable &eventTable() const { return m_session.table(false); }
+    const hostally::TallyTable &leagueTable() const { return m_session.table(true); }
+    bool isChanged() const { return m_session.isChanged(); }
 
     // Start-up, once the data file has loaded: offers back each recovery
     // file that a window which no longer runs left beside the data file.
@@ -54,6 +54,8 @@ public:
     // file, and the window then closes without asking, as nobody may be
     // there to answer.
     void endSession();
+    // The session end was called off: closing asks about unsaved counts again.
+    void sessionEndCalledOff();
 
     // The font every control uses unless it names its own, and the totals'
     // and headings' fonts; each asks for Lucida Console and falls back to a
@@ -80,14 +82,15 @@ public slots:
 
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    // One tally column: its table and the list and label that show it.
+    // One tally column: the list and label that show one of the tables.
     struct Column {
-        hostally::TallyTable table;
+        bool league = false;
         TallyList *list = nullptr;
         QLabel *totalLabel = nullptr;
     };
@@ -118,6 +121,33 @@ private:
     // chooses. Returns false when nothing was saved: the answer was No, or the
     // save failed and the error was shown.
     bool saveTables();
+    // Shows the session's tables in both lists and totals, keeping the
+    // selected lines where they still are.
+    void showTallies(const hostally::Tallies &before);
+    // Shows why a save failed and keeps the counts marked unsaved.
+    void reportSaveFailure(const hostally::Status &status);
+    // Says that data.txt is gone with its folder, and where to put it back.
+    void reportFileGone();
+    // Asks whether to save unsaved changes before the window closes; returns
+    // false when the window must stay open.
+    bool confirmClose();
+
+    // A change to the counts: the recovery file written within about a
+    // second, once for every change made in that second.
+    void noteChange();
+    // Hands the recovery file its next contents, to write on its own thread.
+    void writeRecoveryLater();
+    // Hears how a write of the recovery file went, on the window's thread.
+    void recoveryWritten(const hostally::Status &written);
+    // Asks whether to restore `offer` and does as told.
+    void offerRecovery(hostally::Offer &offer);
+    // The question asked about a recovery file: the changes it holds, what
+    // cannot be placed, and what each answer does.
+    QString restoreQuestion(const hostally::Offer &offer) const;
+    // Why a restored change could not be placed, in the user's words.
+    static QString refusalWhy(hostally::MergeRefusal::Kind kind);
+    // One line of a recovery file as the question and notice name it.
+    static QString recoveredLineText(const hostally::RecoveredLine &line);
     // The question a save that needs an answer asks, in the user's words.
     QString questionText(const hostally::SaveResult &asked) const;
     // Why one change could not be merged, in the user's words.
@@ -126,54 +156,15 @@ private:
     // merged into the data file at `path`: every refusal, up to five, and
     // what Yes and No keep.
     static QString mergeQuestion(const QString &path, const hostally::MergeResult &result);
-    // Shows `saved` in both lists and totals, keeping the selected lines.
-    void showTallies(const hostally::Tallies &saved);
-    // Shows why a save failed and keeps the counts marked unsaved.
-    void reportSaveFailure(const hostally::Status &status);
-    // Says that data.txt is gone and where to put it back, and keeps the
-    // counts marked unsaved.
-    void reportFileGone();
-    // Asks whether to save unsaved changes before the window closes; returns
-    // false when the window must stay open.
-    bool confirmClose();
 
-    // A change to the counts: counted, and the recovery file written within
-    // about a second, once for every change made in that second.
-    void noteChange();
-    // What the recovery file holds now: the window's base and tables, or
-    // nothing when they hold no change.
-    std::string recoveryBytes() const;
-    // Hands the recovery file its next contents, to write on its own thread.
-    void writeRecoveryLater();
-    // Nothing is unsaved any more: the recovery file goes.
-    void discardRecovery();
-    // Asks whether to restore the recovery file at `left` and does as told.
-    void offerRecovery(const hostally::LeftRecovery &left);
-    // Puts `restored` in both lists and totals.
-    void showRestored(const hostally::RestoreResult &restored);
-    // The question asked about a recovery file, with the changes it holds.
-    static QString restoreQuestion(const hostally::Recovery &recovery);
-    // Why a restored change could not be placed, in the user's words.
-    static QString refusalWhy(hostally::MergeRefusal::Kind kind);
-    // One line of a recovery file as the question and notice name it.
-    static QString recoveredLineText(const hostally::RecoveredLine &line);
-
-    QString m_dataPath;
+    hostally::Session m_session;
     Dialogs *m_dialogs;
     Column m_events;
     Column m_leagues;
-    bool m_changed = false;
-    // The lists reset since the window last read or wrote the data file: a
-    // save writes them as 0 plus what was counted since.
-    hostally::Resets m_resets;
-    // The data file's bytes as the window last read or wrote them.
-    QByteArray m_fileBytes;
-    // How many Adds, Removes and Resets the counts hold since the last save.
-    int m_changes = 0;
-    // Unsaved counts reach this file a second after a change at most; null
-    // until the data file has loaded.
-    std::unique_ptr<hostally::RecoveryFile> m_recovery;
+    // Unsaved counts reach the recovery file a second after a change at most.
     QTimer m_recoveryTimer;
+    // A failed write of the recovery file is said once, until one succeeds.
+    bool m_recoveryFailureSaid = false;
     // Set once the desktop session ends: the window closes without asking.
     bool m_sessionEnding = false;
     // Placing the window when it first shows: centred then, and again while

@@ -29,11 +29,9 @@ TallyLine entryLine(const hostally::TallyTable &table, int i)
 
 hostally::Status MainForm::formLoad()
 {
-    hostally::Status status
-        = hostally::loadDataFile(m_dataPath, m_leagues.table, m_events.table, &m_fileBytes);
+    const hostally::Status status = m_session.load();
     if (!status.ok)
         return status;
-    m_recovery = std::make_unique<hostally::RecoveryFile>(m_dataPath);
     fillList(m_events);
     showTotal(m_events);
     fillList(m_leagues);
@@ -87,10 +85,9 @@ void MainForm::removeFrom(Column &column)
 // moment, make its neighbour current and scroll the list under the mouse.
 void MainForm::stepSelected(Column &column, bool add)
 {
-    m_changed = true;
     const int i = selectedIndex(column.list);
-    if (i != -1 && (add ? column.table.add(i) : column.table.remove(i))) {
-        column.list->setLine(i, entryLine(column.table, i));
+    if (m_session.step(column.league, i, add)) {
+        column.list->setLine(i, entryLine(m_session.table(column.league), i));
         noteChange();
     }
     column.list->setFocus();
@@ -104,11 +101,10 @@ void MainForm::resetColumn(Column &column)
 {
     // Asking already counts as a change, whatever the answer. A Return meant
     // for something else must not erase a column: No is the default.
-    m_changed = true;
+    m_session.setChanged(true);
     if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
             QStringLiteral("Confirm"), Dialogs::Default::No, Dialogs::Escape::AnswersNo)) {
-        column.table.reset();
-        (&column == &m_leagues ? m_resets.leagues : m_resets.events) = true;
+        m_session.reset(column.league);
         fillList(column);
         noteChange();
     }
@@ -117,10 +113,11 @@ void MainForm::resetColumn(Column &column)
 
 void MainForm::fillList(Column &column)
 {
+    const hostally::TallyTable &table = m_session.table(column.league);
     QList<TallyLine> lines;
-    lines.reserve(column.table.used());
-    for (int i = 0; i < column.table.used(); ++i)
-        lines.append(entryLine(column.table, i));
+    lines.reserve(table.used());
+    for (int i = 0; i < table.used(); ++i)
+        lines.append(entryLine(table, i));
     column.list->setLines(lines);
 }
 
@@ -128,13 +125,14 @@ void MainForm::showTotal(Column &column)
 {
     // The label shows a total too wide for it in a smaller size of its font:
     // a cut number would read as another number.
-    column.totalLabel->setText(fromWindows1252(column.table.totalLine()));
+    const hostally::TallyTable &table = m_session.table(column.league);
+    column.totalLabel->setText(fromWindows1252(table.totalLine()));
     // Both labels read "Total Hosted:"; a screen reader, which cannot see
     // where a label stands, says which list it totals.
     column.totalLabel->setAccessibleName(
         QStringLiteral("Total %1 hosted: %2")
-            .arg(&column == &m_events ? QStringLiteral("events") : QStringLiteral("leagues"),
-                QString::fromStdString(hostally::numberText(column.table.total())).trimmed()));
+            .arg(column.league ? QStringLiteral("leagues") : QStringLiteral("events"),
+                QString::fromStdString(hostally::numberText(table.total())).trimmed()));
 }
 
 int MainForm::selectedIndex(const TallyList *list)
@@ -145,10 +143,8 @@ int MainForm::selectedIndex(const TallyList *list)
 
 void MainForm::mSaveClick()
 {
-    if (!saveTables())
-        return;
-    m_changed = false;
-    m_dialogs->inform(this, QStringLiteral("Saved"), QStringLiteral("Saved"));
+    if (saveTables())
+        m_session.setChanged(false);
 }
 
 void MainForm::mQuitClick()
@@ -164,22 +160,24 @@ void MainForm::mQuitClick()
 // keeps the window open like a failed save.
 bool MainForm::saveTables()
 {
-    hostally::SaveRequest request;
-    request.base = m_fileBytes;
-    request.window.leagues = m_leagues.table;
-    request.window.events = m_events.table;
-    request.resets = m_resets;
+    bool answeredYes = false;
     for (;;) {
-        const hostally::SaveResult result = hostally::saveTallies(m_dataPath, request);
-        if (result.replaced) {
-            m_fileBytes = result.base;
-            m_resets = {};
-            if (result.merged)
-                showTallies(result.tallies);
-        }
+        const hostally::Tallies before = m_session.tallies();
+        const hostally::SaveResult result = m_session.save(answeredYes);
         switch (result.kind) {
         case hostally::SaveResult::Kind::Saved:
-            discardRecovery();
+            m_recoveryTimer.stop();
+            if (result.merged)
+                showTallies(before);
+            if (result.status.ok)
+                m_dialogs->inform(this, QStringLiteral("Saved"), QStringLiteral("Saved"));
+            else
+                // The counts are in data.txt: saving again would add them
+                // twice. Only the disk may not have them yet.
+                reportFailure(m_dialogs, this, result.status,
+                    QStringLiteral("Your counts were written to data.txt, but it may not be "
+                                   "safe on the disk yet.\n\n%1\n\n"
+                                   "Copy data.txt somewhere safe, or check the disk."));
             return true;
         case hostally::SaveResult::Kind::Failed:
             if (result.status.cause == hostally::Status::Cause::Missing)
@@ -193,7 +191,7 @@ bool MainForm::saveTables()
             if (!m_dialogs->askYesNo(this, questionText(result), QStringLiteral("Hostally"),
                     Dialogs::Default::No, Dialogs::Escape::AnswersNo))
                 return false;
-            request.answeredYes = true;
+            answeredYes = true;
             break;
         }
     }
@@ -203,7 +201,7 @@ bool MainForm::saveTables()
 // make room and save again.
 void MainForm::reportSaveFailure(const hostally::Status &status)
 {
-    m_changed = true;
+    m_session.setChanged(true);
     reportFailure(m_dialogs, this, status,
         QStringLiteral("Your counts could not be saved.\n\n%1\n\n"
                        "They are still in the window: fix the problem, then "
@@ -211,13 +209,13 @@ void MainForm::reportSaveFailure(const hostally::Status &status)
 }
 
 // Writing the counts elsewhere would lose them from sight: the user moves the
-// file or folder back, and the next save finds it.
+// folder back, and the next save finds it.
 void MainForm::reportFileGone()
 {
-    m_changed = true;
+    m_session.setChanged(true);
     const QString gone = QStringLiteral("data.txt is no longer in %1: put it back, then "
-                                        "choose File > Save again")
-                             .arg(hostally::displayPath(QFileInfo(m_dataPath).path()));
+                                        "choose File > Save again.")
+                             .arg(hostally::displayPath(QFileInfo(m_session.dataPath()).path()));
     std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
     m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
 }
@@ -229,17 +227,23 @@ QString MainForm::questionText(const hostally::SaveResult &asked) const
     if (asked.question == hostally::SaveQuestion::Unreadable)
         why = QStringLiteral("it cannot be read now (%1)")
                   .arg(QString::fromStdString(problem.message));
+    else if (asked.question == hostally::SaveQuestion::Missing)
+        return QStringLiteral("%1 is no longer there: it was deleted or moved.\n\n"
+                              "Yes writes a new data.txt there with the names and counts "
+                              "shown in this window.\n"
+                              "No writes nothing; your counts stay in the window.")
+            .arg(hostally::displayPath(m_session.dataPath()));
     else if (asked.question == hostally::SaveQuestion::Unparsable)
         why = QStringLiteral("Hostally cannot read it now (%1%2)")
                   .arg(problem.line > 0 ? QStringLiteral("line %1: ").arg(problem.line) : QString(),
                       QString::fromStdString(problem.message));
     else
-        return mergeQuestion(hostally::displayPath(m_dataPath), asked.refusal);
+        return mergeQuestion(hostally::displayPath(m_session.dataPath()), asked.refusal);
     return QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
                           "cannot be added to it: %2.\n\n"
                           "Yes replaces it with the counts shown in this window.\n"
                           "No leaves it as it is, and nothing is saved.")
-        .arg(hostally::displayPath(m_dataPath), why);
+        .arg(hostally::displayPath(m_session.dataPath()), why);
 }
 
 QString MainForm::refusalText(const hostally::MergeRefusal &refused)
@@ -300,13 +304,14 @@ QString MainForm::mergeQuestion(const QString &path, const hostally::MergeResult
 // After a save that added changes from outside, the window shows what it
 // saved: both lists rebuilt in the file's order, the selected line still
 // selected where it is still there.
-void MainForm::showTallies(const hostally::Tallies &saved)
+void MainForm::showTallies(const hostally::Tallies &before)
 {
     for (auto [column, table] :
-        {std::pair {&m_leagues, &saved.leagues}, {&m_events, &saved.events}}) {
+        {std::pair {&m_leagues, &before.leagues}, {&m_events, &before.events}}) {
         const int selected = selectedIndex(column->list);
-        const int row = selected < 0 ? -1 : hostally::sameLine(column->table, selected, *table);
-        column->table = *table;
+        const int row = selected < 0
+            ? -1
+            : hostally::sameLine(*table, selected, m_session.table(column->league));
         fillList(*column);
         showTotal(*column);
         if (row >= 0)
@@ -324,8 +329,8 @@ bool MainForm::confirmClose()
         keepUnsavedCountsNow();
         return true;
     }
-    if (!m_changed) {
-        discardRecovery();
+    if (!m_session.isChanged()) {
+        m_session.decline();
         return true;
     }
     // Escape and the box's close button go back to the window: taken as No,
@@ -335,11 +340,14 @@ bool MainForm::confirmClose()
     if (answer == Dialogs::Answer::Back)
         return false;
     if (answer == Dialogs::Answer::No) {
-        discardRecovery();
+        m_recoveryTimer.stop();
+        const hostally::Status declined = m_session.decline();
+        if (!declined.ok)
+            reportFailure(m_dialogs, this, declined,
+                QStringLiteral("The counts you chose not to save could not be deleted.\n\n%1\n\n"
+                               "Hostally will offer them again at the next start: answer No "
+                               "there."));
         return true;
     }
-    if (!saveTables())
-        return false;
-    m_dialogs->inform(this, QStringLiteral("Saved"), QStringLiteral("Saved"));
-    return true;
+    return saveTables();
 }

@@ -6,6 +6,7 @@
 #include "dialogs.h"
 #include "windows1252.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QLocale>
 
@@ -18,164 +19,158 @@ constexpr int kLinesShown = 10;
 
 QString MainForm::recoveryPath() const
 {
-    return m_recovery ? m_recovery->path() : QString();
+    return m_session.recoveryPath();
 }
 
 void MainForm::noteChange()
 {
-    ++m_changes;
     // The user is still there: a session end that was called off no longer
     // speaks for them.
     m_sessionEnding = false;
-    if (m_recovery && !m_recoveryTimer.isActive())
+    if (!m_recoveryTimer.isActive())
         m_recoveryTimer.start();
-}
-
-std::string MainForm::recoveryBytes() const
-{
-    hostally::Recovery recovery;
-    recovery.writtenMs = QDateTime::currentMSecsSinceEpoch();
-    recovery.changes = m_changes;
-    recovery.base = m_fileBytes.toStdString();
-    recovery.window.leagues = m_leagues.table;
-    recovery.window.events = m_events.table;
-    recovery.resets = m_resets;
-    // Counts stepped back to what data.txt holds leave nothing to recover.
-    if (hostally::changedLines(recovery).empty())
-        return {};
-    return hostally::formatRecovery(recovery);
 }
 
 void MainForm::writeRecoveryLater()
 {
-    if (m_recovery)
-        m_recovery->post(recoveryBytes());
+    m_session.keepUnsavedSoon();
+}
+
+void MainForm::recoveryWritten(const hostally::Status &written)
+{
+    if (written.ok || !m_session.isChanged()) {
+        m_recoveryFailureSaid = false;
+        return;
+    }
+    // Tried again every second until it works; said once, not at every click.
+    if (!m_recoveryTimer.isActive())
+        m_recoveryTimer.start();
+    if (m_recoveryFailureSaid)
+        return;
+    m_recoveryFailureSaid = true;
+    reportFailure(m_dialogs, this, written,
+        QStringLiteral("Hostally cannot keep a copy of your unsaved counts beside data.txt "
+                       "at the moment, so they would be lost if Hostally were ended now.\n\n"
+                       "%1\n\nChoose File > Save now. If that fails too, free some space on "
+                       "the disk, or put the folder back where it was; Hostally keeps trying "
+                       "meanwhile."));
 }
 
 void MainForm::keepUnsavedCountsNow()
 {
     m_recoveryTimer.stop();
-    if (!m_recovery)
-        return;
-    const std::string bytes = recoveryBytes();
-    if (bytes.empty())
-        m_recovery->remove();
-    else
-        m_recovery->writeNow(bytes);
+    m_session.keepUnsavedNow();
 }
 
 void MainForm::endSession()
 {
     keepUnsavedCountsNow();
     m_sessionEnding = true;
+    // A logout called off leaves no sign on X11 but the user coming back.
+    qApp->installEventFilter(this);
 }
 
-void MainForm::discardRecovery()
+void MainForm::sessionEndCalledOff()
 {
-    m_recoveryTimer.stop();
-    m_changes = 0;
-    if (m_recovery)
-        m_recovery->remove();
+    m_sessionEnding = false;
+    qApp->removeEventFilter(this);
+}
+
+bool MainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress)
+        sessionEndCalledOff();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainForm::offerUnsavedCounts()
 {
-    for (const hostally::LeftRecovery &left :
-        hostally::findLeftRecoveries(m_dataPath, m_recovery.get()))
-        offerRecovery(left);
+    for (hostally::Offer &offer : m_session.leftOffers())
+        offerRecovery(offer);
 }
 
-// The question names what the file holds; Yes puts it in the window through
-// the merge a save makes, against data.txt as it was just read, and leaves
-// it unsaved, so that data.txt changes only when the user saves.
-void MainForm::offerRecovery(const hostally::LeftRecovery &left)
+// The question names what the file holds and what cannot be placed; Yes puts
+// it in the window through the merge a save makes, against data.txt as it was
+// just read, and leaves it unsaved, so that data.txt changes only when the
+// user saves.
+void MainForm::offerRecovery(hostally::Offer &offer)
 {
-    hostally::Recovery recovery;
-    const hostally::Status read = hostally::readRecoveryFile(left.path, recovery);
-    if (!read.ok) {
+    if (!offer.read.ok) {
         // Kept: it may be read by a later Hostally, or by the user.
-        reportFailure(m_dialogs, this, read,
+        m_session.answer(offer, hostally::OfferAnswer::Keep);
+        reportFailure(m_dialogs, this, offer.read,
             QStringLiteral("Hostally found counts that were not saved, but cannot read "
                            "them.\n\n%1\n\nThe file is kept as it is."));
         return;
     }
-    // Escape decides nothing: the counts stay in their file for the next start.
-    const Dialogs::Answer answer = m_dialogs->ask(this, restoreQuestion(recovery),
+    const Dialogs::Answer answer = m_dialogs->ask(this, restoreQuestion(offer),
         QStringLiteral("Unsaved counts"), Dialogs::Default::Yes, Dialogs::Escape::GoesBack);
-    if (answer == Dialogs::Answer::Back)
-        return;
-    if (answer == Dialogs::Answer::No) {
-        hostally::removeRecoveryFile(left.path);
+    hostally::Status problem;
+    if (answer != Dialogs::Answer::Yes) {
+        // Escape decides nothing: the counts stay in their file for the next start.
+        m_session.answer(offer,
+            answer == Dialogs::Answer::No ? hostally::OfferAnswer::Decline
+                                          : hostally::OfferAnswer::Keep,
+            &problem);
+        if (!problem.ok)
+            reportFailure(m_dialogs, this, problem,
+                QStringLiteral("The unsaved counts could not be deleted.\n\n%1\n\n"
+                               "Hostally will offer them again at the next start."));
         return;
     }
-    // What the file held is now the window's: its slot becomes the window's
-    // own, unless the window already has one.
-    if (m_recovery)
-        m_recovery->adopt(left);
-    hostally::Tallies file;
-    file.leagues = m_leagues.table;
-    file.events = m_events.table;
-    const hostally::RestoreResult restored = hostally::restoreRecovery(recovery, file);
-    showRestored(restored);
-    m_changed = true;
-    m_changes += recovery.changes;
-    // The restored lists hold what was counted since their Reset, as the
-    // window's own reset lists do.
-    m_resets.leagues = m_resets.leagues || recovery.resets.leagues;
-    m_resets.events = m_resets.events || recovery.resets.events;
-    // The counts are in this window's own recovery file before the one they
-    // came from goes.
-    keepUnsavedCountsNow();
-    if (m_recovery && left.path != m_recovery->path())
-        hostally::removeRecoveryFile(left.path);
-    if (restored.refused.empty())
-        return;
-    QStringList lines;
-    for (std::size_t i = 0; i < restored.refused.size(); ++i) {
-        const QString why = refusalWhy(restored.why[i]);
-        lines.append(QStringLiteral("  %1 (%2)").arg(recoveredLineText(restored.refused[i]), why));
-    }
-    m_dialogs->inform(this,
-        QStringLiteral("These unsaved counts could not be restored, as data.txt has "
-                       "changed since:\n\n%1")
-            .arg(lines.join(QLatin1Char('\n'))),
-        QStringLiteral("Unsaved counts"));
-}
-
-void MainForm::showRestored(const hostally::RestoreResult &restored)
-{
-    m_leagues.table = restored.restored.leagues;
-    m_events.table = restored.restored.events;
+    // What cannot be placed was named in the question.
+    m_session.answer(offer, hostally::OfferAnswer::Restore, &problem);
     for (Column *column : {&m_leagues, &m_events}) {
         fillList(*column);
         showTotal(*column);
     }
+    if (!problem.ok)
+        recoveryWritten(problem);
 }
 
-QString MainForm::restoreQuestion(const hostally::Recovery &recovery)
+QString MainForm::restoreQuestion(const hostally::Offer &offer) const
 {
-    const std::vector<hostally::RecoveredLine> changed = hostally::changedLines(recovery);
+    const hostally::Recovery &recovery = offer.recovery;
+    QStringList changed;
+    for (bool league : {true, false}) {
+        if (league ? recovery.resets.leagues : recovery.resets.events)
+            changed.append(recoveredLineText({league, {}, 0, 0}));
+    }
+    for (const hostally::RecoveredLine &line : offer.lines)
+        changed.append(recoveredLineText(line));
     QStringList lines;
-    for (const hostally::RecoveredLine &line : changed) {
+    for (const QString &line : std::as_const(changed)) {
         if (lines.size() == kLinesShown) {
             lines.append(QStringLiteral("  and %1 more").arg(changed.size() - kLinesShown));
             break;
         }
-        lines.append(QStringLiteral("  ") + recoveredLineText(line));
+        lines.append(QStringLiteral("  ") + line);
     }
     const QDateTime written = QDateTime::fromMSecsSinceEpoch(recovery.writtenMs);
     const QLocale locale;
     const QString when = QStringLiteral("%1 at %2")
                              .arg(locale.toString(written.date(), QLocale::LongFormat),
                                  locale.toString(written.time(), QLocale::ShortFormat));
-    const QString changes = recovery.changes == 1
+    const QString changes = changed.size() == 1
         ? QStringLiteral("1 change made in Hostally up to %1 was")
-        : QStringLiteral("%1 changes made in Hostally up to %2 were").arg(recovery.changes);
+        : QStringLiteral("%1 changes made in Hostally up to %2 were").arg(changed.size());
+    QString cannot;
+    const hostally::RestoreResult preview = m_session.preview(offer);
+    if (!preview.refused.empty()) {
+        QStringList refused;
+        for (std::size_t i = 0; i < preview.refused.size(); ++i)
+            refused.append(QStringLiteral("  %1 (%2)")
+                               .arg(recoveredLineText(preview.refused[i]),
+                                   refusalWhy(preview.why[i])));
+        cannot = QStringLiteral("These cannot be restored, as data.txt has changed since:\n\n")
+            + refused.join(QLatin1Char('\n')) + QStringLiteral("\n\n");
+    }
     return QStringLiteral("%1 not saved:\n\n"
-                          "%2\n\n"
+                          "%2\n\n%3"
                           "Restore them? Yes adds them to the counts in the window; choose "
-                          "File > Save to keep them in data.txt. No deletes them.")
-        .arg(changes.arg(when), lines.join(QLatin1Char('\n')));
+                          "File > Save to keep them in data.txt. No deletes them. Escape "
+                          "keeps them for the next start.")
+        .arg(changes.arg(when), lines.join(QLatin1Char('\n')), cannot);
 }
 
 QString MainForm::refusalWhy(hostally::MergeRefusal::Kind kind)
@@ -195,7 +190,7 @@ QString MainForm::refusalWhy(hostally::MergeRefusal::Kind kind)
 
 QString MainForm::recoveredLineText(const hostally::RecoveredLine &line)
 {
-    // A refused Reset is the whole list's.
+    // A Reset is the whole list's.
     if (line.name.empty())
         return QStringLiteral("The Reset of the %1")
             .arg(line.league ? QStringLiteral("leagues") : QStringLiteral("events"));

@@ -46,10 +46,15 @@ launch() {
   main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
 }
 
-# Adds 1 to the first event, as the user would, and chooses File > Save.
+# Adds 1 to the first event, as the user would, and chooses File > Save. A
+# recovery file that cannot be written is said a second after the Add, once:
+# that box is answered first.
 add_and_save() {
+  local box
   click_event_line "$main" 0
   click_button "$main" events_add
+  sleep 1.5
+  box="$(wait_window "$app" DIALOG 1)" && press "$box" Return && sleep 0.2
   choose_menu "$main" Save
 }
 
