@@ -46,13 +46,6 @@ Status stopped(const QString &path, Injected how)
                                : QStringLiteral("Input/output error"));
 }
 
-Status folderNotSynced(const QString &path, const QString &reason)
-{
-    return fileFailure(path,
-        QStringLiteral("cannot write the folder %1 to the disk: %2")
-            .arg(displayPath(QFileInfo(path).absolutePath()), reason));
-}
-
 // Syncs the folder of `path`, unless a test fails it after `step`.
 Status syncFolderOf(const QString &path, FileStep step)
 {
@@ -64,31 +57,9 @@ Status syncFolderOf(const QString &path, FileStep step)
         reason = QStringLiteral("Input/output error");
     else if (syncFolder(QFileInfo(path).absolutePath(), &reason))
         return Status::success();
-    return folderNotSynced(path, reason);
-}
-
-// A new file beside `path` that nothing else uses: the same folder, so that
-// renaming it over `path` is one step of the file system.
-bool openNewFileBeside(const QString &path, QFile &file)
-{
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        file.setFileName(path + QStringLiteral(".new-")
-            + QString::number(QRandomGenerator::global()->generate(), 36));
-        // NewOnly never opens a file that is already there; the mode is the
-        // system's default for a new file, as an editor's would be.
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return true;
-        if (file.error() != QFileDevice::OpenError || !file.exists())
-            return false;
-    }
-    return false;
-}
-
-// Deletes the new file of a write that did not swap it in.
-void discard(QFile &file)
-{
-    file.close();
-    file.remove();
+    return fileFailure(path,
+        QStringLiteral("cannot write the folder %1 to the disk: %2")
+            .arg(displayPath(QFileInfo(path).absolutePath()), reason));
 }
 
 } // namespace
@@ -147,22 +118,32 @@ Status writeDurably(
     replaced = Replaced::No;
     if (const Injected how = injected(FileStep::Start, path); how != Injected::Proceed)
         return stopped(path, how);
-    QFile file;
-    if (!openNewFileBeside(path, file))
+    // A new file beside `path`, in the same folder, so that renaming it over
+    // `path` is one step of the file system. NewOnly never opens a file that
+    // is already there; the mode is the system's default for a new file.
+    QFile file(path + QStringLiteral(".new-")
+        + QString::number(QRandomGenerator::global()->generate(), 36));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return fileFailure(path,
             QStringLiteral("the folder %1 cannot be written: %2")
                 .arg(displayPath(QFileInfo(path).absolutePath()), file.errorString()));
     keepOwnerAndMode(file, path);
+    // QFile::remove() removes nothing when closing fails to flush what is
+    // left: closed first, the file goes.
+    const auto discard = [&file] {
+        file.close();
+        file.remove();
+    };
     QString reason;
     // Flushed and synced before the swap, each checked: on a full disk or a
     // failing one, a rename would put a cut file in the place of the old.
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         reason = file.errorString();
-        discard(file);
+        discard();
         return fileFailure(path, QStringLiteral("cannot write the file: ") + reason);
     }
     if (!syncToDisk(file, &reason)) {
-        discard(file);
+        discard();
         return fileFailure(path, QStringLiteral("cannot write the file to the disk: ") + reason);
     }
     // Windows renames no file that is still open.
@@ -178,12 +159,8 @@ Status writeDurably(
         replaced = Replaced::Superseded;
         return fileFailure(path, QStringLiteral("the file changed while it was being saved"));
     }
-    if (checks.beforeSwap) {
-        if (Status ready = checks.beforeSwap(newName); !ready.ok) {
-            file.remove();
-            return ready;
-        }
-    }
+    if (checks.beforeSwap)
+        checks.beforeSwap(newName);
     bool held = false;
     if (!renameOver(file.fileName(), path, reason, held)) {
         // Whoever was told the new file's name hears of the failure while

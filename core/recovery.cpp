@@ -176,25 +176,19 @@ RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file)
         return result;
     }
     MergeResult merged = mergeTallies(base, recovery.window, file, recovery.resets);
-    // A Reset refused leaves its list as the file has it: the counts made
-    // after it were counted from 0, and mean nothing on the file's counts.
     result.resets = recovery.resets;
+    // A list's Reset is refused before any of its lines: once refused, the
+    // list stays as the file has it, since what was counted after the Reset
+    // was counted from 0 and means nothing on the file's counts.
     for (const MergeRefusal &refusal : merged.refusals) {
-        if (refusal.kind == MergeRefusal::Kind::ResetChanged)
-            (refusal.league ? result.resets.leagues : result.resets.events) = false;
-    }
-    const auto resetRefused = [&](bool league) {
-        return (league ? recovery.resets.leagues : recovery.resets.events)
-            && !(league ? result.resets.leagues : result.resets.events);
-    };
-    if (resetRefused(true))
-        merged.merged.leagues = file.leagues;
-    if (resetRefused(false))
-        merged.merged.events = file.events;
-    result.restored = merged.merged;
-    for (const MergeRefusal &refusal : merged.refusals) {
-        if (refusal.kind != MergeRefusal::Kind::ResetChanged && resetRefused(refusal.league))
+        bool &reset = refusal.league ? result.resets.leagues : result.resets.events;
+        if (refusal.kind == MergeRefusal::Kind::ResetChanged) {
+            reset = false;
+            (refusal.league ? merged.merged.leagues : merged.merged.events)
+                = refusal.league ? file.leagues : file.events;
+        } else if ((refusal.league ? recovery.resets.leagues : recovery.resets.events) && !reset) {
             continue;
+        }
         RecoveredLine line {refusal.league, refusal.name, 0, 0};
         if (refusal.line >= 0) {
             line.before = (refusal.league ? base.leagues : base.events).count(refusal.line);
@@ -204,6 +198,7 @@ RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file)
         result.refused.push_back(line);
         result.why.push_back(refusal.kind);
     }
+    result.restored = merged.merged;
     return result;
 }
 

@@ -46,12 +46,6 @@ FileState readState(const QString &path)
     return state;
 }
 
-// The one place a save's counts meet the merge rules.
-MergeResult addChanges(const SaveRequest &request, const Tallies &base, const Tallies &file)
-{
-    return mergeTallies(base, request.window, file, request.resets);
-}
-
 // Decides what a save writes over the file as `now` found it: fills in
 // `result`'s tables and returns true, or fills in a question or a failure and
 // returns false.
@@ -92,7 +86,7 @@ bool compose(
         result.question = SaveQuestion::Unparsable;
         result.problem = parsedBase;
     } else {
-        MergeResult merged = addChanges(request, base, file);
+        MergeResult merged = mergeTallies(base, request.window, file, request.resets);
         // Yes keeps every change that can be placed; the lines refused stay as
         // the file has them.
         if (merged.ok() || request.answeredYes) {
@@ -114,46 +108,22 @@ bool compose(
     return false;
 }
 
-// Ends a wait announced with announceWait(true) when it goes out of scope.
-class WaitAnnouncement {
-public:
-    explicit WaitAnnouncement(const std::function<void()> &beforeWaiting)
-        : m_beforeWaiting(beforeWaiting)
-    {
-    }
-    void start()
-    {
-        if (m_waiting)
-            return;
-        // A save may wait for seconds: what the window holds goes to the disk
-        // first, in case the program is ended meanwhile.
-        if (m_beforeWaiting)
-            m_beforeWaiting();
-        announceWait(true);
-        m_waiting = true;
-    }
-    ~WaitAnnouncement()
-    {
-        if (m_waiting)
-            announceWait(false);
-    }
-
-private:
-    const std::function<void()> &m_beforeWaiting;
-    bool m_waiting = false;
-};
-
 } // namespace
 
 SaveResult saveTallies(const QString &path, const SaveRequest &request, const SaveHooks &hooks)
 {
-    WaitAnnouncement waiting(hooks.beforeWaiting);
     // Beside the file a link names, where every save of that file looks.
     QLockFile lock(dataFileTarget(path) + QStringLiteral(".lock"));
     lock.setStaleLockTime(kStaleLockMs);
     if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
-        waiting.start();
-        if (!lock.tryLock(kLockWaitMs) && lock.error() == QLockFile::LockFailedError) {
+        // A save may wait for seconds: what the window holds goes to the disk
+        // first, in case the program is ended meanwhile.
+        if (hooks.beforeWaiting)
+            hooks.beforeWaiting();
+        announceWait(true);
+        const bool locked = lock.tryLock(kLockWaitMs);
+        announceWait(false);
+        if (!locked && lock.error() == QLockFile::LockFailedError) {
             SaveResult result;
             result.status = fileFailure(path,
                 QStringLiteral("another Hostally has been saving it for over %1 seconds: "
@@ -177,13 +147,11 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
                 return true;
             result.base = QByteArray::fromStdString(
                 formatDataFile(result.tallies.leagues, result.tallies.events));
-            SwapChecks checks;
+            SwapChecks checks = hooks;
             // An editor, or a program that ignores the lock, may have written
             // the file since it was read: then what was merged is not what is
             // there.
             checks.stillCurrent = [&path, &now] { return readState(path) == now; };
-            checks.beforeSwap = hooks.beforeSwap;
-            checks.swapFailed = hooks.swapFailed;
             Replaced replaced = Replaced::No;
             result.status = writeDataFile(path, result.base, replaced, checks);
             if (replaced == Replaced::Superseded && ++merges < kMaxMerges)

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "durable_file.h"
 #include "merge.h"
 #include "status.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
 
 namespace hostally {
 
@@ -48,15 +48,10 @@ struct SaveResult {
     Status status;
 };
 
-// What a save tells its caller on the way.
-struct SaveHooks {
-    // The save is about to wait for another Hostally's save.
+// What a save tells its caller on the way: its SwapChecks, and that it is
+// about to wait for another Hostally's save.
+struct SaveHooks : SwapChecks {
     std::function<void()> beforeWaiting;
-    // The new data file, named in the folder, is on the disk and about to be
-    // swapped in; a failure stops the save.
-    std::function<Status(const QString &newName)> beforeSwap;
-    // After beforeSwap: the swap failed, and the new file is still there.
-    std::function<void()> swapFailed;
 };
 
 // Saves a window's counts into the data file at `path` as it is now, one save

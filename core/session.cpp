@@ -129,7 +129,6 @@ SaveResult Session::save(bool answeredYes)
     hooks.beforeSwap = [this](const QString &newName) {
         if (!m_recovery->writeNow(recoveryBytes(newName), false).ok)
             m_recovery->writeNow({});
-        return Status::success();
     };
     hooks.swapFailed = [this] { keepUnsavedNow(); };
     SaveResult result = saveTallies(m_dataPath, request, hooks);

@@ -478,7 +478,9 @@ void TestDataFile::recoveryFileRoundTrip_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("error"); // empty when it reads back as written
-    const QByteArray good = QByteArray::fromStdString(formatRecovery(kOldRecovery(true)));
+    Recovery saving = kOldRecovery(true);
+    saving.saving = "data.txt.new-1a2b";
+    const QByteArray good = QByteArray::fromStdString(formatRecovery(saving));
     Recovery renamed = kOldRecovery();
     renamed.window.events.setEntry(0, "Quiz night", 6);
     QTest::newRow("as written") << good << QString();
@@ -511,6 +513,7 @@ void TestDataFile::recoveryFileRoundTrip()
     QCOMPARE(read.changes, written.changes);
     QCOMPARE(read.base, written.base);
     QVERIFY(read.resets.events && !read.resets.leagues);
+    QCOMPARE(read.saving, std::string("data.txt.new-1a2b"));
     QVERIFY(read.window == written.window);
 }
 
@@ -519,15 +522,18 @@ void TestDataFile::restoreIntoChangedFile_data()
     QTest::addColumn<QByteArray>("now");
     QTest::addColumn<QByteArray>("restored");
     QTest::addColumn<QStringList>("refused");
+    QTest::addColumn<bool>("resetEvents");
     const QByteArray leagues = "\"North\"\r\n5\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n";
-    QTest::newRow("as the window read it") << kOld << leagues + "\"Quiz\"\r\n6\r\n"
-                                           << QStringList {};
+    const QByteArray counted = QByteArray(kOld).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n10");
+    QTest::newRow("as the window read it")
+        << kOld << leagues + "\"Quiz\"\r\n6\r\n" << QStringList {} << false;
     QTest::newRow("counted elsewhere since")
-        << QByteArray(kOld).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n10")
-        << leagues + "\"Quiz\"\r\n13\r\n"
-        << QStringList {};
-    QTest::newRow("renamed since: the league's change still goes in") << QByteArray(kOld).replace(
-        "Quiz", "Quiz night") << leagues + "\"Quiz night\"\r\n3\r\n" << QStringList {"Quiz"};
+        << counted << leagues + "\"Quiz\"\r\n13\r\n" << QStringList {} << false;
+    QTest::newRow("renamed since: the league's change still goes in")
+        << QByteArray(kOld).replace("Quiz", "Quiz night") << leagues + "\"Quiz night\"\r\n3\r\n"
+        << QStringList {"Quiz"} << false;
+    QTest::newRow("events reset, counted elsewhere since: the Reset refused, the list left alone")
+        << counted << leagues + "\"Quiz\"\r\n10\r\n" << QStringList {""} << true;
 }
 
 void TestDataFile::restoreIntoChangedFile()
@@ -535,7 +541,8 @@ void TestDataFile::restoreIntoChangedFile()
     QFETCH(QByteArray, now);
     QFETCH(QByteArray, restored);
     QFETCH(QStringList, refused);
-    const RestoreResult result = restoreRecovery(kOldRecovery(), talliesOf(now));
+    QFETCH(bool, resetEvents);
+    const RestoreResult result = restoreRecovery(kOldRecovery(resetEvents), talliesOf(now));
     QCOMPARE(
         QByteArray::fromStdString(formatDataFile(result.restored.leagues, result.restored.events)),
         restored);
@@ -543,6 +550,7 @@ void TestDataFile::restoreIntoChangedFile()
     for (const RecoveredLine &line : result.refused)
         names.append(QString::fromStdString(line.name));
     QCOMPARE(names, refused);
+    QCOMPARE(result.resets.events, resetEvents && refused.isEmpty());
 }
 
 // Each window has a file of its own; none is offered while its window runs,

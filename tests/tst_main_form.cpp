@@ -1,5 +1,6 @@
 #include "data_file.h"
 #include "dialogs.h"
+#include "durable_file.h"
 #include "fake_dialogs.h"
 #include "fitting_label.h"
 #include "main_form.h"
@@ -1229,6 +1230,14 @@ void TestMainForm::recoveryFileFollowsChanges_data()
         << QStringList {"add", "written", "quit-no"} << QStringList {kSaveQuestion} << false;
     QTest::newRow("Add, session ends: written at once, closed without a question")
         << QStringList {"add", "session-end", "close"} << QStringList {} << true;
+    QTest::newRow("cannot be written: said once, not at every Add")
+        << QStringList {"unwritable", "add", "wait", "add", "wait"}
+        << QStringList {"error|Hostally cannot keep a copy of your unsaved counts beside data.txt "
+                        "at the moment, so they would be lost if Hostally were ended now.\n\n"
+                        "%1.unsaved: Input/output error.\n\nChoose File > Save now. If that "
+                        "fails too, free some space on the disk, or put the folder back where it "
+                        "was; Hostally keeps trying meanwhile.|Hostally"}
+        << false;
 }
 
 void TestMainForm::recoveryFileFollowsChanges()
@@ -1249,6 +1258,12 @@ void TestMainForm::recoveryFileFollowsChanges()
             click(form.Command3);
         if (step == "written")
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 2000);
+        if (step == "wait")
+            QTest::qWait(1500);
+        if (step == "unwritable")
+            hostally::setFileHookForTesting([](hostally::FileStep, const QString &) {
+                return hostally::Injected::Fail;
+            });
         if (step == "save")
             form.mSave->trigger();
         if (step == "session-end")
@@ -1262,10 +1277,12 @@ void TestMainForm::recoveryFileFollowsChanges()
     }
     if (!steps.contains("session-end"))
         QTest::qWait(1500);
-    QCOMPARE(m_dialogs.log(), log);
+    hostally::setFileHookForTesting({});
+    QCOMPARE(m_dialogs.log(), QStringList(log).replaceInStrings("%1", m_path));
     QCOMPARE(QFile::exists(path), kept);
     // A window that never wrote its file holds no slot either.
-    QCOMPARE(QFile::exists(path + ".lock"), kept);
+    // A window holds its slot while it has counts to keep, written or not.
+    QCOMPARE(QFile::exists(path + ".lock"), kept || steps.contains("unwritable"));
     if (!kept)
         return;
     hostally::Recovery recovery;

@@ -202,11 +202,15 @@ fi
 problems=()
 dir="$(make_program_dir "$old")"
 # LeakSanitizer cannot run under ptrace; sanitizer builds skip it here.
+# strace counts each thread's calls: the recovery file's thread renames it
+# in a second after the Add; the window's thread renames it again, naming
+# the save's new file, just before data.txt's own rename, its second.
 launch "$dir" strace -E ASAN_OPTIONS=detect_leaks=0 -f -qq -o "$dir/strace.log" -e trace=rename,renameat,renameat2 \
-  -e inject=rename,renameat,renameat2:error=EIO:when=1
+  -e inject=rename,renameat,renameat2:error=EIO:when=2
 add_and_save
 check_failed_save "$dir"
-grep -q 'rename(.*EIO' "$dir/strace.log" || problems+=("rename was not the call that failed")
+grep -q 'rename(".*/data.txt.new-[^"]*", ".*/data.txt") = -1 EIO' "$dir/strace.log" ||
+  problems+=("data.txt's rename was not the call that failed")
 check_second_save "$dir"
 report "rename fails" "$dir.stderr"
 
