@@ -1230,6 +1230,12 @@ void TestMainForm::recoveryFileFollowsChanges_data()
         << QStringList {"add", "written", "quit-no"} << QStringList {kSaveQuestion} << false;
     QTest::newRow("Add, session ends: written at once, closed without a question")
         << QStringList {"add", "session-end", "close"} << QStringList {} << true;
+    QTest::newRow("session end called off: Quit asks again")
+        << QStringList {"add", "session-end", "called-off", "quit-no"}
+        << QStringList {kSaveQuestion} << false;
+    QTest::newRow("session end, then the user clicks (a logout called off): Quit asks again")
+        << QStringList {"add", "session-end", "click", "quit-no"} << QStringList {kSaveQuestion}
+        << false;
     QTest::newRow("cannot be written: said once, not at every Add")
         << QStringList {"unwritable", "add", "wait", "add", "wait"}
         << QStringList {"error|Hostally cannot keep a copy of your unsaved counts beside data.txt "
@@ -1268,6 +1274,10 @@ void TestMainForm::recoveryFileFollowsChanges()
             form.mSave->trigger();
         if (step == "session-end")
             form.endSession();
+        if (step == "called-off")
+            form.sessionEndCalledOff();
+        if (step == "click")
+            QTest::mouseClick(form.lHosted->viewport(), Qt::LeftButton);
         if (step == "quit-no") {
             m_dialogs.answers = {false};
             form.mQuit->trigger();
