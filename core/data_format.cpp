@@ -2,6 +2,7 @@
 
 #include "name_text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace hostally {
@@ -9,7 +10,6 @@ namespace hostally {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16Marks[] = {"\xFF\xFE", "\xFE\xFF"};
 // How many characters of an offending line an error message quotes.
 constexpr std::size_t kQuoteLimit = 40;
 
@@ -18,23 +18,16 @@ bool isSpace(char c)
     return c == ' ' || c == '\t';
 }
 
-bool isLineEndChar(char c)
-{
-    return c == '\r' || c == '\n';
-}
-
+// Appends `c`, a character beyond ASCII, as UTF-8.
 void appendUtf8(std::string &out, char16_t c)
 {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
+    if (c < 0x800) {
         out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
         out += static_cast<char>(0xE0 | (c >> 12));
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
     }
+    out += static_cast<char>(0x80 | (c & 0x3F));
 }
 
 // Shows text of the file in an error message as it stands, without quotes
@@ -52,13 +45,11 @@ std::string shown(std::string_view bytes)
         if (startsCharacter && ++characters > kQuoteLimit)
             return out + "...";
         const char16_t shownAs = utf8 ? c : windows1252Char(c);
-        const bool control
-            = shownAs < 0x20 || shownAs == 0x7F || (!utf8 && shownAs >= 0x80 && shownAs < 0xA0);
-        if (control) {
+        if (shownAs < 0x20 || shownAs == 0x7F || (!utf8 && shownAs >= 0x80 && shownAs < 0xA0)) {
             out += "\\x";
             out += kHex[c >> 4];
             out += kHex[c & 0xF];
-        } else if (utf8) {
+        } else if (utf8 || c < 0x80) {
             out += static_cast<char>(c);
         } else {
             appendUtf8(out, shownAs);
@@ -78,7 +69,7 @@ public:
     }
 
     bool atEnd() const { return m_pos >= m_text.size(); }
-    bool atLineEnd() const { return !atEnd() && isLineEndChar(m_text[m_pos]); }
+    bool atLineEnd() const { return !atEnd() && (m_text[m_pos] == '\r' || m_text[m_pos] == '\n'); }
     char peek() const { return atEnd() ? '\0' : m_text[m_pos]; }
     int line() const { return m_line; }
 
@@ -100,25 +91,18 @@ public:
     // character of the next field, or at the end of the text.
     void skipBlankLines()
     {
-        for (;;) {
-            skipSpaces();
-            if (!atLineEnd())
-                return;
+        for (skipSpaces(); atLineEnd(); skipSpaces())
             takeLineEnd();
-        }
     }
 
-    // The text of the current field up to the next comma or line end, spaces
-    // and tabs at its end left out.
-    std::string_view field() const
+    // The text from the reading position up to the first of `stops` or the
+    // end of the text, spaces and tabs at its end left out.
+    std::string_view upTo(const char *stops) const
     {
-        std::size_t end = m_pos;
-        while (end < m_text.size() && m_text[end] != ',' && !isLineEndChar(m_text[end]))
-            ++end;
-        std::size_t last = end;
-        while (last > m_pos && isSpace(m_text[last - 1]))
-            --last;
-        return m_text.substr(m_pos, last - m_pos);
+        std::size_t end = std::min(m_text.find_first_of(stops, m_pos), m_text.size());
+        while (end > m_pos && isSpace(m_text[end - 1]))
+            --end;
+        return m_text.substr(m_pos, end - m_pos);
     }
 
     void skip(std::size_t n) { m_pos += n; }
@@ -127,36 +111,15 @@ public:
     // its line, exactly as the line holds it.
     std::string found() const
     {
-        if (atEnd())
-            return "end of file";
-        if (atLineEnd())
-            return "end of line";
-        std::size_t end = m_pos;
-        while (end < m_text.size() && !isLineEndChar(m_text[end]))
-            ++end;
-        while (end > m_pos && isSpace(m_text[end - 1]))
-            --end;
-        return shown(m_text.substr(m_pos, end - m_pos));
-    }
-
-    // Whether `c` stands between the reading position and the line's end.
-    bool restOfLineHas(char c) const
-    {
-        for (std::size_t i = m_pos; i < m_text.size() && !isLineEndChar(m_text[i]); ++i) {
-            if (m_text[i] == c)
-                return true;
-        }
-        return false;
+        return atEnd() ? "end of file" : atLineEnd() ? "end of line" : shown(upTo("\r\n"));
     }
 
     // Reads a double-quoted name; the reading position is on the opening quote.
     Status readName(std::string &name)
     {
         const std::size_t start = m_pos + 1;
-        std::size_t end = start;
-        while (end < m_text.size() && m_text[end] != '"' && !isLineEndChar(m_text[end]))
-            ++end;
-        if (end >= m_text.size())
+        const std::size_t end = std::min(m_text.find_first_of("\"\r\n", start), m_text.size());
+        if (end == m_text.size())
             return Status::failure(m_line, "expected a closing double quote, found end of file");
         if (m_text[end] != '"')
             return Status::failure(m_line,
@@ -178,28 +141,21 @@ enum class CountParse { Ok, NotANumber, TooLarge };
 // A count is an optional sign and decimal digits, nothing else.
 CountParse parseCount(std::string_view text, std::int64_t &value)
 {
-    std::size_t i = 0;
-    bool negative = false;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-        negative = text[0] == '-';
-        i = 1;
-    }
-    if (i == text.size())
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (negative || text[0] == '+'))
+        text.remove_prefix(1);
+    if (text.empty())
         return CountParse::NotANumber;
     std::int64_t magnitude = 0;
-    bool tooLarge = false;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
+    for (const char c : text) {
         if (c < '0' || c > '9')
             return CountParse::NotANumber;
         // Stop accumulating once past the limit so the sum cannot overflow;
         // keep scanning so "99999999999999999x" still reads as not a number.
-        if (!tooLarge) {
+        if (magnitude <= kCountLimit)
             magnitude = magnitude * 10 + (c - '0');
-            tooLarge = magnitude > kCountLimit;
-        }
     }
-    if (tooLarge)
+    if (magnitude > kCountLimit)
         return CountParse::TooLarge;
     value = negative ? -magnitude : magnitude;
     return CountParse::Ok;
@@ -219,22 +175,19 @@ Status readRecord(Reader &reader, const std::string &what, TallyEntry &entry)
     reader.skipSpaces();
     if (reader.peek() == ',') {
         reader.skip(1);
-        reader.skipSpaces();
     } else if (reader.atLineEnd()) {
         reader.takeLineEnd();
-        reader.skipSpaces();
     } else if (!reader.atEnd()) {
         // More of the line after the closing quote, and a quote in it: the
         // name itself held a double quote.
-        const std::string found = reader.found();
+        const bool quoted = reader.upTo("\r\n").find('"') != std::string_view::npos;
         return Status::failure(reader.line(),
-            "expected a comma or a line end after the name, found " + found
-                + (reader.restOfLineHas('"') ? " (a name cannot hold a double quote)" : ""));
+            "expected a comma or a line end after the name, found " + reader.found()
+                + (quoted ? " (a name cannot hold a double quote)" : ""));
     }
+    reader.skipSpaces();
 
-    const std::string_view text = reader.field();
-    if (text.empty())
-        return Status::failure(reader.line(), "expected a count, found " + reader.found());
+    const std::string_view text = reader.upTo(",\r\n");
     switch (parseCount(text, entry.count)) {
     case CountParse::Ok:
         break;
@@ -255,15 +208,6 @@ Status readRecord(Reader &reader, const std::string &what, TallyEntry &entry)
     return Status::success();
 }
 
-void appendRecord(std::string &out, const TallyEntry &entry)
-{
-    out += '"';
-    out += entry.name;
-    out += "\"\r\n";
-    out += std::to_string(entry.count);
-    out += "\r\n";
-}
-
 } // namespace
 
 Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &events)
@@ -272,37 +216,33 @@ Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &eve
     // mark. Read as 8-bit text, every other byte of it is a NUL: say what the
     // file is instead, and how to save it as text Hostally reads, with the
     // editor the system has.
-    for (const std::string_view mark : kUtf16Marks) {
-        if (text.substr(0, mark.size()) == mark)
-            return Status::failure(0,
-                "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
+    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF")
+        return Status::failure(0,
+            "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
 #ifdef _WIN32
-                "it in Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and "
-                "save it again"
+            "it in Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and "
+            "save it again"
 #else
-                "it in a text editor and save it again with its \"Save as UTF-8\" choice (in "
-                "some editors, Save As with UTF-8 as the encoding)"
+            "it in a text editor and save it again with its \"Save as UTF-8\" choice (in "
+            "some editors, Save As with UTF-8 as the encoding)"
 #endif
-            );
-    }
+        );
 
     Reader reader(text);
     TallyTable newLeagues(kLeagueCapacity);
     TallyTable newEvents(kEventCapacity);
 
     for (int i = 0; i < kLeagueCapacity; ++i) {
+        const std::string what = "league " + std::to_string(i + 1) + " of 3";
         reader.skipBlankLines();
-        if (reader.atEnd()) {
-            if (i == 0)
-                return Status::failure(
-                    reader.line(), "the file is empty, expected three league records");
-            return Status::failure(reader.line(),
-                "expected the name of league " + std::to_string(i + 1)
-                    + " of 3, found end of file");
-        }
+        if (reader.atEnd() && i == 0)
+            return Status::failure(
+                reader.line(), "the file is empty, expected three league records");
+        if (reader.atEnd())
+            return Status::failure(
+                reader.line(), "expected the name of " + what + ", found end of file");
         TallyEntry entry;
-        if (Status s = readRecord(reader, "league " + std::to_string(i + 1) + " of 3", entry);
-            !s.ok)
+        if (Status s = readRecord(reader, what, entry); !s.ok)
             return s;
         newLeagues.setEntry(i, std::move(entry.name), entry.count);
     }
@@ -329,10 +269,10 @@ Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &eve
 std::string formatDataFile(const TallyTable &leagues, const TallyTable &events)
 {
     std::string out;
-    for (int i = 0; i < leagues.used(); ++i)
-        appendRecord(out, leagues.entry(i));
-    for (int i = 0; i < events.used(); ++i)
-        appendRecord(out, events.entry(i));
+    for (const TallyTable *table : {&leagues, &events}) {
+        for (int i = 0; i < table->used(); ++i)
+            out += '"' + table->name(i) + "\"\r\n" + std::to_string(table->count(i)) + "\r\n";
+    }
     return out;
 }
 

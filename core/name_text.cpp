@@ -12,11 +12,6 @@ const char16_t kHighControls[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, //
 };
 
-bool isContinuation(unsigned char c)
-{
-    return (c & 0xC0) == 0x80;
-}
-
 // The length of the well-formed UTF-8 sequence at the start of `bytes`, or 0.
 // Overlong forms, surrogates and code points past U+10FFFF are not
 // well-formed: an editor never writes them, and a Windows-1252 name can hold
@@ -25,32 +20,18 @@ std::size_t sequenceLength(std::string_view bytes)
 {
     const auto byte = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
     const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
     if (lead < 0x80)
         return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-    } else {
+    if (lead < 0xC2 || lead > 0xF4)
         return 0;
-    }
+    const std::size_t length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    // After E0, ED, F0 and F4 the second byte's range narrows.
+    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
     if (bytes.size() < length || byte(1) < low || byte(1) > high)
         return 0;
     for (std::size_t i = 2; i < length; ++i) {
-        if (!isContinuation(byte(i)))
+        if ((byte(i) & 0xC0) != 0x80)
             return 0;
     }
     return length;
@@ -73,14 +54,7 @@ bool isUtf8Name(std::string_view name)
 
 std::size_t nameLength(std::string_view name)
 {
-    if (!isUtf8Name(name))
-        return name.size();
-    std::size_t characters = 0;
-    for (const char c : name) {
-        if (!isContinuation(static_cast<unsigned char>(c)))
-            ++characters;
-    }
-    return characters;
+    return nameText(name).size();
 }
 
 char16_t windows1252Char(unsigned char byte)

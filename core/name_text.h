@@ -9,14 +9,13 @@ namespace hostally {
 // Names are kept as the data file's bytes. They are read as UTF-8 when that
 // is what an editor wrote, and otherwise in the system's 8-bit code page
 // (Windows-1252 where the system names none); the list lines and the window
-// decide alike, through these two functions.
+// decide alike, through these functions.
 
 // Whether `name` is read as UTF-8: its bytes are valid UTF-8 and hold at least
-// one character beyond ASCII. Any other name is read in the 8-bit code page.
+// one character beyond ASCII.
 bool isUtf8Name(std::string_view name);
 
-// How many characters `name` shows: its code points when it is read as UTF-8,
-// otherwise its bytes, one character each as in Windows-1252.
+// How many characters `name` shows: the length of nameText(name).
 std::size_t nameLength(std::string_view name);
 
 // The character that `byte` stands for in Windows-1252. Bytes the code page

@@ -29,12 +29,7 @@ struct Status {
     // A failure at `line` (0 for none) described by `message`.
     static Status failure(int line, std::string message, Cause cause = Cause::Other)
     {
-        Status s;
-        s.ok = false;
-        s.cause = cause;
-        s.line = line;
-        s.message = std::move(message);
-        return s;
+        return {false, cause, {}, line, std::move(message)};
     }
 
     // "file:line: message", leaving out the parts that are empty: the form

@@ -2,15 +2,12 @@
 
 #include "name_text.h"
 
+#include <algorithm>
 #include <cassert>
-#include <cstdlib>
 
 namespace hostally {
 
-namespace {
 constexpr std::size_t kNameColumn = 13;
-const char kTotalPrefix[] = "Total Hosted: ";
-} // namespace
 
 TallyTable::TallyTable(int capacity) : m_slots(capacity > 0 ? capacity : 0)
 {
@@ -78,7 +75,7 @@ std::string TallyTable::entryLine(int i) const
 
 std::string TallyTable::totalLine() const
 {
-    return kTotalPrefix + numberText(m_total);
+    return "Total Hosted: " + numberText(m_total);
 }
 
 const TallyEntry &TallyTable::entry(int i) const
@@ -99,13 +96,8 @@ std::int64_t TallyTable::count(int i) const
 
 bool operator==(const TallyTable &a, const TallyTable &b)
 {
-    if (a.capacity() != b.capacity() || a.m_used != b.m_used || a.m_total != b.m_total)
-        return false;
-    for (int i = 0; i < a.m_used; ++i) {
-        if (!(a.m_slots[i] == b.m_slots[i]))
-            return false;
-    }
-    return true;
+    return a.capacity() == b.capacity() && a.m_used == b.m_used && a.m_total == b.m_total
+        && std::equal(a.m_slots.begin(), a.m_slots.begin() + a.m_used, b.m_slots.begin());
 }
 
 std::string numberText(std::int64_t value)

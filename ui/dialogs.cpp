@@ -57,9 +57,9 @@ private:
 // A box is only as wide as its prompt and buttons need, but the window
 // manager sets the title in the frame beside an icon and a few buttons, and a
 // short prompt would leave no room for it. Widen the box to the title in bold
-// and four squares, each two lines of text wide, for the icon and buttons.
-// Call last, just before showing the box.
-void makeRoomForTitle(QMessageBox &box)
+// and four squares, each two lines of text wide, for the icon and buttons,
+// then show it; returns what exec() returns.
+int execWithRoomForTitle(QMessageBox &box)
 {
     QFont bold = box.font();
     bold.setBold(true);
@@ -68,6 +68,7 @@ void makeRoomForTitle(QMessageBox &box)
     if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
             grid->rowCount(), 0, 1, grid->columnCount());
+    return box.exec();
 }
 
 } // namespace
@@ -77,8 +78,7 @@ Dialogs::Answer MessageBoxDialogs::ask(
 {
     QuestionBox box(parent, prompt, title, escape);
     box.setDefaultButton(byDefault == Default::Yes ? QMessageBox::Yes : QMessageBox::No);
-    makeRoomForTitle(box);
-    switch (box.exec()) {
+    switch (execWithRoomForTitle(box)) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:
@@ -91,15 +91,13 @@ Dialogs::Answer MessageBoxDialogs::ask(
 void MessageBoxDialogs::inform(QWidget *parent, const QString &prompt, const QString &title)
 {
     QMessageBox box(QMessageBox::NoIcon, title, prompt, QMessageBox::Ok, parent);
-    makeRoomForTitle(box);
-    box.exec();
+    execWithRoomForTitle(box);
 }
 
 void MessageBoxDialogs::showError(QWidget *parent, const QString &message, const QString &title)
 {
     QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok, parent);
-    makeRoomForTitle(box);
-    box.exec();
+    execWithRoomForTitle(box);
 }
 
 void reportFailure(

@@ -1,7 +1,5 @@
 #include "main_form.h"
 
-#include "data_file.h"
-#include "dialogs.h"
 #include "fitting_label.h"
 #include "hostally_icon.h"
 #include "tally_list.h"
@@ -10,9 +8,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QImage>
-#include <QLabel>
 #include <QLayout>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -96,18 +92,6 @@ protected:
     }
 };
 
-// The window icon, built straight from its palette and pixels.
-QIcon hostallyIcon()
-{
-    using namespace hostally_icon;
-    QImage image(kPixels, kSize, kSize, kSize, QImage::Format_Indexed8);
-    image.setColorTable(QList<QRgb>(std::begin(kPalette), std::end(kPalette)));
-    return QIcon(QPixmap::fromImage(image));
-}
-
-const char kAboutText[] = "Hostally counts the leagues and events you host. "
-                          "Your counts live in data.txt, beside the program.";
-
 } // namespace
 
 MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
@@ -158,7 +142,10 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
 
 QIcon MainForm::icon()
 {
-    return hostallyIcon();
+    using namespace hostally_icon;
+    QImage image(kPixels, kSize, kSize, kSize, QImage::Format_Indexed8);
+    image.setColorTable(QList<QRgb>(std::begin(kPalette), std::end(kPalette)));
+    return QIcon(QPixmap::fromImage(image));
 }
 
 QFont MainForm::windowFont()
@@ -183,62 +170,51 @@ void MainForm::createControls()
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
-    auto makeList
-        = [client](const char *name, const QString &spoken, const QRect &geometry, int rows) {
-              auto *list = place<TallyList>(client, name, geometry, rows, kRowHeight);
-              list->setAccessibleName(spoken);
-              return list;
+    // Labels are read as they show; totals also name their list. Each column
+    // has an Add, a Remove and a Reset at the top, which a screen reader
+    // names with the column. Enter and Return press the focused button, as
+    // Space does.
+    auto makeLabel
+        = [client](const char *name, const char *text, const QRect &geometry, const QFont &font) {
+              auto *label = place<FittingLabel>(client, name, geometry, QString::fromLatin1(text));
+              label->setFont(font);
+              label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+              return label;
           };
-    auto makeLabel = [client](const char *name, const QString &text, const QRect &geometry,
-                         const QFont &font) {
-        auto *label = place<FittingLabel>(client, name, geometry, text);
-        label->setFont(font);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        return label;
-    };
-    // Each column has an Add, a Remove and a Reset; a screen reader names the
-    // column too. Labels are read as they show; totals also name their list.
-    // Enter and Return press the focused button, as Space does.
-    auto makeButton = [client](const char *name, const QString &text, const QString &spoken,
-                          const QRect &geometry) {
-        auto *button = place<QPushButton>(client, name, geometry, text);
-        button->setAutoDefault(true);
-        button->setAccessibleName(spoken);
-        return button;
-    };
+    auto makeButton
+        = [client](const char *name, const char *text, const char *spoken, int left, int width) {
+              auto *button = place<QPushButton>(
+                  client, name, twips(left, 480, width, 375), QString::fromLatin1(text));
+              button->setAutoDefault(true);
+              button->setAccessibleName(QString::fromLatin1(spoken));
+              return button;
+          };
 
     lHosted
-        = makeList("lHosted", QStringLiteral("Events"), twips(120, 1080, 2775, 3570), kEventRows);
-    Label1 = makeLabel(
-        "Label1", QStringLiteral("Choose an event:"), twips(240, 120, 2655, 255), headingFont());
-    Command1 = makeButton(
-        "Command1", QStringLiteral("Add"), QStringLiteral("Add event"), twips(120, 480, 855, 375));
-    Command2 = makeButton("Command2", QStringLiteral("Remove"), QStringLiteral("Remove event"),
-        twips(1080, 480, 855, 375));
-    Command3 = makeButton("Command3", QStringLiteral("Reset"), QStringLiteral("Reset events"),
-        twips(2040, 480, 855, 375));
-    total = makeLabel(
-        "total", QStringLiteral("Total Events: 0"), twips(120, 4800, 2775, 375), totalFont());
-    lLeagues = makeList(
-        "lLeagues", QStringLiteral("Leagues"), twips(3360, 1080, 2775, 645), kLeagueRows);
-    total2
-        = makeLabel("total2", QStringLiteral("Label2"), twips(3360, 1920, 2775, 375), totalFont());
-    Label2 = makeLabel(
-        "Label2", QStringLiteral("Choose a league:"), twips(3360, 120, 2175, 255), headingFont());
-    ladd = makeButton(
-        "ladd", QStringLiteral("Add"), QStringLiteral("Add league"), twips(3360, 480, 855, 375));
-    lRemove = makeButton("lRemove", QStringLiteral("Remove"), QStringLiteral("Remove league"),
-        twips(4320, 480, 855, 375));
-    cReset = makeButton("cReset", QStringLiteral("Reset"), QStringLiteral("Reset leagues"),
-        twips(5280, 480, 975, 375));
+        = place<TallyList>(client, "lHosted", twips(120, 1080, 2775, 3570), kEventRows, kRowHeight);
+    lHosted->setAccessibleName(QStringLiteral("Events"));
+    Label1 = makeLabel("Label1", "Choose an event:", twips(240, 120, 2655, 255), headingFont());
+    Command1 = makeButton("Command1", "Add", "Add event", 120, 855);
+    Command2 = makeButton("Command2", "Remove", "Remove event", 1080, 855);
+    Command3 = makeButton("Command3", "Reset", "Reset events", 2040, 855);
+    total = makeLabel("total", "Total Events: 0", twips(120, 4800, 2775, 375), totalFont());
+    lLeagues = place<TallyList>(
+        client, "lLeagues", twips(3360, 1080, 2775, 645), kLeagueRows, kRowHeight);
+    lLeagues->setAccessibleName(QStringLiteral("Leagues"));
+    total2 = makeLabel("total2", "Label2", twips(3360, 1920, 2775, 375), totalFont());
+    Label2 = makeLabel("Label2", "Choose a league:", twips(3360, 120, 2175, 255), headingFont());
+    ladd = makeButton("ladd", "Add", "Add league", 3360, 855);
+    lRemove = makeButton("lRemove", "Remove", "Remove league", 4320, 855);
+    cReset = makeButton("cReset", "Reset", "Reset leagues", 5280, 975);
 }
 
 void MainForm::createAboutFrame()
 {
     About = place<CaptionedFrame>(
         centralWidget(), "About", twips(3120, 2640, 3255, 2055), QStringLiteral("About"));
-    Text1 = place<QPlainTextEdit>(
-        About, "Text1", twips(120, 240, 2895, 1575), QString::fromUtf8(kAboutText));
+    Text1 = place<QPlainTextEdit>(About, "Text1", twips(120, 240, 2895, 1575),
+        QStringLiteral("Hostally counts the leagues and events you host. "
+                       "Your counts live in data.txt, beside the program."));
     Text1->setReadOnly(true);
     // Read-only, yet still reachable with Tab and selectable from the keyboard.
     Text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -249,15 +225,15 @@ void MainForm::createAboutFrame()
 
 void MainForm::createMenu()
 {
-    mFile = menuBar()->addMenu(QStringLiteral("File"));
-    mFile->setObjectName(QStringLiteral("mFile"));
+    const auto named = [](auto *object, const char *name) {
+        object->setObjectName(QLatin1String(name));
+        return object;
+    };
+    mFile = named(menuBar()->addMenu(QStringLiteral("File")), "mFile");
     mFile->setAccessibleName(mFile->title());
-    mSave = mFile->addAction(QStringLiteral("Save"));
-    mSave->setObjectName(QStringLiteral("mSave"));
-    a = mFile->addSeparator();
-    a->setObjectName(QStringLiteral("a"));
-    mQuit = mFile->addAction(QStringLiteral("Quit"));
-    mQuit->setObjectName(QStringLiteral("mQuit"));
+    mSave = named(mFile->addAction(QStringLiteral("Save")), "mSave");
+    a = named(mFile->addSeparator(), "a");
+    mQuit = named(mFile->addAction(QStringLiteral("Quit")), "mQuit");
 }
 
 void MainForm::connectCommands()

@@ -25,12 +25,10 @@ bool insideOpenedZip(const QString &path)
 
 void useWindowFontByDefault()
 {
-    // While it builds the About text, Qt lays out a blank document in the
-    // default font. With the platform's font as the default, start-up looked
-    // that font up and loaded its file for nothing the window shows.
-    // Popup menus and message boxes are windows of their own and take the
-    // default font, not the main window's: they keep the font they had, every
-    // property of it, so none is filled in from the new default.
+    // Qt lays out a blank document in the default font while it builds the
+    // About text: with the platform's font, start-up loaded a font file for
+    // nothing shown. Menus and message boxes, windows of their own, keep every
+    // property of the font they had, so none is filled in from the new one.
     auto kept = [](const char *className) {
         QFont font = QApplication::font(className);
         font.setResolveMask(QFont::AllPropertiesResolved);
@@ -79,8 +77,6 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
     const QString writable = QStringLiteral("your home folder");
 #endif
     const hostally::Status folder = hostally::checkFolderWritable(dataPath);
-    const hostally::Status file
-        = folder.ok ? hostally::checkFileWritable(dataPath) : hostally::Status::success();
     if (!folder.ok)
         reportFailure(dialogs, nullptr, folder,
             QStringLiteral("Counts cannot be saved in this folder, so nothing you count "
@@ -88,7 +84,7 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
                            "Quit Hostally now, move the Hostally folder somewhere you can "
                            "write, such as ")
                 + writable + QStringLiteral(", and start it from there."));
-    else if (!file.ok)
+    else if (const hostally::Status file = hostally::checkFileWritable(dataPath); !file.ok)
         reportFailure(dialogs, nullptr, file,
             QStringLiteral("Counts cannot be saved in data.txt, so nothing you count in "
                            "this window could be kept.\n\n%1\n\n"

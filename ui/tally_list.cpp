@@ -20,89 +20,74 @@ namespace {
 constexpr int kNameRole = Qt::UserRole;
 constexpr int kCountRole = Qt::UserRole + 1;
 
-// Names of up to 12 characters put their "-" in column 14.
-constexpr int kNameColumns = 13;
-
 // Shown for a control character: one column of the fixed-pitch faces, in
 // Lucida Console as in the fallbacks.
 constexpr char16_t kPlaceholder = u'\u25A1';
-constexpr char16_t kFirstStrongIsolate = u'\u2068';
-constexpr char16_t kPopDirectionalIsolate = u'\u2069';
 
-// Characters a name may hold that show nothing of their own: control
-// characters (a tab would jump to a tab stop), and the marks that change the
-// direction of the text after them, beyond the name.
-bool isInvisible(QChar c)
-{
-    switch (c.direction()) {
-    case QChar::DirLRE:
-    case QChar::DirRLE:
-    case QChar::DirLRO:
-    case QChar::DirRLO:
-    case QChar::DirPDF:
-    case QChar::DirLRI:
-    case QChar::DirRLI:
-    case QChar::DirFSI:
-    case QChar::DirPDI:
-        return true;
-    default:
-        return c.category() == QChar::Other_Control;
-    }
-}
-
-// `name` as the list shows it: every invisible character as the placeholder.
+// `name` as the list shows it: the placeholder for each character that shows
+// nothing of its own, a control character (a tab would jump to a tab stop) or
+// an explicit direction mark (U+202A to U+202E, U+2066 to U+2069), which would
+// change the direction of the text after it, beyond the name.
 QString visibleName(QString name)
 {
     for (QChar &c : name) {
-        if (isInvisible(c))
+        const char16_t u = c.unicode();
+        if (c.category() == QChar::Other_Control || (u >= 0x202A && u <= 0x202E)
+            || (u >= 0x2066 && u <= 0x2069))
             c = QChar(kPlaceholder);
     }
     return name;
 }
 
-bool hasRightToLeft(const QString &name)
+// `name` as it shows, set apart from what follows it in one text when it holds
+// right-to-left letters, so that it keeps its own order and never carries the
+// "-" and the count along into it.
+QString isolatedName(const QString &name)
 {
-    for (const char32_t c : name.toUcs4()) {
-        const QChar::Direction direction = QChar::direction(c);
-        if (direction == QChar::DirR || direction == QChar::DirAL)
-            return true;
+    const QString visible = visibleName(name);
+    for (const char32_t c : visible.toUcs4()) {
+        if (QChar::direction(c) == QChar::DirR || QChar::direction(c) == QChar::DirAL)
+            return QChar(u'\u2068') + visible + QChar(u'\u2069'); // FSI ... PDI
     }
-    return false;
+    return visible;
 }
 
-// A visible name set apart from what follows it in one text, so that a
-// right-to-left name keeps its own order and never carries the "-" and the
-// count along into it.
-QString isolated(const QString &name)
-{
-    if (!hasRightToLeft(name))
-        return name;
-    return QChar(kFirstStrongIsolate) + name + QChar(kPopDirectionalIsolate);
-}
+// A list item that shows one TallyLine: its whole line, its parts for the
+// delegate and what a screen reader says, all changed by one notice.
+class TallyItem : public QListWidgetItem {
+public:
+    explicit TallyItem(const TallyLine &line)
+        : QListWidgetItem(line.whole, nullptr, UserType), m_line(line)
+    {
+    }
 
-// What a screen reader says for a line: the name and the count, without the
-// padding and sign position that only line the column up ("Quiz, -5").
-QString spokenLine(const TallyLine &line)
-{
-    return isolated(visibleName(line.name)) + QStringLiteral(", ") + line.count.mid(1).trimmed();
-}
+    void setLine(const TallyLine &line)
+    {
+        m_line = line;
+        // Setting the whole line, which changes with any part of it, tells the
+        // list and a screen reader of the change once.
+        setData(Qt::DisplayRole, line.whole);
+    }
 
-// Where the name and the "-" go in `room` pixels. The "-" stands where a
-// name of 13 single-column characters would put it, or right after a wider
-// name. A line wider than the room keeps its count: the padding goes first,
-// then the end of the name, replaced by "…".
-TallyList::Shown layOut(
-    const QString &name, const QString &count, const QFontMetricsF &metrics, qreal room)
-{
-    const qreal column = metrics.horizontalAdvance(QString(kNameColumns, QLatin1Char(' ')));
-    const qreal nameRoom = room - metrics.horizontalAdvance(count);
-    const qreal nameWidth = metrics.horizontalAdvance(name);
-    const qreal dash = qMax(column, nameWidth);
-    if (nameWidth <= nameRoom)
-        return {name, qMin(dash, nameRoom), dash > nameRoom};
-    const QString shortened = metrics.elidedText(name, Qt::ElideRight, nameRoom);
-    return {shortened, metrics.horizontalAdvance(shortened), true};
-}
+    QVariant data(int role) const override
+    {
+        switch (role) {
+        case kNameRole:
+            return m_line.name;
+        case kCountRole:
+            return m_line.count;
+        case Qt::AccessibleTextRole:
+            // The name and the count, without the padding and sign position
+            // that only line the column up ("Quiz, -5").
+            return isolatedName(m_line.name) + QStringLiteral(", ") + m_line.count.mid(1).trimmed();
+        default:
+            return QListWidgetItem::data(role);
+        }
+    }
+
+private:
+    TallyLine m_line;
+};
 
 // WCAG's relative luminance of an sRGB colour.
 qreal luminance(const QColor &colour)
@@ -145,15 +130,12 @@ QColor readableOn(const QColor &background, const QColor &preferred)
 {
     if (contrastRatio(preferred, background) >= kReadableContrast)
         return preferred;
-    const QColor black(Qt::black);
-    const QColor white(Qt::white);
-    return contrastRatio(black, background) >= contrastRatio(white, background) ? black : white;
+    const bool black = contrastRatio(Qt::black, background) >= contrastRatio(Qt::white, background);
+    return black ? Qt::black : Qt::white;
 }
 
 // Draws each entry line in one fixed row height and the list's row font: the
-// name in a column of its own, in its own direction, then the "-" and count
-// left to right. The item keeps its whole line, which the tooltip shows when
-// the row cannot.
+// name in its own direction, then the "-" and count left to right.
 class EntryDelegate : public QStyledItemDelegate {
 public:
     EntryDelegate(int rowHeight, TallyList *list)
@@ -178,20 +160,15 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
         const QModelIndex &index) const override
     {
-        if (!index.data(kNameRole).isValid()) {
-            QStyledItemDelegate::paint(painter, option, index);
-            return;
-        }
         QStyleOptionViewItem opt = option;
         initStyleOption(&opt, index);
         const QRectF room = textRoom(opt);
         const TallyList::Shown line = layOutRow(opt, index, room);
 
         // The row's background, selection and focus frame, without text. The
-        // list with the focus shows it from the start, not only once the
-        // keyboard has moved it; but until a line is selected, a frame on the
-        // current line would look like a selection that Add does not see, and
-        // the list shows its focus on its own edge instead.
+        // focus shows from the start, not only once the keyboard has moved it;
+        // but until a line is selected, a frame on the current line would look
+        // like a selection that Add does not see: the list frames its edge.
         opt.text.clear();
         if (!m_list->selectionModel()->hasSelection())
             opt.state &= ~QStyle::State_HasFocus;
@@ -228,13 +205,11 @@ public:
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
         const QModelIndex &index) override
     {
-        if (event->type() == QEvent::ToolTip && index.isValid() && index.data(kNameRole).isValid()
-            && shown(option, index).shortened) {
+        if (event->type() == QEvent::ToolTip && index.isValid() && shown(option, index).shortened) {
             // The whole line, its padding taken from the table's line.
             const QString name = index.data(kNameRole).toString();
             const QString rest = index.data().toString().mid(name.size());
-            QToolTip::showText(
-                event->globalPos(), isolated(visibleName(name)) + rest, view, option.rect);
+            QToolTip::showText(event->globalPos(), isolatedName(name) + rest, view, option.rect);
             return true;
         }
         return QStyledItemDelegate::helpEvent(event, view, option, index);
@@ -277,12 +252,24 @@ private:
     }
 
     // Where the name and the "-" of the row of `index` go in `room`, the text
-    // room of `option`, whose style options are set.
+    // room of `option`, whose style options are set. The "-" stands where a
+    // name of 13 single-column characters would put it, or right after a wider
+    // name. A line wider than the room keeps its count: the padding goes
+    // first, then the end of the name, replaced by "…".
     static TallyList::Shown layOutRow(
         const QStyleOptionViewItem &option, const QModelIndex &index, const QRectF &room)
     {
-        return layOut(visibleName(index.data(kNameRole).toString()),
-            index.data(kCountRole).toString(), QFontMetricsF(option.font), room.width());
+        const QFontMetricsF metrics(option.font);
+        const QString name = visibleName(index.data(kNameRole).toString());
+        const qreal column = metrics.horizontalAdvance(QString(13, QLatin1Char(' ')));
+        const qreal nameRoom
+            = room.width() - metrics.horizontalAdvance(index.data(kCountRole).toString());
+        const qreal nameWidth = metrics.horizontalAdvance(name);
+        const qreal dash = qMax(column, nameWidth);
+        if (nameWidth <= nameRoom)
+            return {name, qMin(dash, nameRoom), dash > nameRoom};
+        const QString shortened = metrics.elidedText(name, Qt::ElideRight, nameRoom);
+        return {shortened, metrics.horizontalAdvance(shortened), true};
     }
 
     // The room the style leaves the text: the text rectangle less the margin
@@ -302,59 +289,16 @@ private:
 };
 
 TallyList::TallyList(int rows, int rowHeight, QWidget *parent)
-    : QListWidget(parent),
-      m_rows(rows),
-      m_rowHeight(rowHeight),
-      m_delegate(new EntryDelegate(rowHeight, this))
+    : QListWidget(parent), m_rows(rows), m_rowHeight(rowHeight)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setSortingEnabled(false);
     setUniformItemSizes(true);
-    setItemDelegate(m_delegate);
+    setItemDelegate(new EntryDelegate(rowHeight, this));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The room between the frame and the rows is painted like the rows.
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
 }
-
-namespace {
-
-// A list item that shows one TallyLine: its whole line, its parts for the
-// delegate and what a screen reader says, all changed by one notice.
-class TallyItem : public QListWidgetItem {
-public:
-    explicit TallyItem(const TallyLine &line)
-        : QListWidgetItem(line.whole, nullptr, UserType), m_line(line)
-    {
-    }
-
-    void setLine(const TallyLine &line)
-    {
-        m_line = line;
-        // The whole line changes with any part of it: setting it tells the
-        // list, and a screen reader, of the change once.
-        setData(Qt::DisplayRole, line.whole);
-    }
-
-    QVariant data(int role) const override
-    {
-        switch (role) {
-        case kNameRole:
-            return m_line.name;
-        case kCountRole:
-            return m_line.count;
-        case Qt::AccessibleTextRole:
-            return spokenLine(m_line);
-        default:
-            return QListWidgetItem::data(role);
-        }
-    }
-
-private:
-    TallyLine m_line;
-};
-
-} // namespace
 
 void TallyList::setLines(const QList<TallyLine> &lines)
 {
@@ -384,14 +328,13 @@ TallyList::Shown TallyList::shownLine(int row) const
     initViewItemOption(&option);
     const QModelIndex index = indexFromItem(item(row));
     option.rect = visualRect(index);
-    return m_delegate->shown(option, index);
+    return static_cast<EntryDelegate *>(itemDelegate())->shown(option, index);
 }
 
 QFont TallyList::rowFont() const
 {
-    // Lucida Console's line is exactly one row. A fallback face with taller
-    // accents or deeper descenders is made smaller until its line fits,
-    // rather than have its glyphs cut at the row's edges.
+    // Lucida Console's line is exactly one row; a fallback face with a taller
+    // line would have its glyphs cut at the row's edges.
     if (!m_rowFont)
         m_rowFont = fontWithLineWithin(font(), m_rowHeight);
     return *m_rowFont;
@@ -413,26 +356,14 @@ void TallyList::keyPressEvent(QKeyEvent *event)
     // With no line selected, the list's current line is the first one, and
     // Down would move on from it before anything was chosen: the first move
     // selects the first line (the last, for End) instead.
+    const int key = event->key();
     if (selectedItems().isEmpty() && count() > 0
-        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        int row = -1;
-        switch (event->key()) {
-        case Qt::Key_Down:
-        case Qt::Key_Up:
-        case Qt::Key_Home:
-            row = 0;
-            break;
-        case Qt::Key_End:
-            row = count() - 1;
-            break;
-        default:
-            break;
-        }
-        if (row >= 0) {
-            selectLine(row);
-            event->accept();
-            return;
-        }
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier
+        && (key == Qt::Key_Down || key == Qt::Key_Up || key == Qt::Key_Home
+            || key == Qt::Key_End)) {
+        selectLine(key == Qt::Key_End ? count() - 1 : 0);
+        event->accept();
+        return;
     }
     QListWidget::keyPressEvent(event);
 }
@@ -440,8 +371,6 @@ void TallyList::keyPressEvent(QKeyEvent *event)
 void TallyList::paintEvent(QPaintEvent *event)
 {
     QListWidget::paintEvent(event);
-    // With no line selected, the focus shows around the rows rather than on
-    // one of them.
     if (!hasFocus() || selectionModel()->hasSelection())
         return;
     QPainter painter(viewport());
@@ -451,7 +380,7 @@ void TallyList::paintEvent(QPaintEvent *event)
     painter.setClipRegion(QRegion(edge).subtracted(edge.adjusted(2, 2, -2, -2)));
     QStyleOptionFocusRect focus;
     focus.initFrom(this);
-    focus.rect = viewport()->rect();
+    focus.rect = edge;
     focus.backgroundColor = palette().color(QPalette::Base);
     focus.state |= QStyle::State_KeyboardFocusChange;
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);

@@ -4,10 +4,7 @@
 
 #include <optional>
 
-class EntryDelegate;
-
-// Text needs a contrast of at least 4.5:1 with its background to be read
-// easily (WCAG AA).
+// The least contrast of text with its background that reads easily (WCAG AA).
 constexpr qreal kReadableContrast = 4.5;
 
 // The WCAG contrast ratio of two colours, from 1 to 21.
@@ -25,18 +22,13 @@ struct TallyLine {
     QString whole;
 };
 
-// The list box of one tally column. Every row is one fixed height, and the
-// list holds a whole number of rows inside its frame, with no part of a row
-// showing at its foot; the rows are drawn in a font whose line fits a row.
-// Each line reads left to right, name, "-", count, whatever the name's
-// script, and the "-" of every name narrower than 13 columns stands in one
-// column. Once a line is selected it stays selected until the user picks
-// another line or a command changes the selection. A line wider than the list
-// keeps its "-" and count in view: the name is shortened with "…", and the
-// row's tooltip shows the whole line. Every line's text is readable on the
-// background the style paints for it, selected and hovered lines included.
-// Until a line is selected, no line looks current: the focus shows around
-// the rows.
+// The list box of one tally column: a whole number of rows of one fixed
+// height inside its frame. Each line reads name, "-", count, left to right
+// whatever the name's script, the "-" of short names in one column, readable
+// on whatever background the style paints for it; a line wider than the list
+// shortens its name with "…" and shows whole in its tooltip. A selected line
+// stays selected until the user picks another or a command changes the
+// selection; until one is, the focus shows around the rows.
 class TallyList : public QListWidget {
 public:
     // Makes a list that shows `rows` rows of `rowHeight` pixels each.
@@ -78,7 +70,6 @@ protected:
 private:
     int m_rows;
     int m_rowHeight;
-    EntryDelegate *m_delegate;
     // Chosen when first needed, at the first paint: loading a font of another
     // size before the window shows would delay it.
     mutable std::optional<QFont> m_rowFont;

@@ -13,8 +13,10 @@ QString fromWindows1252(const std::string &bytes)
     return text;
 }
 
-QString fromCodePage(const std::string &bytes, unsigned codePage)
+QString fromNameBytes(const std::string &bytes, unsigned codePage)
 {
+    if (hostally::isUtf8Name(bytes))
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     if (codePage == 1252)
         return fromWindows1252(bytes);
     QString text;
@@ -24,11 +26,4 @@ QString fromCodePage(const std::string &bytes, unsigned codePage)
     if (decoder.isValid())
         return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     return fromWindows1252(bytes);
-}
-
-QString fromNameBytes(const std::string &bytes, unsigned codePage)
-{
-    if (hostally::isUtf8Name(bytes))
-        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return fromCodePage(bytes, codePage);
 }
