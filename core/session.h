@@ -68,6 +68,8 @@ public:
     // and the recovery file goes; the changed flag is the caller's to clear.
     SaveResult save(bool answeredYes = false);
 
+    // Whether the window holds counts that data.txt lacks.
+    bool hasUnsavedCounts() const { return !recoveryBytes().empty(); }
     // The recovery file that keeps this window's unsaved counts, once written;
     // else empty.
     QString recoveryPath() const;

@@ -38,7 +38,8 @@ void MainForm::writeRecoveryLater()
 
 void MainForm::recoveryWritten(const hostally::Status &written)
 {
-    if (written.ok || !m_session.isChanged()) {
+    // A file that could not be deleted after a save holds nothing to lose.
+    if (written.ok || !m_session.hasUnsavedCounts()) {
         m_recoveryFailureSaid = false;
         return;
     }
