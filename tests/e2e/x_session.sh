@@ -170,6 +170,8 @@ wait_exit() {
 # The menu bar's height for window $1: what the window has beyond its client area.
 menu_height() {
   local h
+  # Without an id xwininfo would wait for a click on a window.
+  [[ -n "$1" ]] || { echo 0; return 1; }
   h="$(xwininfo -id "$1" | awk '/Height:/ {print $2}')"
   echo $((h - 346))
 }
@@ -184,6 +186,13 @@ click_event_line() {
   local top
   top="$(menu_height "$1")"
   click_at "$1" 60 $((top + 72 + 2 + 13 * $2 + 6))
+}
+
+# Clicks line $2 of the leagues list of window $1.
+click_league_line() {
+  local top
+  top="$(menu_height "$1")"
+  click_at "$1" 260 $((top + 72 + 2 + 13 * $2 + 6))
 }
 
 # Clicks a button of window $1 by name: events_add, events_remove, events_reset,

@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# The recovery files where things go wrong, on the real program: a second
+# window never takes a killed window's file; a Reset that data.txt no longer
+# allows restores nothing; a save whose folder sync or recovery file deletion
+# fails is not offered again; a recovery file that cannot be written is said
+# once and written again once it can; a save by root keeps a write protection.
+# Usage: safety_net.sh HOSTALLY_BINARY
+set -uo pipefail
+HOSTALLY="$(realpath "$1")"
+source "$(dirname "$0")/x_session.sh"
+start_x
+# North, South 0, West, Quiz: the leagues, then the events.
+records() { printf '"North"\r\n%d\r\n"South"\r\n0\r\n"West"\r\n%d\r\n"Quiz"\r\n%d\r\n' "$@"; }
+records 4 7 2 >"$work/before.txt"
+
+# Starts the program in $dir and sets pid and main. With $1 "offer" start-up
+# must ask about unsaved counts first, answered Yes; with "none" it must not.
+start() {
+  "$dir/hostally" 2>>"$dir.stderr" &
+  pid=$!
+  local box=""
+  for _ in $(seq 300); do
+    box="$(xdotool search --onlyvisible --name '^Unsaved counts$' 2>/dev/null | head -1)"
+    [[ -n "$box" || -n "$(windows_of "$pid" NORMAL)" ]] && break
+    sleep 0.05
+  done
+  [[ -n "$box" ]] && press "$box" Return
+  [[ -n "$box" && "$1" == none ]] && problems+=("asked at start-up")
+  [[ -z "$box" && "$1" == offer ]] && problems+=("no question at start-up")
+  main="$(wait_window "$pid" NORMAL 15)" || problems+=("no main window")
+}
+adds() { click_event_line "$main" 0 && for _ in $(seq "$1"); do click_button "$main" events_add; done; }
+# data.txt must hold these counts of North, West and Quiz.
+holds() { records "$@" | cmp -s - "$dir/data.txt" || problems+=("data.txt: $(tr '\r\n' '  ' <"$dir/data.txt")"); }
+# The last count of Quiz in file $1: in a recovery file, the window's.
+last_quiz() { tr -d '\r' <"$1" | grep -A1 -x '"Quiz"' | tail -1; }
+# File > Quit; with $1 "save" it must ask to save (answered Yes), else end at
+# once. A question not expected is answered Yes too, to show what it writes.
+quit() {
+  choose_menu "$main" Quit
+  local box
+  if box="$(wait_title Save 3)"; then
+    [[ "${1:-}" == save ]] || problems+=("Quit asked to save")
+    press "$box" Return
+    box="$(wait_title Saved 10)" && press "$box" Return || problems+=("no Saved")
+  elif [[ "${1:-}" == save ]]; then problems+=("Quit did not ask to save"); fi
+  wait_exit "$pid" 10
+  [[ "$exit_status" == 0 ]] || { problems+=("exit status $exit_status"); kill -9 "$pid"; }
+}
+# Has strace trace the running program with the options given until it ends
+# (each case kills it: LeakSanitizer's check at exit cannot run under ptrace).
+trace() {
+  strace -p "$pid" -f -qq -o "$dir.strace" "$@" &
+  tracer=$!
+  for _ in $(seq 100); do
+    grep -q 'TracerPid:[[:space:]]*[1-9]' "/proc/$pid/status" && return
+    sleep 0.05
+  done
+  problems+=("strace did not attach")
+}
+kill_app() { kill -KILL "$pid"; wait_exit "$pid" 10; }
+
+# --- A second window takes a free slot, never a killed window's file -------------
+problems=()
+dir="$(make_program_dir "$work/before.txt")"
+start none
+first=$pid
+adds 3
+sleep 2
+start none # idle until the first is killed
+pid=$first kill_app
+adds 1
+sleep 2
+[[ "$(last_quiz "$dir/data.txt.unsaved")" == 5 ]] || problems+=("the first window's file was overwritten")
+[[ -e "$dir/data.txt.unsaved-2" ]] || problems+=("no data.txt.unsaved-2")
+quit save
+holds 4 7 3
+start offer
+quit save
+holds 4 7 6
+report "a second window keeps its counts beside a killed window's" "$dir.stderr"
+
+# --- A Reset that data.txt no longer allows restores nothing ----------------------
+problems=()
+dir="$(make_program_dir "$work/before.txt")"
+start none
+click_button "$main" leagues_reset
+box="$(wait_title Confirm 10)" && press "$box" alt+y || problems+=("no Reset question")
+click_league_line "$main" 1
+click_button "$main" leagues_add
+sleep 2
+kill_app
+records 9 7 2 >"$dir/data.txt" # North edited by hand meanwhile
+start offer
+quit
+holds 9 7 2
+report "a refused Reset restores none of the leagues' counts" "$dir.stderr"
+
+# --- The folder sync after the rename fails ------------------------------------------
+# Only the data file's folder fails to sync (the recovery file's goes first):
+# the counts are in data.txt, so none are kept as unsaved, and a restart
+# must not add them again.
+problems=()
+dir="$(make_program_dir "$work/before.txt")"
+start none
+adds 2
+sleep 2
+trace -P "$dir" -e trace=fsync -e inject=fsync:error=EIO:when=2
+choose_menu "$main" Save
+box="$(wait_window "$pid" DIALOG 10)"
+[[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no Hostally box")
+grep -qxF "hostally: $dir/data.txt: cannot write the folder $dir to the disk: Input/output error" \
+  "$dir.stderr" || problems+=("the folder sync not named")
+[[ -n "$box" ]] && press "$box" Return
+[[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("the saved counts are still kept as unsaved")
+kill_app
+wait "$tracer"
+holds 4 7 4
+start none
+quit
+holds 4 7 4
+report "a save whose folder cannot be synced is not offered again" "$dir.stderr"
+
+# --- The recovery file cannot be deleted after a save ----------------------------------
+problems=()
+dir="$(make_program_dir "$work/before.txt")"
+start none
+adds 2
+sleep 2
+trace -P "$dir/data.txt.unsaved" -e trace=unlink,unlinkat -e inject=unlink,unlinkat:error=EACCES
+choose_menu "$main" Save
+wait_title Saved 10 >/dev/null || problems+=("no Saved")
+sleep 1.5 # the failed deletion is known by now; the counts are in data.txt all the same
+titles="$(for box in $(windows_of "$pid" DIALOG); do xdotool getwindowname "$box"; done)"
+[[ "$titles" == Saved ]] || problems+=("boxes up after the save: $(echo $titles)")
+[[ -e "$dir/data.txt.unsaved" ]] || problems+=("the recovery file was deleted all the same")
+kill_app
+wait "$tracer"
+start none
+quit
+holds 4 7 4
+[[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("the recovery file is left")
+report "a recovery file left after Saved is not offered again" "$dir.stderr"
+
+# --- The recovery file cannot be written ------------------------------------------------
+problems=()
+if [[ $(id -u) -ne 0 ]]; then
+  skip "recovery file on a full disk: mounting a tmpfs needs root"
+else
+  dir="$(mktemp -d "$work/full.XXXXXX")"
+  room=$(($(stat -c %s "$HOSTALLY") / 1024 + 256)) # the program, data.txt and little more
+  if ! mount -t tmpfs -o "size=${room}k,mode=755" tmpfs "$dir" 2>/dev/null; then
+    skip "recovery file on a full disk: cannot mount a tmpfs here"
+  else
+    cp "$HOSTALLY" "$dir/hostally"
+    cp "$work/before.txt" "$dir/data.txt"
+    start none
+    dd if=/dev/zero of="$dir/filler" bs=4k 2>/dev/null
+    adds 1
+    box="$(wait_window "$pid" DIALOG 10)"
+    [[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no Hostally box")
+    [[ -n "$box" ]] && press "$box" Return
+    adds 2
+    sleep 3
+    [[ -z "$(windows_of "$pid" DIALOG)" ]] || problems+=("said again")
+    said="$(grep -c "^hostally: $dir/data.txt.unsaved" "$dir.stderr")"
+    [[ "$said" == 1 ]] || problems+=("said $said times on stderr")
+    rm "$dir/filler"
+    sleep 2.5
+    [[ "$(last_quiz "$dir/data.txt.unsaved" 2>/dev/null)" == 5 ]] ||
+      problems+=("not written once there was room")
+    kill_app
+    umount -l "$dir"
+  fi
+  report "a recovery file that cannot be written is said once, then written" "$dir.stderr"
+fi
+
+# --- A save by root keeps data.txt's write protection --------------------------------
+problems=()
+if [[ $(id -u) -ne 0 ]]; then
+  skip "save by root: needs root"
+else
+  dir="$(make_program_dir "$work/before.txt")"
+  chmod 444 "$dir/data.txt"
+  start none
+  adds 1
+  choose_menu "$main" Save
+  box="$(wait_title Saved 10)" && press "$box" Return || problems+=("no Saved")
+  holds 4 7 3
+  [[ "$(stat -c %a "$dir/data.txt")" == 444 ]] || problems+=("data.txt now $(stat -c %a "$dir/data.txt")")
+  quit
+  report "a save by root keeps data.txt read-only" "$dir.stderr"
+fi
+finish
