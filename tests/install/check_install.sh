@@ -72,6 +72,9 @@ mkdir -p "$work/elsewhere" "$work/runtime"
 chmod 700 "$work/runtime"
 cp -r "$dir" "$moved"
 export QT_QPA_PLATFORM=offscreen QT_QPA_PLATFORMTHEME= XDG_RUNTIME_DIR="$work/runtime"
+# In a UTF-8 locale, as users' desktops are: in the C locale (a root or a
+# container with none set) Qt 6.8 says on stderr that it switched to C.UTF-8.
+export LC_ALL=C.UTF-8
 
 # Starts program $2 (default: the moved one); prints "running" if it is still
 # up after $1 seconds, else its exit status. Its stderr goes to $work/stderr.

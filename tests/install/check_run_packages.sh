@@ -8,7 +8,7 @@ listed="$(bash "$1/scripts/setup" --list "$(sed -n 's|^scripts/setup \([a-z]*\)$
 closure="$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
   --no-replaces --no-enhances $listed 2>/dev/null | grep -v '^ ')"
 forbidden="$(printf '%s\n' xvfb xauth x11-utils xdotool openbox imagemagick strace clang \
-  libclang-rt-14-dev libbenchmark-dev desktop-file-utils wine
+  libclang-rt-dev libbenchmark-dev desktop-file-utils wine
   apt-cache showpkg x-window-manager x-session-manager 2>/dev/null |
   awk '/^Reverse Provides:/ { on = 1; next } /^[A-Z]/ { on = 0 } on && NF { print $1 }')"
 found="$(printf '%s\n' "$listed" "$closure" | grep -xF -f <(echo "$forbidden") | sort -u | xargs)"
