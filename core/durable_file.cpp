@@ -159,15 +159,16 @@ Status writeDurably(
         replaced = Replaced::Superseded;
         return fileFailure(path, QStringLiteral("the file changed while it was being saved"));
     }
-    if (checks.beforeSwap)
-        checks.beforeSwap(newName);
+    const Status ready = checks.beforeSwap ? checks.beforeSwap(newName) : Status::success();
     bool held = false;
-    if (!renameOver(file.fileName(), path, reason, held)) {
+    if (!ready.ok || !renameOver(file.fileName(), path, reason, held)) {
         // Whoever was told the new file's name hears of the failure while
         // the file is still there to show that no swap happened.
         if (checks.beforeSwap && checks.swapFailed)
             checks.swapFailed();
         file.remove();
+        if (!ready.ok)
+            return ready;
         if (held)
             return heldByAnotherProgram(path);
         return fileFailure(path, QStringLiteral("cannot save the file: ") + reason);

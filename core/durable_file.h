@@ -45,9 +45,10 @@ enum class Replaced {
 struct SwapChecks {
     // Whether the bytes are still what to write; no means Replaced::Superseded.
     std::function<bool()> stillCurrent;
-    // Told the new file's name in the folder once it is on the disk.
-    std::function<void(const QString &newName)> beforeSwap;
-    // After a beforeSwap, told that the swap failed, while the new file is
+    // Told the new file's name in the folder once it is on the disk; a
+    // failure stops the write there, with that status.
+    std::function<Status(const QString &newName)> beforeSwap;
+    // After a beforeSwap, told that no swap happened, while the new file is
     // still there.
     std::function<void()> swapFailed;
 };

@@ -1,5 +1,6 @@
 #include "recovery.h"
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -46,6 +47,23 @@ public:
             return false;
         }
         value = std::string(line.substr(key.size() + 1));
+        return true;
+    }
+
+    // Reads the "includes <written> <file name>" lines there are.
+    bool includes(std::vector<std::pair<std::string, std::int64_t>> &out)
+    {
+        std::string line;
+        while (optional("includes", line)) {
+            const std::size_t space = line.find(' ');
+            std::int64_t writtenMs = 0;
+            const char *end = line.data() + std::min(space, line.size());
+            const auto [at, error] = std::from_chars(line.data(), end, writtenMs);
+            if (space == std::string::npos || space + 1 == line.size() || error != std::errc()
+                || at != end)
+                return false;
+            out.emplace_back(line.substr(space + 1), writtenMs);
+        }
         return true;
     }
 
@@ -116,6 +134,8 @@ std::string formatRecovery(const Recovery &recovery)
     out.append("reset events " + std::to_string(int(recovery.resets.events))).append(kLineEnd);
     if (!recovery.saving.empty())
         out.append("saving " + recovery.saving).append(kLineEnd);
+    for (const auto &[name, writtenMs] : recovery.includes)
+        out.append("includes " + std::to_string(writtenMs) + ' ' + name).append(kLineEnd);
     out.append("base " + std::to_string(recovery.base.size())).append(kLineEnd);
     out.append(recovery.base).append(kLineEnd);
     out.append("window " + std::to_string(window.size())).append(kLineEnd);
@@ -140,7 +160,7 @@ Status parseRecovery(std::string_view text, Recovery &recovery)
         || resetLeagues < 0 || resetLeagues > 1 || !reader.number("reset events", resetEvents)
         || resetEvents < 0 || resetEvents > 1
         || (reader.optional("saving", read.saving) && read.saving.empty())
-        || !reader.block("base", base)
+        || !reader.includes(read.includes) || !reader.block("base", base)
         || !reader.block("window", window) || !reader.atEnd())
         return Status::failure(0, "it is incomplete or damaged");
     read.changes = static_cast<int>(changes);

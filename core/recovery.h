@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace hostally {
@@ -24,11 +25,15 @@ struct Recovery {
     // save went through (or was undone while the window still ran, which then
     // wrote this file again), and these counts are in data.txt.
     std::string saving;
+    // The recovery files restored into the window whose deletion is not yet
+    // known, each by its file name and its `writtenMs`: their counts are in
+    // this one, and such a file found beside it goes unoffered.
+    std::vector<std::pair<std::string, std::int64_t>> includes;
 };
 
 // The bytes of a recovery file for `recovery`: a first line naming the form,
-// then the time, the number of changes, the Resets, the save under way if
-// any, and both data files, each preceded by its size in bytes so that no
+// then the time, the number of changes, the Resets, the save under way and
+// the files included if any, and both data files, each preceded by its size in bytes so that no
 // byte of them needs escaping.
 std::string formatRecovery(const Recovery &recovery);
 

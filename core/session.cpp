@@ -9,19 +9,22 @@
 #include <QFileInfo>
 #include <QLockFile>
 
+#include <algorithm>
+#include <set>
 #include <utility>
 
 namespace hostally {
 
 namespace {
 
-// Whether a save of the recovery's counts had swapped its new data file in
+// Whether a save of the offer's counts had swapped its new data file in
 // when the recovery file was last written. The save names that file just
 // before the swap; the rename takes the name away, and a failed swap has the
 // recovery file written again before it deletes the file. A file still there
-// is a save that never happened, and goes.
-bool savedSince(const Recovery &recovery, const QString &dataPath)
+// is a save that never happened: the recovery file forgets it, then it goes.
+bool savedSince(Offer &offer, const QString &dataPath)
 {
+    Recovery &recovery = offer.recovery;
     if (recovery.saving.empty())
         return false;
     const QString name = QString::fromStdString(recovery.saving);
@@ -33,7 +36,10 @@ bool savedSince(const Recovery &recovery, const QString &dataPath)
     const QString leftOver = QFileInfo(target).absolutePath() + QLatin1Char('/') + name;
     if (!QFileInfo::exists(leftOver))
         return true;
-    QFile::remove(leftOver);
+    recovery.saving.clear();
+    Replaced replaced = Replaced::No;
+    if (writeDurably(offer.path, QByteArray::fromStdString(formatRecovery(recovery)), replaced).ok)
+        QFile::remove(leftOver);
     return false;
 }
 
@@ -104,17 +110,28 @@ Recovery Session::snapshot() const
     recovery.resets = m_resets;
     recovery.changes = static_cast<int>(changedLines(recovery).size())
         + int(m_resets.leagues) + int(m_resets.events);
+    for (const Offer &included : m_included)
+        recovery.includes.emplace_back(
+            QFileInfo(included.path).fileName().toStdString(), included.recovery.writtenMs);
     return recovery;
 }
 
 std::string Session::recoveryBytes(const QString &saving) const
 {
     Recovery recovery = snapshot();
-    // Counts stepped back to what data.txt holds leave nothing to recover.
-    if (recovery.changes == 0)
+    // Counts stepped back to what data.txt holds leave nothing to recover,
+    // unless restored files still there must be known as included.
+    if (recovery.changes == 0 && m_included.empty())
         return {};
     recovery.saving = saving.toStdString();
     return formatRecovery(recovery);
+}
+
+void Session::dropIncluded()
+{
+    m_included.erase(std::remove_if(m_included.begin(), m_included.end(),
+                         [](const Offer &included) { return drop(included.path).ok; }),
+        m_included.end());
 }
 
 SaveResult Session::save(bool answeredYes)
@@ -124,11 +141,16 @@ SaveResult Session::save(bool answeredYes)
     hooks.beforeWaiting = [this] { keepUnsavedNow(); };
     // While the new data.txt is swapped in, the recovery file names it: after
     // a crash then, the next start tells whether its counts reached data.txt.
-    // A file that cannot say so goes before the swap: the counts stay in the
-    // window meanwhile.
+    // A file that cannot say so goes before the swap, the counts staying in
+    // the window meanwhile; one that can be neither rewritten nor deleted,
+    // or that stands for restored files still there, stops the save.
     hooks.beforeSwap = [this](const QString &newName) {
-        if (!m_recovery->writeNow(recoveryBytes(newName), false).ok)
-            m_recovery->writeNow({});
+        Status named = m_recovery->writeNow(recoveryBytes(newName), false);
+        if (named.ok)
+            dropIncluded();
+        else if (m_included.empty())
+            named = m_recovery->writeNow({});
+        return named;
     };
     hooks.swapFailed = [this] { keepUnsavedNow(); };
     SaveResult result = saveTallies(m_dataPath, request, hooks);
@@ -139,8 +161,10 @@ SaveResult Session::save(bool answeredYes)
     m_resets = {};
     // The counts are in data.txt. A recovery file that cannot be deleted
     // names the new file the save swapped in, which is gone now: the next
-    // start knows them saved.
-    m_recovery->writeNow({});
+    // start knows them saved. One that names restored files still there
+    // stays, so that they are known saved too.
+    if (m_included.empty())
+        m_recovery->writeNow({});
     return result;
 }
 
@@ -156,7 +180,10 @@ void Session::keepUnsavedSoon()
 
 Status Session::keepUnsavedNow()
 {
-    return m_recovery->writeNow(recoveryBytes());
+    const Status kept = m_recovery->writeNow(recoveryBytes());
+    if (kept.ok)
+        dropIncluded();
+    return kept;
 }
 
 void Session::setRecoveryListener(std::function<void(const Status &written)> listener)
@@ -166,22 +193,42 @@ void Session::setRecoveryListener(std::function<void(const Status &written)> lis
 
 Status Session::decline()
 {
+    // Restored files go with the counts they brought.
+    for (const Offer &included : m_included)
+        drop(included.path);
+    m_included.clear();
     const QString path = m_recovery->path();
     return m_recovery->writeNow({}).ok || path.isEmpty() ? Status::success() : drop(path);
 }
 
 std::vector<Offer> Session::leftOffers()
 {
-    std::vector<Offer> offers;
-    for (Offer &offer : findLeftRecoveries(m_dataPath)) {
-        // An empty file was emptied when it could not be deleted.
-        const bool empty = QFileInfo(offer.path).size() == 0;
+    std::vector<Offer> found = findLeftRecoveries(m_dataPath);
+    for (Offer &offer : found) {
         offer.read = readRecoveryFile(offer.path, offer.recovery);
         offer.lines = changedLines(offer.recovery);
-        // Already in data.txt, or nothing to offer: never asked about.
-        if (empty
+    }
+    // A window that restored a file into its own, then ended before that
+    // file was gone, named it (as it was then) in its own.
+    std::set<QString> included;
+    for (const Offer &offer : found) {
+        for (const auto &[name, writtenMs] : offer.recovery.includes) {
+            for (const Offer &other : found) {
+                if (other.read.ok && other.recovery.writtenMs == writtenMs
+                    && QFileInfo(other.path).fileName().toStdString() == name)
+                    included.insert(other.path);
+            }
+        }
+    }
+    std::vector<Offer> offers;
+    for (Offer &offer : found) {
+        // An empty file was emptied when it could not be deleted.
+        const bool empty = QFileInfo(offer.path).size() == 0;
+        // Already in data.txt or in another file, or nothing to offer: never
+        // asked about.
+        if (empty || included.count(offer.path)
             || (offer.read.ok
-                && (savedSince(offer.recovery, m_dataPath)
+                && (savedSince(offer, m_dataPath)
                     || (offer.lines.empty() && !anyReset(offer.recovery.resets)))))
             drop(offer.path);
         else
@@ -211,12 +258,13 @@ RestoreResult Session::answer(Offer &offer, OfferAnswer answer, Status *problem)
             m_changed = true;
         }
         // What the file held is now the window's: its slot becomes the
-        // window's own, unless the window has one; a file of its own has the
-        // counts before the one they came from goes.
+        // window's own, unless the window has one. A file of its own names
+        // the restored one until that is gone, so that a crash between the
+        // two writes never leaves the counts in both.
         m_recovery->adopt(offer);
+        if (recoveryPath() != offer.path)
+            m_included.push_back(offer);
         status = keepUnsavedNow();
-        if (status.ok && recoveryPath() != offer.path)
-            status = drop(offer.path);
     }
     offer.lock.reset();
     if (problem)

@@ -69,7 +69,7 @@ public:
     SaveResult save(bool answeredYes = false);
 
     // Whether the window holds counts that data.txt lacks.
-    bool hasUnsavedCounts() const { return !recoveryBytes().empty(); }
+    bool hasUnsavedCounts() const { return snapshot().changes != 0; }
     // The recovery file that keeps this window's unsaved counts, once written;
     // else empty.
     QString recoveryPath() const;
@@ -106,6 +106,8 @@ private:
     // change. `saving` names the new data file a save is about to swap in.
     std::string recoveryBytes(const QString &saving = {}) const;
     Recovery snapshot() const;
+    // Deletes the restored files that the window's own file now stands for.
+    void dropIncluded();
 
     QString m_dataPath;
     QByteArray m_base;
@@ -113,6 +115,9 @@ private:
     Resets m_resets;
     bool m_changed = false;
     std::unique_ptr<RecoveryFile> m_recovery;
+    // Files restored into a window that had a recovery file of its own: held,
+    // and named in that file, until they are gone.
+    std::vector<Offer> m_included;
 };
 
 } // namespace hostally

@@ -480,6 +480,7 @@ void TestDataFile::recoveryFileRoundTrip_data()
     QTest::addColumn<QString>("error"); // empty when it reads back as written
     Recovery saving = kOldRecovery(true);
     saving.saving = "data.txt.new-1a2b";
+    saving.includes = {{"data.txt.unsaved-2", 42}, {"my data.txt.unsaved", -1}};
     const QByteArray good = QByteArray::fromStdString(formatRecovery(saving));
     Recovery renamed = kOldRecovery();
     renamed.window.events.setEntry(0, "Quiz night", 6);
@@ -488,6 +489,8 @@ void TestDataFile::recoveryFileRoundTrip_data()
     QTest::newRow("cut short") << good.chopped(3) << "it is incomplete or damaged";
     QTest::newRow("a byte more") << good + "x"
                                  << "it is incomplete or damaged";
+    QTest::newRow("an included file without its time")
+        << QByteArray(good).replace("includes 42 ", "includes ") << "it is incomplete or damaged";
     QTest::newRow("window names not the base's")
         << QByteArray::fromStdString(formatRecovery(renamed)) << "the counts in it are damaged";
 }
@@ -514,6 +517,9 @@ void TestDataFile::recoveryFileRoundTrip()
     QCOMPARE(read.base, written.base);
     QVERIFY(read.resets.events && !read.resets.leagues);
     QCOMPARE(read.saving, std::string("data.txt.new-1a2b"));
+    QVERIFY(read.includes
+        == (std::vector<std::pair<std::string, std::int64_t>> {
+            {"data.txt.unsaved-2", 42}, {"my data.txt.unsaved", -1}}));
     QVERIFY(read.window == written.window);
 }
 
