@@ -25,11 +25,7 @@ constexpr int kHoldRetryMs = 100;
 std::mutex hookMutex;
 std::function<Injected(FileStep, const QString &)> fileHook;
 
-std::function<void(bool)> &waitHandler()
-{
-    static std::function<void(bool)> handler;
-    return handler;
-}
+std::function<void(bool)> waitHandler;
 
 Injected injected(FileStep step, const QString &path)
 {
@@ -103,13 +99,13 @@ bool retryWhileHeld(const QString &path, const std::function<bool()> &attempt)
 
 void setWaitHandler(std::function<void(bool waiting)> handler)
 {
-    waitHandler() = std::move(handler);
+    waitHandler = std::move(handler);
 }
 
 void announceWait(bool waiting)
 {
-    if (waitHandler())
-        waitHandler()(waiting);
+    if (waitHandler)
+        waitHandler(waiting);
 }
 
 Status writeDurably(

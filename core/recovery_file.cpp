@@ -37,12 +37,6 @@ constexpr bool kHeldLocksStayOpen = false;
 #endif
 std::set<QString> heldLocks;
 
-void forgetHeld(const QString &lockPath)
-{
-    std::lock_guard<std::mutex> guard(heldMutex);
-    heldLocks.erase(lockPath);
-}
-
 bool leftByAnEarlierProcess(const QLockFile &lock, const QString &lockPath)
 {
     qint64 pid = 0;
@@ -76,7 +70,8 @@ std::shared_ptr<QLockFile> lockFor(const QString &path, QLockFile::LockError *er
     heldLocks.insert(lockPath);
     return std::shared_ptr<QLockFile>(lock.release(), [lockPath](QLockFile *held) {
         delete held;
-        forgetHeld(lockPath);
+        std::lock_guard<std::mutex> guard(heldMutex);
+        heldLocks.erase(lockPath);
     });
 }
 

@@ -80,11 +80,6 @@ Status Session::load()
     return status;
 }
 
-const TallyTable &Session::table(bool league) const
-{
-    return league ? m_tallies.leagues : m_tallies.events;
-}
-
 bool Session::step(bool league, int line, bool add)
 {
     m_changed = true;
@@ -108,8 +103,8 @@ Recovery Session::snapshot() const
     recovery.base = m_base.toStdString();
     recovery.window = m_tallies;
     recovery.resets = m_resets;
-    recovery.changes = static_cast<int>(changedLines(recovery).size())
-        + int(m_resets.leagues) + int(m_resets.events);
+    recovery.changes = static_cast<int>(changedLines(recovery).size()) + int(m_resets.leagues)
+        + int(m_resets.events);
     for (const Offer &included : m_included)
         recovery.includes.emplace_back(
             QFileInfo(included.path).fileName().toStdString(), included.recovery.writtenMs);
@@ -235,11 +230,6 @@ std::vector<Offer> Session::leftOffers()
             offers.push_back(std::move(offer));
     }
     return offers;
-}
-
-RestoreResult Session::preview(const Offer &offer) const
-{
-    return restoreRecovery(offer.recovery, m_tallies);
 }
 
 RestoreResult Session::answer(Offer &offer, OfferAnswer answer, Status *problem)

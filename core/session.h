@@ -50,7 +50,10 @@ public:
     Status load();
 
     const Tallies &tallies() const { return m_tallies; }
-    const TallyTable &table(bool league) const;
+    const TallyTable &table(bool league) const
+    {
+        return league ? m_tallies.leagues : m_tallies.events;
+    }
     // The changed flag: set by every list command (one that changes no count
     // too), cleared by the Save command; the recovery file does not follow it.
     bool isChanged() const { return m_changed; }
@@ -90,7 +93,10 @@ public:
     // deleted on the way.
     std::vector<Offer> leftOffers();
     // What restoring `offer` would do to the window now.
-    RestoreResult preview(const Offer &offer) const;
+    RestoreResult preview(const Offer &offer) const
+    {
+        return restoreRecovery(offer.recovery, m_tallies);
+    }
     // Does as the user answered `offer`. Restore puts its counts into the
     // window through the merge a save uses, against the window's tables now,
     // and returns what was and was not placed; nothing placed changes nothing.
