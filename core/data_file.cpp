@@ -1,6 +1,5 @@
 #include "data_file.h"
 
-#include "durable_file.h"
 #include "platform_file.h"
 
 #include <QCoreApplication>
@@ -28,28 +27,21 @@ Status notPlainFile(const QString &path, bool folder)
         Status::Cause::NotPlainFile);
 }
 
-// Nothing can be saved in a folder that cannot be written. What to do about
-// it depends on when it is found, so the caller says.
-QString folderCannotBeWritten(const QString &folder, const QString &reason)
-{
-    return QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder)) + reason;
-}
-
-// Why the existing data file at `path` may not be written.
-QString fileReadOnlyReason(const QString &path)
+// The existing data file at `path` may not be written: says so, and why.
+Status readOnly(const QString &path)
 {
 #ifdef Q_OS_WIN
     // What Windows' own file properties call it.
-    Q_UNUSED(path);
-    return QStringLiteral("it is read-only (untick Read-only in its Properties)");
+    const QString reason = QStringLiteral("it is read-only (untick Read-only in its Properties)");
 #else
     // Opening the file to append, never to create, writes nothing and
     // brings back the system's own reason.
     QFile probe(path);
-    return probe.open(QIODevice::Append | QIODevice::ExistingOnly)
+    const QString reason = probe.open(QIODevice::Append | QIODevice::ExistingOnly)
         ? QStringLiteral("its permissions do not allow writing")
         : probe.errorString();
 #endif
+    return fileFailure(path, QStringLiteral("the file cannot be written: ") + reason);
 }
 
 } // namespace
@@ -112,11 +104,9 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
         return s;
     s = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
         leagues, events);
-    if (!s.ok) {
+    if (!s.ok)
         s.file = displayPath(path).toStdString();
-        return s;
-    }
-    if (read)
+    else if (read)
         *read = std::move(bytes);
     return s;
 }
@@ -141,8 +131,7 @@ Status writeDataFile(
     if (target.exists() && !target.isFile())
         return notPlainFile(path, target.isDir());
     if (target.exists() && !target.isWritable())
-        return fileFailure(
-            path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
+        return readOnly(path);
     return writeDurably(target.filePath(), bytes, replaced, checks);
 }
 
@@ -154,16 +143,16 @@ Status checkFolderWritable(const QString &path)
     QTemporaryFile probe(folder + QStringLiteral("/data.txt.XXXXXX"));
     if (probe.open())
         return Status::success();
-    return Status::failure(0, folderCannotBeWritten(folder, probe.errorString()).toStdString());
+    return Status::failure(0,
+        (QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder))
+            + probe.errorString())
+            .toStdString());
 }
 
 Status checkFileWritable(const QString &path)
 {
     const QFileInfo target(path);
-    if (!target.isFile() || target.isWritable())
-        return Status::success();
-    return fileFailure(
-        path, QStringLiteral("the file cannot be written: ") + fileReadOnlyReason(path));
+    return !target.isFile() || target.isWritable() ? Status::success() : readOnly(path);
 }
 
 } // namespace hostally

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 
-
 namespace hostally {
 
 // Where the data file lives: the program's folder with "/data.txt" appended.

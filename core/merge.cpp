@@ -19,56 +19,41 @@ std::vector<std::u32string> nameTexts(const TallyTable &table)
     return texts;
 }
 
-// The index of the occurrence-th line of `texts` showing `text`, or -1.
-int nthLine(const std::vector<std::u32string> &texts, const std::u32string &text, int occurrence)
+// The line of `toTexts` that is line `line` of `fromTexts`: the i-th line
+// showing its text is the i-th line showing that text, or -1 when none.
+int matchingLine(const std::vector<std::u32string> &fromTexts, int line,
+    const std::vector<std::u32string> &toTexts)
 {
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (texts[i] == text && occurrence-- == 0)
+    const std::u32string &text = fromTexts[static_cast<std::size_t>(line)];
+    auto occurrence = std::count(fromTexts.begin(), fromTexts.begin() + line, text);
+    for (std::size_t i = 0; i < toTexts.size(); ++i) {
+        if (toTexts[i] == text && occurrence-- == 0)
             return static_cast<int>(i);
     }
     return -1;
 }
 
-// Whether two tables hold the same lines: names showing the same text, and
-// the same counts, in the same order.
-bool sameLines(const TallyTable &a, const TallyTable &b)
-{
-    if (a.used() != b.used())
-        return false;
-    for (int i = 0; i < a.used(); ++i) {
-        if (a.count(i) != b.count(i) || nameText(a.name(i)) != nameText(b.name(i)))
-            return false;
-    }
-    return true;
-}
-
-// Every count of `table` set to 0, its names and order kept.
-TallyTable zeroed(TallyTable table)
-{
-    table.reset();
-    return table;
-}
-
-// `count` lowered or raised by `change` as the window's Add and Remove would
-// have done it there: removals stop at 0, except on a count that is already
-// negative, which they lower further.
-std::int64_t stepped(std::int64_t count, std::int64_t change)
-{
-    // Counts stay within kCountLimit, so the sum cannot overflow.
-    if (change < 0 && count >= 0)
-        return std::max<std::int64_t>(count + change, 0);
-    return count + change;
-}
-
-// Adds each change of one of the window's tables to `merged`, a copy of the
-// file's table, and appends a refusal for each change that cannot go in.
-void mergeTable(bool league, const TallyTable &base, const TallyTable &window, TallyTable &merged,
-    std::vector<MergeRefusal> &refusals)
+// Adds each change of one of the window's lists to `merged`, a copy of the
+// file's list, and appends a refusal for each change that cannot go in. A
+// reset list starts from zeros on both sides, so what the window counted
+// since the Reset is added to a list of zeros.
+void mergeList(bool league, bool reset, const TallyTable &base, const TallyTable &window,
+    TallyTable &merged, std::vector<MergeRefusal> &refusals)
 {
     const std::vector<std::u32string> baseTexts = nameTexts(base);
     const std::vector<std::u32string> fileTexts = nameTexts(merged);
+    if (reset) {
+        // Counts made or corrected elsewhere since the window read the file
+        // would be lost without a word: ask first.
+        bool unchanged = baseTexts == fileTexts;
+        for (int i = 0; unchanged && i < base.used(); ++i)
+            unchanged = base.count(i) == merged.count(i);
+        if (!unchanged)
+            refusals.push_back({MergeRefusal::Kind::ResetChanged, league, -1, {}});
+        merged.reset();
+    }
     for (int i = 0; i < window.used(); ++i) {
-        const std::int64_t change = window.count(i) - base.count(i);
+        const std::int64_t change = window.count(i) - (reset ? 0 : base.count(i));
         if (change == 0)
             continue;
         const std::u32string &text = baseTexts[static_cast<std::size_t>(i)];
@@ -79,18 +64,17 @@ void mergeTable(bool league, const TallyTable &base, const TallyTable &window, T
         };
         // With a name there more or fewer times than the window read it, the
         // i-th of it in the file may be another line than the window counted.
-        if (inFile == 0) {
-            refuse(MergeRefusal::Kind::NotInFile);
-            continue;
-        }
         if (inFile != inBase) {
-            refuse(MergeRefusal::Kind::RepeatedName);
+            refuse(inFile == 0 ? MergeRefusal::Kind::NotInFile : MergeRefusal::Kind::RepeatedName);
             continue;
         }
-        const int occurrence
-            = static_cast<int>(std::count(baseTexts.begin(), baseTexts.begin() + i, text));
-        const int target = nthLine(fileTexts, text, occurrence);
-        const std::int64_t count = stepped(merged.count(target), change);
+        const int target = matchingLine(baseTexts, i, fileTexts);
+        // As the window's Remove would have done it there: removals stop at 0,
+        // except on a count that is already negative, which they lower
+        // further. Counts stay within kCountLimit, so the sum cannot overflow.
+        std::int64_t count = merged.count(target) + change;
+        if (change < 0 && merged.count(target) >= 0)
+            count = std::max<std::int64_t>(count, 0);
         if (count > kCountLimit || count < -kCountLimit) {
             refuse(MergeRefusal::Kind::OutOfRange);
             continue;
@@ -99,32 +83,11 @@ void mergeTable(bool league, const TallyTable &base, const TallyTable &window, T
     }
 }
 
-// Merges one list; a reset list starts from zeros on both sides, so what the
-// window counted since the Reset is added to a list of zeros.
-void mergeList(bool league, bool reset, const TallyTable &base, const TallyTable &window,
-    TallyTable &merged, std::vector<MergeRefusal> &refusals)
-{
-    if (!reset) {
-        mergeTable(league, base, window, merged, refusals);
-        return;
-    }
-    // Counts made or corrected elsewhere since the window read the file would
-    // be lost without a word: ask first.
-    if (!sameLines(base, merged))
-        refusals.push_back({MergeRefusal::Kind::ResetChanged, league, -1, {}});
-    merged = zeroed(merged);
-    mergeTable(league, zeroed(base), window, merged, refusals);
-}
-
 } // namespace
 
 int sameLine(const TallyTable &from, int line, const TallyTable &to)
 {
-    const std::vector<std::u32string> fromTexts = nameTexts(from);
-    const std::u32string &text = fromTexts[static_cast<std::size_t>(line)];
-    const int occurrence
-        = static_cast<int>(std::count(fromTexts.begin(), fromTexts.begin() + line, text));
-    return nthLine(nameTexts(to), text, occurrence);
+    return matchingLine(nameTexts(from), line, nameTexts(to));
 }
 
 MergeResult mergeTallies(

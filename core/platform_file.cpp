@@ -2,13 +2,12 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QString>
 
 #if defined(Q_OS_UNIX)
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +17,35 @@
 #endif
 
 namespace hostally {
+
+namespace {
+
+// Puts `reason` in `error`, when given, and returns false.
+bool failed(QString *error, const QString &reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
+
+#ifdef Q_OS_UNIX
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// fsync, again while a signal interrupts it.
+bool fsyncRetrying(int fd)
+{
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result == -1 && errno == EINTR);
+    return result == 0;
+}
+#endif
+
+} // namespace
 
 bool openForReadingWithoutBlocking(QFile &file)
 {
@@ -96,7 +124,7 @@ bool renameOver(const QString &from, const QString &to, QString &error, bool &he
 #if defined(Q_OS_UNIX)
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;
-    error = QString::fromLocal8Bit(std::strerror(errno));
+    error = systemReason(errno);
     return false;
 #elif defined(Q_OS_WIN)
     const QString source = QDir::toNativeSeparators(from);
@@ -105,8 +133,7 @@ bool renameOver(const QString &from, const QString &to, QString &error, bool &he
             reinterpret_cast<const wchar_t *>(target.utf16()),
             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    const DWORD code = GetLastError();
-    error = qt_error_string(static_cast<int>(code));
+    error = qt_error_string(static_cast<int>(GetLastError()));
     held = fileHold(to) == FileHold::InUse;
     return false;
 #else
@@ -118,49 +145,18 @@ bool renameOver(const QString &from, const QString &to, QString &error, bool &he
 #endif
 }
 
-#ifdef Q_OS_UNIX
-namespace {
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// fsync, again while a signal interrupts it.
-bool fsyncRetrying(int fd)
-{
-    int result;
-    do {
-        result = ::fsync(fd);
-    } while (result == -1 && errno == EINTR);
-    return result == 0;
-}
-
-} // namespace
-#endif
-
 bool syncToDisk(QFileDevice &file, QString *error)
 {
     // Whatever Qt still buffers has to reach the system before the system
     // can put it on the disk.
-    if (!file.flush()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
+    if (!file.flush())
+        return failed(error, file.errorString());
 #if defined(Q_OS_UNIX)
-    if (fsyncRetrying(file.handle()))
-        return true;
-    if (error)
-        *error = systemReason(errno);
-    return false;
+    return fsyncRetrying(file.handle()) || failed(error, systemReason(errno));
 #elif defined(Q_OS_WIN)
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
-    if (handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle))
-        return true;
-    if (error)
-        *error = qt_error_string(static_cast<int>(GetLastError()));
-    return false;
+    return (handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle))
+        || failed(error, qt_error_string(static_cast<int>(GetLastError())));
 #else
     return true;
 #endif
@@ -171,17 +167,12 @@ bool syncFolder(const QString &folder, QString *error)
 #ifdef Q_OS_UNIX
     const int fd
         = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd == -1) {
-        if (error)
-            *error = systemReason(errno);
-        return false;
-    }
+    if (fd == -1)
+        return failed(error, systemReason(errno));
     const bool synced = fsyncRetrying(fd);
     const int reason = errno;
     ::close(fd);
-    if (!synced && error)
-        *error = systemReason(reason);
-    return synced;
+    return synced || failed(error, systemReason(reason));
 #else
     Q_UNUSED(folder);
     Q_UNUSED(error);

@@ -7,7 +7,6 @@
 
 class QFile;
 class QFileDevice;
-class QFileInfo;
 class QString;
 
 namespace hostally {

@@ -9,10 +9,6 @@ namespace hostally {
 
 constexpr std::size_t kNameColumn = 13;
 
-TallyTable::TallyTable(int capacity) : m_slots(capacity > 0 ? capacity : 0)
-{
-}
-
 void TallyTable::setEntry(int i, std::string name, std::int64_t count)
 {
     assert(i >= 0 && i < capacity());
@@ -61,37 +57,17 @@ void TallyTable::reset()
 
 std::string TallyTable::entryLine(int i) const
 {
-    const TallyEntry &e = entry(i);
-    std::string line = e.name;
     // The column is counted in characters shown, so a UTF-8 name lines up its
     // "-" with a Windows-1252 one of the same length.
-    const std::size_t length = nameLength(e.name);
-    if (length < kNameColumn)
-        line.append(kNameColumn - length, ' ');
-    line += '-';
-    line += numberText(e.count);
-    return line;
-}
-
-std::string TallyTable::totalLine() const
-{
-    return "Total Hosted: " + numberText(m_total);
+    const std::size_t length = nameLength(name(i));
+    return name(i) + std::string(length < kNameColumn ? kNameColumn - length : 0, ' ') + '-'
+        + numberText(count(i));
 }
 
 const TallyEntry &TallyTable::entry(int i) const
 {
     assert(isUsed(i));
     return m_slots.at(static_cast<std::size_t>(i));
-}
-
-const std::string &TallyTable::name(int i) const
-{
-    return entry(i).name;
-}
-
-std::int64_t TallyTable::count(int i) const
-{
-    return entry(i).count;
 }
 
 bool operator==(const TallyTable &a, const TallyTable &b)
@@ -104,10 +80,8 @@ std::string numberText(std::int64_t value)
 {
     // Work on the magnitude as unsigned so even the most negative value has
     // digits to print.
-    const bool negative = value < 0;
-    std::uint64_t magnitude
-        = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    return (negative ? "-" : " ") + std::to_string(magnitude);
+    const auto magnitude = static_cast<std::uint64_t>(value);
+    return value < 0 ? "-" + std::to_string(0 - magnitude) : " " + std::to_string(magnitude);
 }
 
 } // namespace hostally

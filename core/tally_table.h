@@ -11,6 +11,10 @@ namespace hostally {
 // read back.
 constexpr std::int64_t kCountLimit = 999'999'999'999'999;
 
+// A count or total as shown on screen: a sign position (a space, or "-" for a
+// negative value) followed by the decimal digits, e.g. " 7", " 0", "-2".
+std::string numberText(std::int64_t value);
+
 // One named counter. The name is the data file's raw bytes, never changed by
 // the program; name_text.h says how they are read.
 struct TallyEntry {
@@ -28,7 +32,7 @@ struct TallyEntry {
 class TallyTable {
 public:
     // Makes an empty table (used 0, total 0) with room for `capacity` slots.
-    explicit TallyTable(int capacity);
+    explicit TallyTable(int capacity) : m_slots(capacity > 0 ? capacity : 0) { }
 
     // Puts `name` and `count` into slot i (0 <= i < capacity); slots up to i
     // become used and the total follows the change.
@@ -51,11 +55,11 @@ public:
     std::string entryLine(int i) const;
 
     // "Total Hosted: " followed by the total's number text.
-    std::string totalLine() const;
+    std::string totalLine() const { return "Total Hosted: " + numberText(m_total); }
 
     // Accessors; i must be a used slot.
-    const std::string &name(int i) const;
-    std::int64_t count(int i) const;
+    const std::string &name(int i) const { return entry(i).name; }
+    std::int64_t count(int i) const { return entry(i).count; }
     const TallyEntry &entry(int i) const;
     int used() const { return m_used; }
     int capacity() const { return static_cast<int>(m_slots.size()); }
@@ -71,9 +75,5 @@ private:
     int m_used = 0;
     std::int64_t m_total = 0;
 };
-
-// A count or total as shown on screen: a sign position (a space, or "-" for a
-// negative value) followed by the decimal digits, e.g. " 7", " 0", "-2".
-std::string numberText(std::int64_t value);
 
 } // namespace hostally
