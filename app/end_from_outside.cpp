@@ -17,9 +17,9 @@
 #include <windows.h>
 #endif
 
-namespace {
-
 #if defined(Q_OS_UNIX)
+
+namespace {
 
 // A handler may do next to nothing safely: it writes the signal's number to
 // this socket, and the event loop, woken by it, does the rest.
@@ -32,7 +32,9 @@ void onSignal(int signal)
     static_cast<void>(written);
 }
 
-void watch(MainForm *form)
+} // namespace
+
+void keepCountsWhenEndedFromOutside(MainForm *form)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSocket) != 0)
         return;
@@ -46,9 +48,8 @@ void watch(MainForm *form)
         form->keepUnsavedCountsNow();
         // Ends with the signal's own status, as the shell and the session
         // expect of a program that a signal ended.
-        const int signal = byte;
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
+        std::signal(byte, SIG_DFL);
+        std::raise(byte);
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
@@ -67,6 +68,8 @@ void watch(MainForm *form)
 
 #elif defined(Q_OS_WIN)
 
+namespace {
+
 // Windows asks each window whether the session may end (WM_QUERYENDSESSION),
 // then tells it that it ends (WM_ENDSESSION), and may end the process any time
 // after that. The counts are on the disk before either is answered.
@@ -76,7 +79,7 @@ public:
 
     bool nativeEventFilter(const QByteArray &, void *message, qintptr *result) override
     {
-        const MSG *msg = static_cast<const MSG *>(message);
+        const auto *msg = static_cast<const MSG *>(message);
         if (msg->message == WM_QUERYENDSESSION) {
             m_form->endSession();
             *result = TRUE;
@@ -102,7 +105,9 @@ private:
     MainForm *m_form;
 };
 
-void watch(MainForm *form)
+} // namespace
+
+void keepCountsWhenEndedFromOutside(MainForm *form)
 {
     static SessionEndFilter filter(form);
     QCoreApplication::instance()->installNativeEventFilter(&filter);
@@ -110,15 +115,8 @@ void watch(MainForm *form)
 
 #else
 
-void watch(MainForm *)
+void keepCountsWhenEndedFromOutside(MainForm *)
 {
 }
 
 #endif
-
-} // namespace
-
-void keepCountsWhenEndedFromOutside(MainForm *form)
-{
-    watch(form);
-}

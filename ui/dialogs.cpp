@@ -15,14 +15,15 @@ namespace {
 // by itself; with Escape::GoesBack they close the box with no button chosen.
 class QuestionBox : public QMessageBox {
 public:
-    QuestionBox(
-        QWidget *parent, const QString &prompt, const QString &title, Dialogs::Escape escape)
+    QuestionBox(QWidget *parent, const QString &prompt, const QString &title,
+        Dialogs::Default byDefault, Dialogs::Escape escape)
         : QMessageBox(
             QMessageBox::NoIcon, title, prompt, QMessageBox::Yes | QMessageBox::No, parent),
           m_escape(escape)
     {
         if (escape == Dialogs::Escape::AnswersNo)
             setEscapeButton(QMessageBox::No);
+        setDefaultButton(byDefault == Dialogs::Default::Yes ? QMessageBox::Yes : QMessageBox::No);
     }
 
 protected:
@@ -59,7 +60,7 @@ private:
 // short prompt would leave no room for it. Widen the box to the title in bold
 // and four squares, each two lines of text wide, for the icon and buttons,
 // then show it; returns what exec() returns.
-int execWithRoomForTitle(QMessageBox &box)
+int execWithRoomForTitle(QMessageBox &&box)
 {
     QFont bold = box.font();
     bold.setBold(true);
@@ -76,28 +77,22 @@ int execWithRoomForTitle(QMessageBox &box)
 Dialogs::Answer MessageBoxDialogs::ask(
     QWidget *parent, const QString &prompt, const QString &title, Default byDefault, Escape escape)
 {
-    QuestionBox box(parent, prompt, title, escape);
-    box.setDefaultButton(byDefault == Default::Yes ? QMessageBox::Yes : QMessageBox::No);
-    switch (execWithRoomForTitle(box)) {
-    case QMessageBox::Yes:
-        return Answer::Yes;
-    case QMessageBox::No:
-        return Answer::No;
-    default: // no button chosen: only Escape::GoesBack closes the box so
-        return Answer::Back;
-    }
+    const int button = execWithRoomForTitle(QuestionBox(parent, prompt, title, byDefault, escape));
+    // No button chosen: only Escape::GoesBack closes the box so.
+    return button == QMessageBox::Yes ? Answer::Yes
+        : button == QMessageBox::No   ? Answer::No
+                                      : Answer::Back;
 }
 
 void MessageBoxDialogs::inform(QWidget *parent, const QString &prompt, const QString &title)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, prompt, QMessageBox::Ok, parent);
-    execWithRoomForTitle(box);
+    execWithRoomForTitle(QMessageBox(QMessageBox::NoIcon, title, prompt, QMessageBox::Ok, parent));
 }
 
 void MessageBoxDialogs::showError(QWidget *parent, const QString &message, const QString &title)
 {
-    QMessageBox box(QMessageBox::Critical, title, message, QMessageBox::Ok, parent);
-    execWithRoomForTitle(box);
+    execWithRoomForTitle(
+        QMessageBox(QMessageBox::Critical, title, message, QMessageBox::Ok, parent));
 }
 
 void reportFailure(

@@ -2,7 +2,6 @@
 
 #include "fitting_label.h"
 #include "hostally_icon.h"
-#include "tally_list.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -95,11 +94,7 @@ protected:
 } // namespace
 
 MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
-    : QMainWindow(parent),
-      m_session(dataPath),
-      m_dialogs(dialogs),
-      m_events {false},
-      m_leagues {true}
+    : QMainWindow(parent), m_session(dataPath), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Hostally"));
@@ -112,21 +107,31 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
     setFont(windowFont());
 
     createControls();
-    createAboutFrame();
-    createMenu();
-    connectCommands();
-    setTabOrder();
 
-    m_events.list = lHosted;
-    m_events.totalLabel = total;
-    m_leagues.list = lLeagues;
-    m_leagues.totalLabel = total2;
+    connect(Command1, &QPushButton::clicked, this, [this] { stepSelected(m_events, true); });
+    connect(Command2, &QPushButton::clicked, this, [this] { stepSelected(m_events, false); });
+    connect(Command3, &QPushButton::clicked, this, [this] { resetColumn(m_events); });
+    connect(ladd, &QPushButton::clicked, this, [this] { stepSelected(m_leagues, true); });
+    connect(lRemove, &QPushButton::clicked, this, [this] { stepSelected(m_leagues, false); });
+    connect(cReset, &QPushButton::clicked, this, [this] { resetColumn(m_leagues); });
+    connect(mSave, &QAction::triggered, this, [this] {
+        if (saveTables())
+            m_session.setChanged(false);
+    });
+    connect(mQuit, &QAction::triggered, this, &QWidget::close);
+
+    QWidget *const order[]
+        = {lHosted, Command1, Command2, Command3, lLeagues, ladd, lRemove, cReset, Text1};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+    m_events = {false, lHosted, total};
+    m_leagues = {true, lLeagues, total2};
 
     // A second at most between a change and its recovery file, and no more
     // than one write a second however fast the clicks come.
     m_recoveryTimer.setSingleShot(true);
     m_recoveryTimer.setInterval(1000);
-    connect(&m_recoveryTimer, &QTimer::timeout, this, &MainForm::writeRecoveryLater);
+    connect(&m_recoveryTimer, &QTimer::timeout, this, [this] { m_session.keepUnsavedSoon(); });
 #if QT_CONFIG(sessionmanager)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 #endif
@@ -158,11 +163,6 @@ QFont MainForm::totalFont()
     return lucidaConsole(12, false);
 }
 
-QFont MainForm::headingFont()
-{
-    return lucidaConsole(9.75, true);
-}
-
 void MainForm::createControls()
 {
     auto *client = new QWidget(this);
@@ -189,11 +189,12 @@ void MainForm::createControls()
               button->setAccessibleName(QString::fromLatin1(spoken));
               return button;
           };
+    const QFont headingFont = lucidaConsole(9.75, true);
 
     lHosted
         = place<TallyList>(client, "lHosted", twips(120, 1080, 2775, 3570), kEventRows, kRowHeight);
     lHosted->setAccessibleName(QStringLiteral("Events"));
-    Label1 = makeLabel("Label1", "Choose an event:", twips(240, 120, 2655, 255), headingFont());
+    Label1 = makeLabel("Label1", "Choose an event:", twips(240, 120, 2655, 255), headingFont);
     Command1 = makeButton("Command1", "Add", "Add event", 120, 855);
     Command2 = makeButton("Command2", "Remove", "Remove event", 1080, 855);
     Command3 = makeButton("Command3", "Reset", "Reset events", 2040, 855);
@@ -202,16 +203,12 @@ void MainForm::createControls()
         client, "lLeagues", twips(3360, 1080, 2775, 645), kLeagueRows, kRowHeight);
     lLeagues->setAccessibleName(QStringLiteral("Leagues"));
     total2 = makeLabel("total2", "Label2", twips(3360, 1920, 2775, 375), totalFont());
-    Label2 = makeLabel("Label2", "Choose a league:", twips(3360, 120, 2175, 255), headingFont());
+    Label2 = makeLabel("Label2", "Choose a league:", twips(3360, 120, 2175, 255), headingFont);
     ladd = makeButton("ladd", "Add", "Add league", 3360, 855);
     lRemove = makeButton("lRemove", "Remove", "Remove league", 4320, 855);
     cReset = makeButton("cReset", "Reset", "Reset leagues", 5280, 975);
-}
-
-void MainForm::createAboutFrame()
-{
     About = place<CaptionedFrame>(
-        centralWidget(), "About", twips(3120, 2640, 3255, 2055), QStringLiteral("About"));
+        client, "About", twips(3120, 2640, 3255, 2055), QStringLiteral("About"));
     Text1 = place<QPlainTextEdit>(About, "Text1", twips(120, 240, 2895, 1575),
         QStringLiteral("Hostally counts the leagues and events you host. "
                        "Your counts live in data.txt, beside the program."));
@@ -221,10 +218,7 @@ void MainForm::createAboutFrame()
     Text1->setFocusPolicy(Qt::StrongFocus);
     Text1->setTabChangesFocus(true);
     Text1->setAccessibleName(QStringLiteral("About Hostally"));
-}
 
-void MainForm::createMenu()
-{
     const auto named = [](auto *object, const char *name) {
         object->setObjectName(QLatin1String(name));
         return object;
@@ -234,26 +228,6 @@ void MainForm::createMenu()
     mSave = named(mFile->addAction(QStringLiteral("Save")), "mSave");
     a = named(mFile->addSeparator(), "a");
     mQuit = named(mFile->addAction(QStringLiteral("Quit")), "mQuit");
-}
-
-void MainForm::connectCommands()
-{
-    connect(Command1, &QPushButton::clicked, this, &MainForm::command1Click);
-    connect(Command2, &QPushButton::clicked, this, &MainForm::command2Click);
-    connect(Command3, &QPushButton::clicked, this, &MainForm::command3Click);
-    connect(ladd, &QPushButton::clicked, this, &MainForm::laddClick);
-    connect(lRemove, &QPushButton::clicked, this, &MainForm::lRemoveClick);
-    connect(cReset, &QPushButton::clicked, this, &MainForm::cResetClick);
-    connect(mSave, &QAction::triggered, this, &MainForm::mSaveClick);
-    connect(mQuit, &QAction::triggered, this, &MainForm::mQuitClick);
-}
-
-void MainForm::setTabOrder()
-{
-    QWidget *const order[]
-        = {lHosted, Command1, Command2, Command3, lLeagues, ladd, lRemove, cReset, Text1};
-    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
-        QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
 bool MainForm::event(QEvent *event)
@@ -297,15 +271,14 @@ void MainForm::alignClientToDevicePixels()
     // every control: the toolkit rounds a control's clip inwards there and
     // loses the top or bottom line of its frame. The menu bar grows to the
     // next height that ends on a whole device pixel instead.
-    QMenuBar *bar = menuBar();
     const qreal ratio = devicePixelRatioF();
     const auto endsOnDevicePixel
         = [ratio](int height) { return qFuzzyIsNull(height * ratio - qRound(height * ratio)); };
-    const int natural = bar->heightForWidth(kClientWidth);
+    const int natural = menuBar()->heightForWidth(kClientWidth);
     int height = natural;
     while (height < natural + 8 && !endsOnDevicePixel(height))
         ++height;
-    bar->setFixedHeight(endsOnDevicePixel(height) ? height : natural);
+    menuBar()->setFixedHeight(endsOnDevicePixel(height) ? height : natural);
 }
 
 void MainForm::centre()
@@ -326,8 +299,5 @@ void MainForm::centre()
 
 void MainForm::closeEvent(QCloseEvent *event)
 {
-    if (confirmClose())
-        event->accept();
-    else
-        event->ignore();
+    event->setAccepted(confirmClose());
 }

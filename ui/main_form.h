@@ -10,13 +10,10 @@
 #include <QMainWindow>
 #include <QTimer>
 
-#include <memory>
-
 class Dialogs;
 class QAction;
 class QGroupBox;
 class QLabel;
-class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -46,7 +43,7 @@ public:
     void offerUnsavedCounts();
     // The recovery file this window keeps its unsaved counts in, once it
     // first wrote it; else empty.
-    QString recoveryPath() const;
+    QString recoveryPath() const { return m_session.recoveryPath(); }
     // Puts the window's unsaved counts in its recovery file now, waiting for
     // the disk: the program is about to be ended from outside.
     void keepUnsavedCountsNow();
@@ -58,27 +55,13 @@ public:
     void sessionEndCalledOff();
 
     // The font every control uses unless it names its own, and the totals'
-    // and headings' fonts; each asks for Lucida Console and falls back to a
-    // fixed-pitch face so the list lines stay aligned.
+    // font; each asks for Lucida Console and falls back to a fixed-pitch face
+    // so the list lines stay aligned.
     static QFont windowFont();
     static QFont totalFont();
-    static QFont headingFont();
 
     // Hostally's 48 by 48 icon.
     static QIcon icon();
-
-public slots:
-    // The events column's buttons.
-    void command1Click();
-    void command2Click();
-    void command3Click();
-    // The leagues column's buttons.
-    void laddClick();
-    void lRemoveClick();
-    void cResetClick();
-    // File menu.
-    void mSaveClick();
-    void mQuitClick();
 
 protected:
     bool event(QEvent *event) override;
@@ -96,10 +79,6 @@ private:
     };
 
     void createControls();
-    void createAboutFrame();
-    void createMenu();
-    void connectCommands();
-    void setTabOrder();
     // Gives the menu bar a height that is a whole number of device pixels at
     // the window's scale, so that every control starts on a device pixel.
     void alignClientToDevicePixels();
@@ -108,13 +87,11 @@ private:
     void centre();
 
     // The twin commands, one implementation for both columns.
-    void addTo(Column &column);
-    void removeFrom(Column &column);
-    void resetColumn(Column &column);
     void stepSelected(Column &column, bool add);
-    void fillList(Column &column);
+    void resetColumn(Column &column);
+    // Fills the list with the table's lines, none selected, and the total.
+    void showColumn(Column &column);
     void showTotal(Column &column);
-    static int selectedIndex(const TallyList *list);
 
     // Saves both tables; into a data file changed outside the window, the
     // window's changes added to it, or, where they cannot be, what the user
@@ -124,10 +101,6 @@ private:
     // Shows the session's tables in both lists and totals, keeping the
     // selected lines where they still are.
     void showTallies(const hostally::Tallies &before);
-    // Shows why a save failed and keeps the counts marked unsaved.
-    void reportSaveFailure(const hostally::Status &status);
-    // Says that data.txt is gone with its folder, and where to put it back.
-    void reportFileGone();
     // Asks whether to save unsaved changes before the window closes; returns
     // false when the window must stay open.
     bool confirmClose();
@@ -135,27 +108,8 @@ private:
     // A change to the counts: the recovery file written within about a
     // second, once for every change made in that second.
     void noteChange();
-    // Hands the recovery file its next contents, to write on its own thread.
-    void writeRecoveryLater();
     // Hears how a write of the recovery file went, on the window's thread.
     void recoveryWritten(const hostally::Status &written);
-    // Asks whether to restore `offer` and does as told.
-    void offerRecovery(hostally::Offer &offer);
-    // The question asked about a recovery file: the changes it holds, what
-    // cannot be placed, and what each answer does.
-    QString restoreQuestion(const hostally::Offer &offer) const;
-    // Why a restored change could not be placed, in the user's words.
-    static QString refusalWhy(hostally::MergeRefusal::Kind kind);
-    // One line of a recovery file as the question and notice name it.
-    static QString recoveredLineText(const hostally::RecoveredLine &line);
-    // The question a save that needs an answer asks, in the user's words.
-    QString questionText(const hostally::SaveResult &asked) const;
-    // Why one change could not be merged, in the user's words.
-    static QString refusalText(const hostally::MergeRefusal &refused);
-    // The question a save asks when some of the window's changes cannot be
-    // merged into the data file at `path`: every refusal, up to five, and
-    // what Yes and No keep.
-    static QString mergeQuestion(const QString &path, const hostally::MergeResult &result);
 
     hostally::Session m_session;
     Dialogs *m_dialogs;

@@ -4,13 +4,10 @@
 #include "data_file.h"
 #include "dialogs.h"
 #include "merge.h"
-#include "save.h"
-#include "tally_list.h"
 #include "windows1252.h"
 
 #include <QFileInfo>
 #include <QLabel>
-#include <QListWidget>
 
 #include <cstdio>
 
@@ -25,6 +22,95 @@ TallyLine entryLine(const hostally::TallyTable &table, int i)
         fromNameBytes(table.entryLine(i))};
 }
 
+int selectedIndex(const TallyList *list)
+{
+    const QList<QListWidgetItem *> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.first());
+}
+
+QString listName(bool league)
+{
+    return league ? QStringLiteral("leagues") : QStringLiteral("events");
+}
+
+// Why one change could not be merged, in the user's words.
+QString refusalText(const hostally::MergeRefusal &refused)
+{
+    using Kind = hostally::MergeRefusal::Kind;
+    if (refused.kind == Kind::ResetChanged)
+        return QStringLiteral("you reset the %1, and they were changed in data.txt since this "
+                              "window read it")
+            .arg(listName(refused.league));
+    const QString line
+        = QStringLiteral("the %1 \u201C%2\u201D")
+              .arg(refused.league ? QStringLiteral("league") : QStringLiteral("event"),
+                  fromNameBytes(refused.name));
+    switch (refused.kind) {
+    case Kind::NotInFile:
+        return line + QStringLiteral(" is no longer in data.txt");
+    case Kind::RepeatedName:
+        return line
+            + QStringLiteral(" is in data.txt a different number of times now, so which one you "
+                             "counted cannot be told");
+    default:
+        return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
+            .arg(line, QString::number(hostally::kCountLimit));
+    }
+}
+
+// The question a save that needs an answer asks about the data file at
+// `path`. Where some of the window's changes cannot be merged into it, the
+// question names every refusal, up to five, and what Yes and No keep.
+QString questionText(const hostally::SaveResult &asked, const QString &path)
+{
+    const hostally::Status &problem = asked.problem;
+    if (asked.question == hostally::SaveQuestion::Missing)
+        return QStringLiteral("%1 is no longer there: it was deleted or moved.\n\n"
+                              "Yes writes a new data.txt there with the names and counts "
+                              "shown in this window.\n"
+                              "No writes nothing; your counts stay in the window.")
+            .arg(path);
+    if (asked.question == hostally::SaveQuestion::Unreadable
+        || asked.question == hostally::SaveQuestion::Unparsable) {
+        const QString why = asked.question == hostally::SaveQuestion::Unreadable
+            ? QStringLiteral("it cannot be read now (%1)")
+                  .arg(QString::fromStdString(problem.message))
+            : QStringLiteral("Hostally cannot read it now (%1%2)")
+                  .arg(problem.line > 0 ? QStringLiteral("line %1: ").arg(problem.line) : QString(),
+                      QString::fromStdString(problem.message));
+        return QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
+                              "cannot be added to it: %2.\n\n"
+                              "Yes replaces it with the counts shown in this window.\n"
+                              "No leaves it as it is, and nothing is saved.")
+            .arg(path, why);
+    }
+    constexpr int kShown = 5;
+    QStringList lines;
+    bool lineRefused = false;
+    QStringList resetLists;
+    for (const hostally::MergeRefusal &refused : asked.refusal.refusals) {
+        if (refused.kind == hostally::MergeRefusal::Kind::ResetChanged)
+            resetLists.append(listName(refused.league));
+        else
+            lineRefused = true;
+        if (lines.size() < kShown)
+            lines.append(QStringLiteral("\u2022 ") + refusalText(refused));
+    }
+    if (const qsizetype more = asked.refusal.refusals.size() - lines.size(); more > 0)
+        lines.append(QStringLiteral("and %1 more").arg(more));
+    QString yes = QStringLiteral("Yes saves what can be saved: ");
+    if (!resetLists.isEmpty())
+        yes += QStringLiteral("the %1 as 0 plus what you counted since the Reset, and ")
+                   .arg(resetLists.join(QStringLiteral(" and ")));
+    yes += QStringLiteral("every other count in this window added to data.txt as it is now");
+    if (lineRefused)
+        yes += QStringLiteral(", leaving the lines above as data.txt has them");
+    return QStringLiteral("%1 was changed outside Hostally, and not all the counts in this "
+                          "window can be added to it:\n\n%2\n\n%3.\n"
+                          "No leaves it as it is, and nothing is saved.")
+        .arg(path, lines.join(QLatin1Char('\n')), yes);
+}
+
 } // namespace
 
 hostally::Status MainForm::formLoad()
@@ -32,51 +118,9 @@ hostally::Status MainForm::formLoad()
     const hostally::Status status = m_session.load();
     if (!status.ok)
         return status;
-    fillList(m_events);
-    showTotal(m_events);
-    fillList(m_leagues);
-    showTotal(m_leagues);
+    for (Column *column : {&m_events, &m_leagues})
+        showColumn(*column);
     return status;
-}
-
-void MainForm::command1Click()
-{
-    addTo(m_events);
-}
-
-void MainForm::command2Click()
-{
-    removeFrom(m_events);
-}
-
-void MainForm::command3Click()
-{
-    resetColumn(m_events);
-}
-
-void MainForm::laddClick()
-{
-    addTo(m_leagues);
-}
-
-void MainForm::lRemoveClick()
-{
-    removeFrom(m_leagues);
-}
-
-void MainForm::cResetClick()
-{
-    resetColumn(m_leagues);
-}
-
-void MainForm::addTo(Column &column)
-{
-    stepSelected(column, true);
-}
-
-void MainForm::removeFrom(Column &column)
-{
-    stepSelected(column, false);
 }
 
 // Add and Remove: step the selected slot, change only its line's text where
@@ -91,8 +135,7 @@ void MainForm::stepSelected(Column &column, bool add)
         noteChange();
     }
     column.list->setFocus();
-    const int row = i == -1 ? 0 : i;
-    if (row < column.list->count())
+    if (const int row = qMax(i, 0); row < column.list->count())
         column.list->selectLine(row);
     showTotal(column);
 }
@@ -102,16 +145,17 @@ void MainForm::resetColumn(Column &column)
     // Asking already counts as a change, whatever the answer. A Return meant
     // for something else must not erase a column: No is the default.
     m_session.setChanged(true);
-    if (m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
+    if (!m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
             QStringLiteral("Confirm"), Dialogs::Default::No, Dialogs::Escape::AnswersNo)) {
-        m_session.reset(column.league);
-        fillList(column);
-        noteChange();
+        showTotal(column);
+        return;
     }
-    showTotal(column);
+    m_session.reset(column.league);
+    showColumn(column);
+    noteChange();
 }
 
-void MainForm::fillList(Column &column)
+void MainForm::showColumn(Column &column)
 {
     const hostally::TallyTable &table = m_session.table(column.league);
     QList<TallyLine> lines;
@@ -119,6 +163,7 @@ void MainForm::fillList(Column &column)
     for (int i = 0; i < table.used(); ++i)
         lines.append(entryLine(table, i));
     column.list->setLines(lines);
+    showTotal(column);
 }
 
 void MainForm::showTotal(Column &column)
@@ -131,25 +176,8 @@ void MainForm::showTotal(Column &column)
     // where a label stands, says which list it totals.
     column.totalLabel->setAccessibleName(
         QStringLiteral("Total %1 hosted: %2")
-            .arg(column.league ? QStringLiteral("leagues") : QStringLiteral("events"),
+            .arg(listName(column.league),
                 QString::fromStdString(hostally::numberText(table.total())).trimmed()));
-}
-
-int MainForm::selectedIndex(const TallyList *list)
-{
-    const QList<QListWidgetItem *> selected = list->selectedItems();
-    return selected.isEmpty() ? -1 : list->row(selected.first());
-}
-
-void MainForm::mSaveClick()
-{
-    if (saveTables())
-        m_session.setChanged(false);
-}
-
-void MainForm::mQuitClick()
-{
-    close();
 }
 
 // Names are edited in the data file by hand while the window is open, and
@@ -179,126 +207,38 @@ bool MainForm::saveTables()
                                    "safe on the disk yet.\n\n%1\n\n"
                                    "Copy data.txt somewhere safe, or check the disk."));
             return true;
-        case hostally::SaveResult::Kind::Failed:
-            if (result.status.cause == hostally::Status::Cause::Missing)
-                reportFileGone();
-            else
-                reportSaveFailure(result.status);
+        case hostally::SaveResult::Kind::Failed: {
+            // The counts stay in the window and still count as unsaved, so the
+            // user can make room, or put the folder back, and save again.
+            m_session.setChanged(true);
+            if (result.status.cause != hostally::Status::Cause::Missing) {
+                reportFailure(m_dialogs, this, result.status,
+                    QStringLiteral("Your counts could not be saved.\n\n%1\n\n"
+                                   "They are still in the window: fix the problem, then "
+                                   "choose File > Save again."));
+                return false;
+            }
+            // Writing the counts elsewhere would lose them from sight: the user
+            // moves the folder back, and the next save finds it.
+            const QString gone
+                = QStringLiteral("data.txt is no longer in %1: put it back, then choose File > "
+                                 "Save again.")
+                      .arg(hostally::displayPath(QFileInfo(m_session.dataPath()).path()));
+            std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
+            m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
             return false;
+        }
         case hostally::SaveResult::Kind::NeedsAnswer:
             // Nothing is held while the question is up: the save reads the
             // file again once it is answered.
-            if (!m_dialogs->askYesNo(this, questionText(result), QStringLiteral("Hostally"),
-                    Dialogs::Default::No, Dialogs::Escape::AnswersNo))
+            if (!m_dialogs->askYesNo(this,
+                    questionText(result, hostally::displayPath(m_session.dataPath())),
+                    QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo))
                 return false;
             answeredYes = true;
             break;
         }
     }
-}
-
-// The counts stay in the window and still count as unsaved, so the user can
-// make room and save again.
-void MainForm::reportSaveFailure(const hostally::Status &status)
-{
-    m_session.setChanged(true);
-    reportFailure(m_dialogs, this, status,
-        QStringLiteral("Your counts could not be saved.\n\n%1\n\n"
-                       "They are still in the window: fix the problem, then "
-                       "choose File > Save again."));
-}
-
-// Writing the counts elsewhere would lose them from sight: the user moves the
-// folder back, and the next save finds it.
-void MainForm::reportFileGone()
-{
-    m_session.setChanged(true);
-    const QString gone = QStringLiteral("data.txt is no longer in %1: put it back, then "
-                                        "choose File > Save again.")
-                             .arg(hostally::displayPath(QFileInfo(m_session.dataPath()).path()));
-    std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
-    m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
-}
-
-QString MainForm::questionText(const hostally::SaveResult &asked) const
-{
-    const hostally::Status &problem = asked.problem;
-    QString why;
-    if (asked.question == hostally::SaveQuestion::Unreadable)
-        why = QStringLiteral("it cannot be read now (%1)")
-                  .arg(QString::fromStdString(problem.message));
-    else if (asked.question == hostally::SaveQuestion::Missing)
-        return QStringLiteral("%1 is no longer there: it was deleted or moved.\n\n"
-                              "Yes writes a new data.txt there with the names and counts "
-                              "shown in this window.\n"
-                              "No writes nothing; your counts stay in the window.")
-            .arg(hostally::displayPath(m_session.dataPath()));
-    else if (asked.question == hostally::SaveQuestion::Unparsable)
-        why = QStringLiteral("Hostally cannot read it now (%1%2)")
-                  .arg(problem.line > 0 ? QStringLiteral("line %1: ").arg(problem.line) : QString(),
-                      QString::fromStdString(problem.message));
-    else
-        return mergeQuestion(hostally::displayPath(m_session.dataPath()), asked.refusal);
-    return QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
-                          "cannot be added to it: %2.\n\n"
-                          "Yes replaces it with the counts shown in this window.\n"
-                          "No leaves it as it is, and nothing is saved.")
-        .arg(hostally::displayPath(m_session.dataPath()), why);
-}
-
-QString MainForm::refusalText(const hostally::MergeRefusal &refused)
-{
-    using Kind = hostally::MergeRefusal::Kind;
-    if (refused.kind == Kind::ResetChanged)
-        return QStringLiteral("you reset the %1, and they were changed in data.txt since this "
-                              "window read it")
-            .arg(refused.league ? QStringLiteral("leagues") : QStringLiteral("events"));
-    const QString line
-        = QStringLiteral("the %1 \u201C%2\u201D")
-              .arg(refused.league ? QStringLiteral("league") : QStringLiteral("event"),
-                  fromNameBytes(refused.name));
-    switch (refused.kind) {
-    case Kind::NotInFile:
-        return line + QStringLiteral(" is no longer in data.txt");
-    case Kind::RepeatedName:
-        return line
-            + QStringLiteral(" is in data.txt a different number of times now, so which one you "
-                             "counted cannot be told");
-    default:
-        return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
-            .arg(line, QString::number(hostally::kCountLimit));
-    }
-}
-
-QString MainForm::mergeQuestion(const QString &path, const hostally::MergeResult &result)
-{
-    constexpr int kShown = 5;
-    QStringList lines;
-    bool lineRefused = false;
-    QStringList resetLists;
-    for (const hostally::MergeRefusal &refused : result.refusals) {
-        if (refused.kind == hostally::MergeRefusal::Kind::ResetChanged)
-            resetLists.append(
-                refused.league ? QStringLiteral("leagues") : QStringLiteral("events"));
-        else
-            lineRefused = true;
-        if (lines.size() < kShown)
-            lines.append(QStringLiteral("\u2022 ") + refusalText(refused));
-    }
-    const qsizetype more = result.refusals.size() - lines.size();
-    if (more > 0)
-        lines.append(QStringLiteral("and %1 more").arg(more));
-    QString yes = QStringLiteral("Yes saves what can be saved: ");
-    if (!resetLists.isEmpty())
-        yes += QStringLiteral("the %1 as 0 plus what you counted since the Reset, and ")
-                   .arg(resetLists.join(QStringLiteral(" and ")));
-    yes += QStringLiteral("every other count in this window added to data.txt as it is now");
-    if (lineRefused)
-        yes += QStringLiteral(", leaving the lines above as data.txt has them");
-    return QStringLiteral("%1 was changed outside Hostally, and not all the counts in this "
-                          "window can be added to it:\n\n%2\n\n%3.\n"
-                          "No leaves it as it is, and nothing is saved.")
-        .arg(path, lines.join(QLatin1Char('\n')), yes);
 }
 
 // After a save that added changes from outside, the window shows what it
@@ -312,8 +252,7 @@ void MainForm::showTallies(const hostally::Tallies &before)
         const int row = selected < 0
             ? -1
             : hostally::sameLine(*table, selected, m_session.table(column->league));
-        fillList(*column);
-        showTotal(*column);
+        showColumn(*column);
         if (row >= 0)
             column->list->selectLine(row);
     }
@@ -341,8 +280,7 @@ bool MainForm::confirmClose()
         return false;
     if (answer == Dialogs::Answer::No) {
         m_recoveryTimer.stop();
-        const hostally::Status declined = m_session.decline();
-        if (!declined.ok)
+        if (const hostally::Status declined = m_session.decline(); !declined.ok)
             reportFailure(m_dialogs, this, declined,
                 QStringLiteral("The counts you chose not to save could not be deleted.\n\n%1\n\n"
                                "Hostally will offer them again at the next start: answer No "

@@ -7,22 +7,6 @@
 #include <QApplication>
 #include <QRegularExpression>
 
-namespace {
-
-// Whether `path` lies in a folder where a zip tool put the program when it
-// was opened from inside the zip file, without its data.txt: Explorer's
-// "Temp1_Hostally.zip" in the temporary folder, 7-Zip's "7zO..." or WinRAR's
-// "Rar$EX...".
-bool insideOpenedZip(const QString &path)
-{
-    static const QRegularExpression opened(
-        QStringLiteral(R"([\\/]temp[\\/](temp\d+_[^\\/]*\.zip|7zO[^\\/]*|rar\$ex[^\\/]*)[\\/])"),
-        QRegularExpression::CaseInsensitiveOption);
-    return opened.match(path).hasMatch();
-}
-
-} // namespace
-
 void useWindowFontByDefault()
 {
     // Qt lays out a blank document in the default font while it builds the
@@ -53,14 +37,21 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
             QGuiApplication::restoreOverrideCursor();
     });
     auto form = std::make_unique<MainForm>(dataPath, dialogs);
-    const hostally::Status status = form->formLoad();
-    if (!status.ok) {
+    if (const hostally::Status status = form->formLoad(); !status.ok) {
         // Without its data the program cannot start: say why and where, and
         // never show a window whose Save would write empty tallies over the
         // file.
         QString explanation
             = QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1");
-        if (insideOpenedZip(dataPath))
+        // A zip tool puts the program, without its data.txt, in a folder of
+        // its own when it is opened from inside the zip file: Explorer's
+        // "Temp1_Hostally.zip" in the temporary folder, 7-Zip's "7zO..." or
+        // WinRAR's "Rar$EX...".
+        static const QRegularExpression openedZip(
+            QStringLiteral(
+                R"([\\/]temp[\\/](temp\d+_[^\\/]*\.zip|7zO[^\\/]*|rar\$ex[^\\/]*)[\\/])"),
+            QRegularExpression::CaseInsensitiveOption);
+        if (openedZip.match(dataPath).hasMatch())
             explanation += QStringLiteral(
                 "\n\nHostally was started from inside its zip file. Extract all files first "
                 "(right-click the zip file and choose Extract All), then start Hostally from "
@@ -76,8 +67,7 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
 #else
     const QString writable = QStringLiteral("your home folder");
 #endif
-    const hostally::Status folder = hostally::checkFolderWritable(dataPath);
-    if (!folder.ok)
+    if (const hostally::Status folder = hostally::checkFolderWritable(dataPath); !folder.ok)
         reportFailure(dialogs, nullptr, folder,
             QStringLiteral("Counts cannot be saved in this folder, so nothing you count "
                            "in this window could be kept.\n\n%1\n\n"

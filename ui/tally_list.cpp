@@ -98,25 +98,6 @@ qreal luminance(const QColor &colour)
         + 0.0722 * linear(colour.blueF());
 }
 
-// The colour the style painted most often in `image`: the row's highlight,
-// without its edges, focus frame or gradient's ends weighing much.
-QColor mostPainted(const QImage &image)
-{
-    QHash<QRgb, int> seen;
-    QRgb most = 0;
-    int mostSeen = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            if (const int n = ++seen[pixel]; n > mostSeen) {
-                most = pixel;
-                mostSeen = n;
-            }
-        }
-    }
-    return QColor(most);
-}
-
 } // namespace
 
 qreal contrastRatio(const QColor &a, const QColor &b)
@@ -174,9 +155,8 @@ public:
             opt.state &= ~QStyle::State_HasFocus;
         if (opt.state.testFlag(QStyle::State_HasFocus))
             opt.state |= QStyle::State_KeyboardFocusChange;
-        const QWidget *widget = opt.widget;
-        const QStyle *style = widget ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+        const QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
 
         const QPalette::ColorGroup group = !opt.state.testFlag(QStyle::State_Enabled)
             ? QPalette::Disabled
@@ -246,9 +226,21 @@ private:
         QPainter painter(&image);
         style->drawControl(QStyle::CE_ItemViewItem, &row, &painter, option.widget);
         painter.end();
-        const QColor colour = mostPainted(image);
-        m_painted.insert(key, colour);
-        return colour;
+        // The colour painted most often: the row's highlight, without its
+        // edges, focus frame or gradient's ends weighing much.
+        QHash<QRgb, int> seen;
+        QRgb most = 0;
+        int mostSeen = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb pixel = image.pixel(x, y);
+                if (const int n = ++seen[pixel]; n > mostSeen) {
+                    most = pixel;
+                    mostSeen = n;
+                }
+            }
+        }
+        return *m_painted.insert(key, QColor(most));
     }
 
     // Where the name and the "-" of the row of `index` go in `room`, the text
