@@ -256,7 +256,7 @@ void RecoveryFile::run()
     }
 }
 
-std::vector<Offer> findLeftRecoveries(const QString &dataPath)
+std::vector<Offer> findLeftRecoveries(const QString &dataPath, bool alsoHeld)
 {
     // One look at the folder rather than one for each slot, and no name
     // filter, which would build a regular expression: start-up waits for this.
@@ -274,7 +274,8 @@ std::vector<Offer> findLeftRecoveries(const QString &dataPath)
         const QString path = recoveryFilePath(dataPath, slot);
         if (!names.contains(QFileInfo(path).fileName()))
             continue;
-        if (std::shared_ptr<QLockFile> lock = lockFor(path)) {
+        std::shared_ptr<QLockFile> lock = lockFor(path);
+        if (lock || alsoHeld) {
             left.emplace_back();
             left.back().path = path;
             left.back().lock = std::move(lock);

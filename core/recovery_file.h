@@ -108,7 +108,8 @@ private:
 };
 
 // The recovery files beside the data file at `dataPath` that no running
-// Hostally holds, in the order of their slots, each locked by this call.
-std::vector<Offer> findLeftRecoveries(const QString &dataPath);
+// Hostally holds, in the order of their slots, each locked by this call;
+// with `alsoHeld`, the others too, without a lock.
+std::vector<Offer> findLeftRecoveries(const QString &dataPath, bool alsoHeld = false);
 
 } // namespace hostally

@@ -198,30 +198,36 @@ Status Session::decline()
 
 std::vector<Offer> Session::leftOffers()
 {
-    std::vector<Offer> found = findLeftRecoveries(m_dataPath);
+    // Files other windows hold are read too: another Hostally starting now
+    // may have locked a file that names one of these.
+    std::vector<Offer> found = findLeftRecoveries(m_dataPath, true);
     for (Offer &offer : found) {
         offer.read = readRecoveryFile(offer.path, offer.recovery);
         offer.lines = changedLines(offer.recovery);
     }
     // A window that restored a file into its own, then ended before that
-    // file was gone, named it (as it was then) in its own.
-    std::set<QString> included;
+    // file was gone, named it (as it was then) in its own. The file naming
+    // it waits until it is gone.
+    std::set<QString> included, waiting;
     for (const Offer &offer : found) {
         for (const auto &[name, writtenMs] : offer.recovery.includes) {
             for (const Offer &other : found) {
-                if (other.read.ok && other.recovery.writtenMs == writtenMs
-                    && QFileInfo(other.path).fileName().toStdString() == name)
-                    included.insert(other.path);
+                if (other.lock && other.read.ok && other.recovery.writtenMs == writtenMs
+                    && QFileInfo(other.path).fileName().toStdString() == name
+                    && included.insert(other.path).second && !drop(other.path).ok)
+                    waiting.insert(offer.path);
             }
         }
     }
     std::vector<Offer> offers;
     for (Offer &offer : found) {
+        if (!offer.lock || included.count(offer.path) || waiting.count(offer.path))
+            continue;
         // An empty file was emptied when it could not be deleted.
         const bool empty = QFileInfo(offer.path).size() == 0;
         // Already in data.txt or in another file, or nothing to offer: never
         // asked about.
-        if (empty || included.count(offer.path)
+        if (empty
             || (offer.read.ok
                 && (savedSince(offer, m_dataPath)
                     || (offer.lines.empty() && !anyReset(offer.recovery.resets)))))

@@ -3,6 +3,7 @@
 #include "platform_file.h"
 #include "recovery_file.h"
 #include "save.h"
+#include "session.h"
 
 #include <QDir>
 #include <QFile>
@@ -172,6 +173,8 @@ private slots:
     void restoreIntoChangedFile_data();
     void restoreIntoChangedFile();
     void recoveryFilesOfRunningWindows();
+    void restoredFileNamedByAnother_data();
+    void restoredFileNamedByAnother();
 
 private:
     void checkOldFileKept(const QString &dir, const Status &status);
@@ -531,15 +534,16 @@ void TestDataFile::restoreIntoChangedFile_data()
     QTest::addColumn<bool>("resetEvents");
     const QByteArray leagues = "\"North\"\r\n5\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n";
     const QByteArray counted = QByteArray(kOld).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n10");
-    QTest::newRow("as the window read it")
-        << kOld << leagues + "\"Quiz\"\r\n6\r\n" << QStringList {} << false;
-    QTest::newRow("counted elsewhere since")
-        << counted << leagues + "\"Quiz\"\r\n13\r\n" << QStringList {} << false;
+    QTest::newRow("as the window read it") << kOld << leagues + "\"Quiz\"\r\n6\r\n"
+                                           << QStringList {} << false;
+    QTest::newRow("counted elsewhere since") << counted << leagues + "\"Quiz\"\r\n13\r\n"
+                                             << QStringList {} << false;
     QTest::newRow("renamed since: the league's change still goes in")
         << QByteArray(kOld).replace("Quiz", "Quiz night") << leagues + "\"Quiz night\"\r\n3\r\n"
         << QStringList {"Quiz"} << false;
     QTest::newRow("events reset, counted elsewhere since: the Reset refused, the list left alone")
-        << counted << leagues + "\"Quiz\"\r\n10\r\n" << QStringList {""} << true;
+        << counted << leagues + "\"Quiz\"\r\n10\r\n"
+        << QStringList {""} << true;
 }
 
 void TestDataFile::restoreIntoChangedFile()
@@ -582,6 +586,44 @@ void TestDataFile::recoveryFilesOfRunningWindows()
     QCOMPARE(third.path(), m_path + ".unsaved-3");
     QVERIFY(first.writeNow({}).ok && third.writeNow({}).ok);
     QVERIFY(first.path().isEmpty() && !QFile::exists(m_path + ".unsaved.lock"));
+}
+
+void TestDataFile::restoredFileNamedByAnother_data()
+{
+    QTest::addColumn<qint64>("named"); // the time the second file names the first by
+    QTest::addColumn<bool>("held"); // the second is locked by a Hostally starting now
+    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<bool>("firstStays");
+    const qint64 written = kOldRecovery().writtenMs;
+    QTest::newRow("both left: the first is in the second")
+        << written << false << QStringList {"data.txt.unsaved-2"} << false;
+    QTest::newRow("the second held elsewhere: the first offered by no one")
+        << written << true << QStringList {} << false;
+    QTest::newRow("named as it was earlier: a file written since in its slot")
+        << written - 1 << false << QStringList {"data.txt.unsaved", "data.txt.unsaved-2"} << true;
+}
+
+// A window that restored a left file into its own names it there until it is
+// gone; a crash between the two writes must not offer those counts twice.
+void TestDataFile::restoredFileNamedByAnother()
+{
+    QFETCH(qint64, named);
+    QFETCH(bool, held);
+    QFETCH(QStringList, offered);
+    QFETCH(bool, firstStays);
+    Recovery second = kOldRecovery();
+    second.includes = {{"data.txt.unsaved", named}};
+    QVERIFY(
+        writeAll(m_path + ".unsaved", QByteArray::fromStdString(formatRecovery(kOldRecovery()))));
+    QVERIFY(writeAll(m_path + ".unsaved-2", QByteArray::fromStdString(formatRecovery(second))));
+    QLockFile other(m_path + ".unsaved-2.lock");
+    QVERIFY(!held || other.tryLock(0));
+    Session session(m_path);
+    QStringList paths;
+    for (const Offer &offer : session.leftOffers())
+        paths.append(QFileInfo(offer.path).fileName());
+    QCOMPARE(paths, offered);
+    QCOMPARE(QFile::exists(m_path + ".unsaved"), firstStays);
 }
 
 void TestDataFile::saveTalliesOnTheFileAsItIs_data()
