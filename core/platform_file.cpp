@@ -122,10 +122,8 @@ bool renameOver(const QString &from, const QString &to, QString &error, bool &he
 {
     held = false;
 #if defined(Q_OS_UNIX)
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    error = systemReason(errno);
-    return false;
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0
+        || failed(&error, systemReason(errno));
 #elif defined(Q_OS_WIN)
     const QString source = QDir::toNativeSeparators(from);
     const QString target = QDir::toNativeSeparators(to);
@@ -138,10 +136,7 @@ bool renameOver(const QString &from, const QString &to, QString &error, bool &he
     return false;
 #else
     QFile::remove(to);
-    if (QFile::rename(from, to))
-        return true;
-    error = QStringLiteral("cannot rename the file");
-    return false;
+    return QFile::rename(from, to) || failed(&error, QStringLiteral("cannot rename the file"));
 #endif
 }
 

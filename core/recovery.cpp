@@ -1,6 +1,5 @@
 #include "recovery.h"
 
-#include <algorithm>
 #include <charconv>
 #include <utility>
 
@@ -13,9 +12,11 @@ namespace {
 constexpr std::string_view kFirstLine = "Hostally unsaved counts, form 1";
 constexpr std::string_view kLineEnd = "\r\n";
 
-std::string_view bytesOf(const std::string &text)
+// Whether `text` is just a number, which it reads into `value`.
+bool toNumber(std::string_view text, std::int64_t &value)
 {
-    return std::string_view(text.data(), text.size());
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
 }
 
 // Reads the recovery file a field at a time; every step fails on a cut or
@@ -27,14 +28,8 @@ public:
     // Reads "`key` <number>" and its line end.
     bool number(std::string_view key, std::int64_t &value)
     {
-        std::string_view line;
-        if (!this->line(line) || line.substr(0, key.size()) != key || line.size() < key.size() + 2
-            || line[key.size()] != ' ')
-            return false;
-        const char *first = line.data() + key.size() + 1;
-        const char *last = line.data() + line.size();
-        const auto [end, error] = std::from_chars(first, last, value);
-        return error == std::errc() && end == last;
+        std::string text;
+        return optional(key, text) && toNumber(text, value);
     }
 
     // Reads "`key` <text>" when the next line starts with `key`.
@@ -57,10 +52,8 @@ public:
         while (optional("includes", line)) {
             const std::size_t space = line.find(' ');
             std::int64_t writtenMs = 0;
-            const char *end = line.data() + std::min(space, line.size());
-            const auto [at, error] = std::from_chars(line.data(), end, writtenMs);
-            if (space == std::string::npos || space + 1 == line.size() || error != std::errc()
-                || at != end)
+            if (space == std::string::npos || space + 1 == line.size()
+                || !toNumber(std::string_view(line).substr(0, space), writtenMs))
                 return false;
             out.emplace_back(line.substr(space + 1), writtenMs);
         }
@@ -109,15 +102,6 @@ bool sameNames(const TallyTable &a, const TallyTable &b)
             return false;
     }
     return true;
-}
-
-void addChangedLines(
-    bool league, const TallyTable &base, const TallyTable &window, std::vector<RecoveredLine> &out)
-{
-    for (int i = 0; i < window.used(); ++i) {
-        if (window.count(i) != base.count(i))
-            out.push_back({league, window.name(i), base.count(i), window.count(i)});
-    }
 }
 
 } // namespace
@@ -180,22 +164,26 @@ std::vector<RecoveredLine> changedLines(const Recovery &recovery)
 {
     Tallies base;
     std::vector<RecoveredLine> out;
-    if (!parseDataFile(bytesOf(recovery.base), base.leagues, base.events).ok)
+    if (!parseDataFile(recovery.base, base.leagues, base.events).ok)
         return out;
-    addChangedLines(true, base.leagues, recovery.window.leagues, out);
-    addChangedLines(false, base.events, recovery.window.events, out);
+    for (const bool league : {true, false}) {
+        const TallyTable &from = league ? base.leagues : base.events;
+        const TallyTable &to = league ? recovery.window.leagues : recovery.window.events;
+        for (int i = 0; i < to.used(); ++i) {
+            if (to.count(i) != from.count(i))
+                out.push_back({league, to.name(i), from.count(i), to.count(i)});
+        }
+    }
     return out;
 }
 
 RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file)
 {
-    RestoreResult result;
     Tallies base;
-    if (!parseDataFile(bytesOf(recovery.base), base.leagues, base.events).ok) {
-        result.restored = file;
-        return result;
-    }
+    if (!parseDataFile(recovery.base, base.leagues, base.events).ok)
+        return {file, {}, {}, {}};
     MergeResult merged = mergeTallies(base, recovery.window, file, recovery.resets);
+    RestoreResult result;
     result.resets = recovery.resets;
     // A list's Reset is refused before any of its lines: once refused, the
     // list stays as the file has it, since what was counted after the Reset

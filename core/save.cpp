@@ -29,8 +29,10 @@ std::string_view text(const QByteArray &bytes)
 
 // The data file as one read found it: its bytes, or why it could not be read.
 struct FileState {
+    explicit FileState(const QString &path) : read(readDataFileBytes(path, bytes)) { }
+
+    QByteArray bytes; // before `read`, which fills it in
     Status read;
-    QByteArray bytes;
 
     bool operator==(const FileState &other) const
     {
@@ -38,13 +40,6 @@ struct FileState {
             && bytes == other.bytes;
     }
 };
-
-FileState readState(const QString &path)
-{
-    FileState state;
-    state.read = readDataFileBytes(path, state.bytes);
-    return state;
-}
 
 // Decides what a save writes over the file as `now` found it: fills in
 // `result`'s tables and returns true, or fills in a question or a failure and
@@ -69,22 +64,19 @@ bool compose(
     }
     Tallies file;
     Tallies base;
+    Status parsed;
     if (now.read.cause == Status::Cause::Missing) {
         // A data.txt deleted by mistake: its names are only in the window now.
         result.question = SaveQuestion::Missing;
     } else if (!now.read.ok) {
         result.question = SaveQuestion::Unreadable;
         result.problem = now.read;
-    } else if (Status parsed = parseDataFile(text(now.bytes), file.leagues, file.events);
-               !parsed.ok) {
-        result.question = SaveQuestion::Unparsable;
-        result.problem = parsed;
-    } else if (Status parsedBase = parseDataFile(text(request.base), base.leagues, base.events);
-               !parsedBase.ok) {
+    } else if (!(parsed = parseDataFile(text(now.bytes), file.leagues, file.events)).ok
         // A window always holds what it read or wrote; should that not read,
         // there are no changes to add, only tables to write or not.
+        || !(parsed = parseDataFile(text(request.base), base.leagues, base.events)).ok) {
         result.question = SaveQuestion::Unparsable;
-        result.problem = parsedBase;
+        result.problem = parsed;
     } else {
         MergeResult merged = mergeTallies(base, request.window, file, request.resets);
         // Yes keeps every change that can be placed; the lines refused stay as
@@ -114,6 +106,7 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
 {
     // Beside the file a link names, where every save of that file looks.
     QLockFile lock(dataFileTarget(path) + QStringLiteral(".lock"));
+    SaveResult result;
     lock.setStaleLockTime(kStaleLockMs);
     if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
         // A save may wait for seconds: what the window holds goes to the disk
@@ -124,7 +117,6 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
         const bool locked = lock.tryLock(kLockWaitMs);
         announceWait(false);
         if (!locked && lock.error() == QLockFile::LockFailedError) {
-            SaveResult result;
             result.status = fileFailure(path,
                 QStringLiteral("another Hostally has been saving it for over %1 seconds: "
                                "try again once it is done")
@@ -135,13 +127,12 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
     // Any other error means no lock can be made here (a read-only folder, a
     // full disk): the save goes on without one, and succeeds or says why not.
 
-    SaveResult result;
     int merges = 0;
     // Windows refuses to replace a file another program holds: wait for it
     // to let go, then merge again from the file as it is then.
     const auto once = [&] {
         for (;;) {
-            const FileState now = readState(path);
+            const FileState now(path);
             result = SaveResult();
             if (!compose(path, request, now, result))
                 return true;
@@ -151,7 +142,7 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
             // An editor, or a program that ignores the lock, may have written
             // the file since it was read: then what was merged is not what is
             // there.
-            checks.stillCurrent = [&path, &now] { return readState(path) == now; };
+            checks.stillCurrent = [&path, &now] { return FileState(path) == now; };
             Replaced replaced = Replaced::No;
             result.status = writeDataFile(path, result.base, replaced, checks);
             if (replaced == Replaced::Superseded && ++merges < kMaxMerges)
