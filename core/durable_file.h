@@ -20,15 +20,13 @@ Status fileFailure(
 // The failure of a file another program holds without sharing it.
 Status heldByAnotherProgram(const QString &path);
 
-// Runs `attempt` again while it returns false because another program holds
-// the file at `path` (only Windows lets a program do that), for about two
-// seconds at most, announcing the wait. Returns whether the file was still
-// held when the last attempt failed.
+// Runs `attempt` again, for two seconds at most, while it fails because
+// another program holds the file at `path` (as only Windows allows). Returns
+// whether the file was still held when the last attempt failed.
 bool retryWhileHeld(const QString &path, const std::function<bool()> &attempt);
 
-// On Windows, waiting for a file another program holds takes about two
-// seconds at most. `handler` is called with true when such a wait starts and
-// with false when it ends.
+// `handler` is called with true when a file starts waiting for another
+// program or another Hostally to let go of it, and with false when it ends.
 void setWaitHandler(std::function<void(bool waiting)> handler);
 
 // Calls the handler set by setWaitHandler, if any: for a wait done elsewhere.
@@ -60,8 +58,8 @@ struct SwapChecks {
 // new file remains and `replaced` says whether `path` holds the new bytes:
 // after the swap only syncing the folder can fail. Never waits: a file another
 // program holds fails with Status::Cause::InUse.
-Status writeDurably(
-    const QString &path, const QByteArray &bytes, Replaced &replaced, const SwapChecks &checks = {});
+Status writeDurably(const QString &path, const QByteArray &bytes, Replaced &replaced,
+    const SwapChecks &checks = {});
 
 // Deletes the file at `path`, waiting for a program that holds it, and syncs
 // its folder so that a power cut cannot bring it back. A file already gone

@@ -73,19 +73,16 @@ public:
 
     // Whether the window holds counts that data.txt lacks.
     bool hasUnsavedCounts() const { return snapshot().changes != 0; }
-    // The recovery file that keeps this window's unsaved counts, once written;
-    // else empty.
+    // The window's recovery file, once written; else empty.
     QString recoveryPath() const;
     // Has the recovery file brought up to date on its own thread.
     void keepUnsavedSoon();
     // Brings the recovery file up to date now, waiting for the disk.
     Status keepUnsavedNow();
-    // `listener` is told the outcome of every write of the recovery file, on
-    // the thread that made it.
+    // `listener` hears how each recovery write went, on the thread that made it.
     void setRecoveryListener(std::function<void(const Status &written)> listener);
     // The user chose not to keep the unsaved counts: the recovery file goes,
-    // or where it cannot be deleted is made to hold none. Fails when neither
-    // could be done.
+    // or is emptied. Fails when neither could be done.
     Status decline();
 
     // The recovery files left by windows that no longer run, with what they

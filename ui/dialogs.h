@@ -29,13 +29,6 @@ public:
         Default byDefault, Escape escape)
         = 0;
 
-    // Asks as ask() does; returns true for Yes.
-    bool askYesNo(QWidget *parent, const QString &prompt, const QString &title, Default byDefault,
-        Escape escape)
-    {
-        return ask(parent, prompt, title, byDefault, escape) == Answer::Yes;
-    }
-
     // Shows a notice with an OK button.
     virtual void inform(QWidget *parent, const QString &prompt, const QString &title) = 0;
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "save.h"
 #include "session.h"
 #include "status.h"
 #include "tally_list.h"
@@ -86,7 +85,6 @@ private:
     // the middle of the screen.
     void centre();
 
-    // The twin commands, one implementation for both columns.
     void stepSelected(Column &column, bool add);
     void resetColumn(Column &column);
     // Fills the list with the table's lines, none selected, and the total.

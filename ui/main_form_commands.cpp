@@ -116,10 +116,9 @@ QString questionText(const hostally::SaveResult &asked, const QString &path)
 hostally::Status MainForm::formLoad()
 {
     const hostally::Status status = m_session.load();
-    if (!status.ok)
-        return status;
-    for (Column *column : {&m_events, &m_leagues})
-        showColumn(*column);
+    if (status.ok)
+        for (Column *column : {&m_events, &m_leagues})
+            showColumn(*column);
     return status;
 }
 
@@ -145,8 +144,9 @@ void MainForm::resetColumn(Column &column)
     // Asking already counts as a change, whatever the answer. A Return meant
     // for something else must not erase a column: No is the default.
     m_session.setChanged(true);
-    if (!m_dialogs->askYesNo(this, QStringLiteral("Are you sure you wish to erase your stats?"),
-            QStringLiteral("Confirm"), Dialogs::Default::No, Dialogs::Escape::AnswersNo)) {
+    if (m_dialogs->ask(this, QStringLiteral("Are you sure you wish to erase your stats?"),
+            QStringLiteral("Confirm"), Dialogs::Default::No, Dialogs::Escape::AnswersNo)
+        != Dialogs::Answer::Yes) {
         showTotal(column);
         return;
     }
@@ -231,9 +231,10 @@ bool MainForm::saveTables()
         case hostally::SaveResult::Kind::NeedsAnswer:
             // Nothing is held while the question is up: the save reads the
             // file again once it is answered.
-            if (!m_dialogs->askYesNo(this,
+            if (m_dialogs->ask(this,
                     questionText(result, hostally::displayPath(m_session.dataPath())),
-                    QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo))
+                    QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo)
+                != Dialogs::Answer::Yes)
                 return false;
             answeredYes = true;
             break;

@@ -2,7 +2,6 @@
 // offered back at the next start when the program ended without a save.
 #include "main_form.h"
 
-#include "data_file.h"
 #include "dialogs.h"
 #include "windows1252.h"
 

@@ -71,18 +71,15 @@ public:
 
     QVariant data(int role) const override
     {
-        switch (role) {
-        case kNameRole:
+        if (role == kNameRole)
             return m_line.name;
-        case kCountRole:
+        if (role == kCountRole)
             return m_line.count;
-        case Qt::AccessibleTextRole:
-            // The name and the count, without the padding and sign position
-            // that only line the column up ("Quiz, -5").
+        // The name and the count, without the padding and sign position that
+        // only line the column up ("Quiz, -5").
+        if (role == Qt::AccessibleTextRole)
             return isolatedName(m_line.name) + QStringLiteral(", ") + m_line.count.mid(1).trimmed();
-        default:
-            return QListWidgetItem::data(role);
-        }
+        return QListWidgetItem::data(role);
     }
 
 private:
@@ -98,6 +95,16 @@ qreal luminance(const QColor &colour)
         + 0.0722 * linear(colour.blueF());
 }
 
+// The colour text is drawn in on `background`: `preferred` where it is
+// readable there, otherwise black or white, whichever contrasts more.
+QColor readableOn(const QColor &background, const QColor &preferred)
+{
+    if (contrastRatio(preferred, background) >= kReadableContrast)
+        return preferred;
+    const bool black = contrastRatio(Qt::black, background) >= contrastRatio(Qt::white, background);
+    return black ? Qt::black : Qt::white;
+}
+
 } // namespace
 
 qreal contrastRatio(const QColor &a, const QColor &b)
@@ -105,14 +112,6 @@ qreal contrastRatio(const QColor &a, const QColor &b)
     const qreal la = luminance(a);
     const qreal lb = luminance(b);
     return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
-}
-
-QColor readableOn(const QColor &background, const QColor &preferred)
-{
-    if (contrastRatio(preferred, background) >= kReadableContrast)
-        return preferred;
-    const bool black = contrastRatio(Qt::black, background) >= contrastRatio(Qt::white, background);
-    return black ? Qt::black : Qt::white;
 }
 
 // Draws each entry line in one fixed row height and the list's row font: the
@@ -124,7 +123,6 @@ public:
     {
     }
 
-    // How the row of `index` is drawn with `option`.
     TallyList::Shown shown(QStyleOptionViewItem option, const QModelIndex &index) const
     {
         initStyleOption(&option, index);
@@ -177,8 +175,7 @@ public:
             QRectF(room.left(), room.top(), line.dash, room.height()), line.name, text);
         text.setTextDirection(Qt::LeftToRight);
         painter->drawText(
-            QRectF(room.left() + line.dash, room.top(), room.width() - line.dash, room.height()),
-            index.data(kCountRole).toString(), text);
+            room.adjusted(line.dash, 0, 0, 0), index.data(kCountRole).toString(), text);
         painter->restore();
     }
 
@@ -211,12 +208,9 @@ private:
     {
         const QStyle::State states = QStyle::State_Selected | QStyle::State_MouseOver
             | QStyle::State_Active | QStyle::State_Enabled | QStyle::State_HasFocus;
-        const QString key = QStringLiteral("%1 %2 %3x%4 %5")
-                                .arg(quintptr(style))
-                                .arg(int(option.state & states))
-                                .arg(option.rect.width())
-                                .arg(option.rect.height())
-                                .arg(option.palette.cacheKey());
+        const QString key = QString::asprintf("%p %d %dx%d %lld", static_cast<const void *>(style),
+            int(option.state & states), option.rect.width(), option.rect.height(),
+            option.palette.cacheKey());
         if (const auto found = m_painted.constFind(key); found != m_painted.cend())
             return *found;
         QStyleOptionViewItem row = option;
@@ -231,13 +225,11 @@ private:
         QHash<QRgb, int> seen;
         QRgb most = 0;
         int mostSeen = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb pixel = image.pixel(x, y);
-                if (const int n = ++seen[pixel]; n > mostSeen) {
-                    most = pixel;
-                    mostSeen = n;
-                }
+        const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
+        for (qsizetype i = 0; i < image.width() * image.height(); ++i) {
+            if (const int n = ++seen[pixels[i]]; n > mostSeen) {
+                most = pixels[i];
+                mostSeen = n;
             }
         }
         return *m_painted.insert(key, QColor(most));

@@ -10,10 +10,6 @@ constexpr qreal kReadableContrast = 4.5;
 // The WCAG contrast ratio of two colours, from 1 to 21.
 qreal contrastRatio(const QColor &a, const QColor &b);
 
-// The colour text is drawn in on `background`: `preferred` where it is
-// readable there, otherwise black or white, whichever contrasts more.
-QColor readableOn(const QColor &background, const QColor &preferred);
-
 // One line of a tally list: the entry's name as read, its "-" and count
 // ("- 5", "--5"), and the whole entry line the table makes of the two.
 struct TallyLine {
@@ -31,7 +27,6 @@ struct TallyLine {
 // selection; until one is, the focus shows around the rows.
 class TallyList : public QListWidget {
 public:
-    // Makes a list that shows `rows` rows of `rowHeight` pixels each.
     TallyList(int rows, int rowHeight, QWidget *parent = nullptr);
 
     // Replaces every line with `lines`, in order, leaving no line selected.
