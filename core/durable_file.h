@@ -46,8 +46,7 @@ struct SwapChecks {
     // Told the new file's name in the folder once it is on the disk; a
     // failure stops the write there, with that status.
     std::function<Status(const QString &newName)> beforeSwap;
-    // After a beforeSwap, told that no swap happened, while the new file is
-    // still there.
+    // After a beforeSwap, told that no swap happened, the new file still there.
     std::function<void()> swapFailed;
 };
 
@@ -62,14 +61,12 @@ Status writeDurably(const QString &path, const QByteArray &bytes, Replaced &repl
     const SwapChecks &checks = {});
 
 // Deletes the file at `path`, waiting for a program that holds it, and syncs
-// its folder so that a power cut cannot bring it back. A file already gone
-// is a success.
+// its folder so that a power cut cannot bring it back; a file gone is a success.
 Status removeDurably(const QString &path);
 
 // The steps of writeDurably and removeDurably at which tests may stop them.
 enum class FileStep {
-    Start, // before anything is done to the file at the path: a Fail is a write
-           // or a deletion the system refuses
+    Start, // nothing done yet: a Fail is a write or a deletion refused
     Written, // the new file is on the disk, nothing renamed yet
     Swapped, // the new file has the path's name, the folder is not synced
     Removed, // the file is deleted, the folder is not synced

@@ -25,9 +25,8 @@ struct Recovery {
     // save went through (or was undone while the window still ran, which then
     // wrote this file again), and these counts are in data.txt.
     std::string saving;
-    // The recovery files restored into the window whose deletion is not yet
-    // known, each by its file name and its `writtenMs`: their counts are in
-    // this one, and such a file found beside it goes unoffered.
+    // Recovery files restored into the window and maybe not yet deleted, by
+    // name and `writtenMs`: their counts are in this one, so they go unoffered.
     std::vector<std::pair<std::string, std::int64_t>> includes;
 };
 

@@ -18,9 +18,8 @@ class QLockFile;
 
 namespace hostally {
 
-// Recovery file `slot` (1, 2, ...) beside the data file at `dataPath`: the
-// first window's is "data.txt.unsaved", the others' "data.txt.unsaved-2" and
-// so on.
+// Recovery file `slot` (1, 2, ...) beside the data file at `dataPath`:
+// "data.txt.unsaved", then "data.txt.unsaved-2" and so on.
 QString recoveryFilePath(const QString &dataPath, int slot);
 
 // Reads the recovery file at `path`. On failure `recovery` is untouched and
@@ -31,12 +30,9 @@ Status readRecoveryFile(const QString &path, Recovery &recovery);
 // as offered at start-up.
 struct Offer {
     QString path;
-    // Held while the file is being offered, so that no Hostally starting
-    // meanwhile offers it too.
-    std::shared_ptr<QLockFile> lock;
+    std::shared_ptr<QLockFile> lock; // held while offered: no other start offers it
     Status read; // why it cannot be used, when it cannot: then it is kept as it is
     Recovery recovery; // what it holds, when it could be read
-    std::vector<RecoveredLine> lines; // the changes it holds, leagues first
 };
 
 // One window's recovery file, held by a lock beside it ("<file>.lock", as
@@ -45,10 +41,9 @@ struct Offer {
 // of their own: the window never waits for the disk, except when it asks to.
 class RecoveryFile {
 public:
-    // The recovery file of a window on the data file at `dataPath`. Its
-    // first write takes the first slot that no running Hostally holds and
-    // whose file is not there, waiting to be offered; where the folder cannot
-    // be written, no slot and no file.
+    // The recovery file of a window on the data file at `dataPath`. Its first
+    // write takes the first slot whose file is not there and that no running
+    // Hostally holds; where the folder cannot be written, none.
     explicit RecoveryFile(QString dataPath);
 
     // Waits for the writes asked for and releases the lock; the file stays.
@@ -60,8 +55,7 @@ public:
     // The file's path once the first write has taken a slot, else empty.
     QString path() const;
 
-    // Takes `left`'s file and lock as this window's own, when it has none
-    // yet: the window now holds what that file held.
+    // Takes `left`'s file and lock as the window's own, when it has none yet.
     void adopt(const Offer &left);
 
     // Has `bytes` written soon or, when they are empty, the file deleted,
@@ -74,24 +68,19 @@ public:
     // `takeSlot`, a window with no slot writes nothing.
     Status writeNow(const std::string &bytes, bool takeSlot = true);
 
-    // `listener` is told the outcome of every write and deletion, on the
-    // thread that made it.
+    // `listener` hears how each write or deletion went, on its thread.
     void setListener(std::function<void(const Status &)> listener);
 
-    // Stops writing, and keeps the file and its lock as a killed program
-    // would leave them: for tests.
+    // For tests: stops writing, leaving the file and its lock as a kill would.
     void abandon();
 
 private:
     void run();
-    // Drops the pending write and waits until the thread is idle; `lock`
-    // holds m_mutex.
+    // Drops the pending write and waits for the thread; `lock` holds m_mutex.
     void settle(std::unique_lock<std::mutex> &lock);
-    // Writes `bytes`, or deletes the file when they are empty, taking a slot
-    // first if there is none; called with the thread idle.
+    // Writes `bytes` (or deletes), taking a slot if need be; the thread idle.
     Status apply(const std::string &bytes);
-    // apply() with `lock` released meanwhile, marked as writing, its result
-    // told to the listener.
+    // apply() with `lock` released meanwhile, its result told to the listener.
     Status applyUnlocked(std::unique_lock<std::mutex> &lock, const std::string &bytes);
 
     const QString m_dataPath;

@@ -201,10 +201,8 @@ std::vector<Offer> Session::leftOffers()
     // Files other windows hold are read too: another Hostally starting now
     // may have locked a file that names one of these.
     std::vector<Offer> found = findLeftRecoveries(m_dataPath, true);
-    for (Offer &offer : found) {
+    for (Offer &offer : found)
         offer.read = readRecoveryFile(offer.path, offer.recovery);
-        offer.lines = changedLines(offer.recovery);
-    }
     // A window that restored a file into its own, then ended before that
     // file was gone, named it (as it was then) in its own. The file naming
     // it waits until it is gone.
@@ -230,7 +228,7 @@ std::vector<Offer> Session::leftOffers()
         if (empty
             || (offer.read.ok
                 && (savedSince(offer, m_dataPath)
-                    || (offer.lines.empty() && !anyReset(offer.recovery.resets)))))
+                    || (changedLines(offer.recovery).empty() && !anyReset(offer.recovery.resets)))))
             drop(offer.path);
         else
             offers.push_back(std::move(offer));

@@ -45,8 +45,7 @@ public:
 
     const QString &dataPath() const { return m_dataPath; }
 
-    // Reads data.txt into both tables. On failure the tables stay empty and
-    // the status names the file.
+    // Reads data.txt into both tables; on failure they stay empty.
     Status load();
 
     const Tallies &tallies() const { return m_tallies; }
@@ -66,9 +65,8 @@ public:
     void reset(bool league);
 
     // Saves the window's counts into data.txt as it is now (see saveTallies),
-    // `answeredYes` when the user answered Yes to the question of a former
-    // call. Once data.txt holds them, the window's tables are what was written
-    // and the recovery file goes; the changed flag is the caller's to clear.
+    // `answeredYes` after Yes to a former call's question. Once saved, the
+    // tables are what was written; the changed flag is the caller's to clear.
     SaveResult save(bool answeredYes = false);
 
     // Whether the window holds counts that data.txt lacks.
@@ -85,9 +83,8 @@ public:
     // or is emptied. Fails when neither could be done.
     Status decline();
 
-    // The recovery files left by windows that no longer run, with what they
-    // hold. Files whose counts are already in data.txt, or that hold none, are
-    // deleted on the way.
+    // The recovery files left by windows gone, with what they hold; those whose
+    // counts are in data.txt or in another file, or that hold none, are deleted.
     std::vector<Offer> leftOffers();
     // What restoring `offer` would do to the window now.
     RestoreResult preview(const Offer &offer) const
@@ -100,8 +97,7 @@ public:
     // The file is deleted once its counts are in this window's own.
     RestoreResult answer(Offer &offer, OfferAnswer answer, Status *problem = nullptr);
 
-    // For tests: leaves the recovery file and its lock as a killed program
-    // would, and makes this session do nothing more on the disk.
+    // For tests: leaves the recovery file and its lock as a kill would; no more writes.
     void abandonForTesting();
 
 private:

@@ -55,7 +55,7 @@ QString restoreQuestion(const hostally::Offer &offer, const hostally::RestoreRes
         if (league ? recovery.resets.leagues : recovery.resets.events)
             changed.append(QStringLiteral("  ") + recoveredLineText({league, {}, 0, 0}));
     }
-    for (const hostally::RecoveredLine &line : offer.lines)
+    for (const hostally::RecoveredLine &line : hostally::changedLines(offer.recovery))
         changed.append(QStringLiteral("  ") + recoveredLineText(line));
     QStringList lines = changed.mid(0, kLinesShown);
     if (changed.size() > kLinesShown)
