@@ -96,51 +96,43 @@ quit
 holds 9 7 2
 report "a refused Reset restores none of the leagues' counts" "$dir.stderr"
 
-# --- The folder sync after the rename fails ------------------------------------------
-# Only the data file's folder fails to sync (the recovery file's goes first):
-# the counts are in data.txt, so none are kept as unsaved, and a restart
-# must not add them again.
-problems=()
-dir="$(make_program_dir "$work/before.txt")"
-start none
-adds 2
-sleep 2
-trace -P "$dir" -e trace=fsync -e inject=fsync:error=EIO:when=2
-choose_menu "$main" Save
-box="$(wait_window "$pid" DIALOG 10)"
-[[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no Hostally box")
-grep -qxF "hostally: $dir/data.txt: cannot write the folder $dir to the disk: Input/output error" \
-  "$dir.stderr" || problems+=("the folder sync not named")
-[[ -n "$box" ]] && press "$box" Return
-[[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("the saved counts are still kept as unsaved")
-kill_app
-wait "$tracer"
-holds 4 7 4
-start none
-quit
-holds 4 7 4
-report "a save whose folder cannot be synced is not offered again" "$dir.stderr"
-
-# --- The recovery file cannot be deleted after a save ----------------------------------
-problems=()
-dir="$(make_program_dir "$work/before.txt")"
-start none
-adds 2
-sleep 2
-trace -P "$dir/data.txt.unsaved" -e trace=unlink,unlinkat -e inject=unlink,unlinkat:error=EACCES
-choose_menu "$main" Save
-wait_title Saved 10 >/dev/null || problems+=("no Saved")
-sleep 1.5 # the failed deletion is known by now; the counts are in data.txt all the same
-titles="$(for box in $(windows_of "$pid" DIALOG); do xdotool getwindowname "$box"; done)"
-[[ "$titles" == Saved ]] || problems+=("boxes up after the save: $(echo $titles)")
-[[ -e "$dir/data.txt.unsaved" ]] || problems+=("the recovery file was deleted all the same")
-kill_app
-wait "$tracer"
-start none
-quit
-holds 4 7 4
-[[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("the recovery file is left")
-report "a recovery file left after Saved is not offered again" "$dir.stderr"
+# --- The save's folder sync, or the recovery file's deletion, fails after the swap ---
+# Only the data file's folder fails to sync (the recovery file's goes first),
+# or the recovery file cannot be deleted: either way the counts are in
+# data.txt, so a restart must not add them again.
+for fault in sync unlink; do
+  problems=()
+  dir="$(make_program_dir "$work/before.txt")"
+  start none
+  adds 2
+  sleep 2
+  if [[ $fault == sync ]]; then
+    trace -P "$dir" -e trace=fsync -e inject=fsync:error=EIO:when=2
+    choose_menu "$main" Save
+    box="$(wait_window "$pid" DIALOG 10)"
+    [[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no Hostally box")
+    grep -qxF "hostally: $dir/data.txt: cannot write the folder $dir to the disk: Input/output error" \
+      "$dir.stderr" || problems+=("the folder sync not named")
+    [[ -n "$box" ]] && press "$box" Return
+    [[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("the saved counts are still kept as unsaved")
+  else
+    trace -P "$dir/data.txt.unsaved" -e trace=unlink,unlinkat -e inject=unlink,unlinkat:error=EACCES
+    choose_menu "$main" Save
+    wait_title Saved 10 >/dev/null || problems+=("no Saved")
+    sleep 1.5 # the failed deletion is known by now; the counts are in data.txt all the same
+    titles="$(for box in $(windows_of "$pid" DIALOG); do xdotool getwindowname "$box"; done)"
+    [[ "$titles" == Saved ]] || problems+=("boxes up after the save: $(echo $titles)")
+    [[ -e "$dir/data.txt.unsaved" ]] || problems+=("the recovery file was deleted all the same")
+  fi
+  kill_app
+  wait "$tracer"
+  holds 4 7 4
+  start none
+  quit
+  holds 4 7 4
+  [[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("the recovery file is left")
+  report "a save whose $([[ $fault == sync ]] && echo folder cannot be synced || echo recovery file cannot be deleted) is not offered again" "$dir.stderr"
+done
 
 # --- The recovery file cannot be written ------------------------------------------------
 problems=()
