@@ -137,7 +137,7 @@ void saveFullFile(benchmark::State &state, bool skipSync)
         g_syncSeconds = 0;
         const auto start = std::chrono::steady_clock::now();
         const hostally::SaveResult result = hostally::saveTallies(folder.path, request);
-        if (result.kind != hostally::SaveResult::Kind::Saved || result.merged)
+        if (!result.saved || result.saved->merged)
             fail(state, "save failed or merged");
         const double all
             = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -52,9 +52,9 @@ int runSaver(const QString &path, int rounds)
         // The user counting before choosing Save; sometimes none at all.
         QThread::usleep(random->bounded(20000));
         const hostally::SaveResult result = hostally::saveTallies(path, request);
-        if (result.kind != hostally::SaveResult::Kind::Saved) {
+        if (!result.saved) {
             std::fprintf(stderr, "save %d: %s\n", round,
-                result.kind == hostally::SaveResult::Kind::NeedsAnswer
+                result.question != hostally::SaveQuestion::None
                     ? "asked a question"
                     : result.status.toString().c_str());
             return 1;

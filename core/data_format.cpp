@@ -60,7 +60,7 @@ public:
     {
         // A UTF-8 byte-order mark, as Notepad writes it, is not part of the
         // first name.
-        if (m_text.substr(0, 3) == "\xEF\xBB\xBF")
+        if (m_text.substr(0, 3) == kByteOrderMark)
             m_pos = 3;
     }
 
@@ -121,8 +121,8 @@ public:
                 magnitude = magnitude * 10 + (c - '0');
         }
         if (magnitude > kCountLimit)
-            return failure("expected a count of at most " + std::to_string(kCountLimit)
-                + " either way, found " + found());
+            return failure("expected a count from -" + std::to_string(kCountLimit) + " to "
+                + std::to_string(kCountLimit) + ", found " + found());
         entry.count = negative ? -magnitude : magnitude;
         m_pos += text.size();
         skipSpaces();
@@ -180,10 +180,11 @@ private:
 Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &events)
 {
     // Notepad's "Unicode" and PowerShell 5 write UTF-16 after a byte-order
-    // mark. Read as 8-bit text, every other byte of it is a NUL: say what the
-    // file is instead, and how to save it as text Hostally reads, with the
-    // editor the system has.
-    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF")
+    // mark, other tools without. Every other byte of it is a NUL, one of the
+    // first two too: say what the file is instead, and how to save it as text
+    // Hostally reads, with the editor the system has.
+    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF"
+        || text.substr(0, 2).find('\0') != std::string_view::npos)
         return Status::failure(0,
             "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
 #ifdef _WIN32
@@ -224,9 +225,9 @@ Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &eve
     return Status::success();
 }
 
-std::string formatDataFile(const TallyTable &leagues, const TallyTable &events)
+std::string formatDataFile(const TallyTable &leagues, const TallyTable &events, bool byteOrderMark)
 {
-    std::string out;
+    std::string out(byteOrderMark ? kByteOrderMark : "");
     for (const TallyTable *table : {&leagues, &events}) {
         for (int i = 0; i < table->used(); ++i)
             out += '"' + table->name(i) + "\"\r\n" + std::to_string(table->count(i)) + "\r\n";

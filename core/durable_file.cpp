@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QThread>
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -106,6 +107,19 @@ void announceWait(bool waiting)
 {
     if (waitHandler)
         waitHandler(waiting);
+}
+
+void quietLockFileWarnings()
+{
+    // Set once; read by whichever thread logs.
+    static std::atomic<QtMessageHandler> next {nullptr};
+    [[maybe_unused]] static const bool installed = (next
+        = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+                const QtMessageHandler handler = next;
+                if (handler && !message.startsWith(QLatin1String("Could not remove our own lock")))
+                    handler(type, context, message);
+            }));
 }
 
 Status writeDurably(

@@ -32,6 +32,10 @@ void setWaitHandler(std::function<void(bool waiting)> handler);
 // Calls the handler set by setWaitHandler, if any: for a wait done elsewhere.
 void announceWait(bool waiting);
 
+// Keeps QLockFile's warning that it cannot delete its lock file (its folder
+// gone or read-only) off stderr. Called before making a lock.
+void quietLockFileWarnings();
+
 // How far a durable write got.
 enum class Replaced {
     No, // the file is as it was

@@ -1,29 +1,11 @@
 #pragma once
 
-#include "data_format.h"
+#include "tally_table.h"
 
 #include <string>
 #include <vector>
 
 namespace hostally {
-
-// Both tables of one data file, or of one window.
-struct Tallies {
-    TallyTable leagues {kLeagueCapacity};
-    TallyTable events {kEventCapacity};
-
-    friend bool operator==(const Tallies &a, const Tallies &b)
-    {
-        return a.leagues == b.leagues && a.events == b.events;
-    }
-};
-
-// Which of the window's lists were reset since it last read or wrote the file.
-// A reset list's counts in the window are what it counted since the Reset.
-struct Resets {
-    bool leagues = false;
-    bool events = false;
-};
 
 // One change of the window that the merge could not place as it stands.
 struct MergeRefusal {

@@ -150,11 +150,10 @@ Status parseRecovery(std::string_view text, Recovery &recovery)
     read.changes = static_cast<int>(changes);
     read.resets = {resetLeagues == 1, resetEvents == 1};
     read.base = std::string(base);
-    Tallies baseTallies;
-    if (!parseDataFile(base, baseTallies.leagues, baseTallies.events).ok
+    if (!parseDataFile(base, read.baseTables.leagues, read.baseTables.events).ok
         || !parseDataFile(window, read.window.leagues, read.window.events).ok
-        || !sameNames(baseTallies.leagues, read.window.leagues)
-        || !sameNames(baseTallies.events, read.window.events))
+        || !sameNames(read.baseTables.leagues, read.window.leagues)
+        || !sameNames(read.baseTables.events, read.window.events))
         return Status::failure(0, "the counts in it are damaged");
     recovery = std::move(read);
     return Status::success();
@@ -162,13 +161,11 @@ Status parseRecovery(std::string_view text, Recovery &recovery)
 
 std::vector<RecoveredLine> changedLines(const Recovery &recovery)
 {
-    Tallies base;
     std::vector<RecoveredLine> out;
-    if (!parseDataFile(recovery.base, base.leagues, base.events).ok)
-        return out;
     for (const bool league : {true, false}) {
-        const TallyTable &from = league ? base.leagues : base.events;
-        const TallyTable &to = league ? recovery.window.leagues : recovery.window.events;
+        TallyTable Tallies::*list = league ? &Tallies::leagues : &Tallies::events;
+        const TallyTable &from = recovery.baseTables.*list;
+        const TallyTable &to = recovery.window.*list;
         for (int i = 0; i < to.used(); ++i) {
             if (to.count(i) != from.count(i))
                 out.push_back({league, to.name(i), from.count(i), to.count(i)});
@@ -179,32 +176,26 @@ std::vector<RecoveredLine> changedLines(const Recovery &recovery)
 
 RestoreResult restoreRecovery(const Recovery &recovery, const Tallies &file)
 {
-    Tallies base;
-    if (!parseDataFile(recovery.base, base.leagues, base.events).ok)
-        return {file, {}, {}, {}};
-    MergeResult merged = mergeTallies(base, recovery.window, file, recovery.resets);
+    MergeResult merged = mergeTallies(recovery.baseTables, recovery.window, file, recovery.resets);
     RestoreResult result;
     result.resets = recovery.resets;
     // A list's Reset is refused before any of its lines: once refused, the
     // list stays as the file has it, since what was counted after the Reset
     // was counted from 0 and means nothing on the file's counts.
     for (const MergeRefusal &refusal : merged.refusals) {
-        bool &reset = refusal.league ? result.resets.leagues : result.resets.events;
+        TallyTable Tallies::*list = refusal.league ? &Tallies::leagues : &Tallies::events;
+        bool Resets::*reset = refusal.league ? &Resets::leagues : &Resets::events;
         if (refusal.kind == MergeRefusal::Kind::ResetChanged) {
-            reset = false;
-            (refusal.league ? merged.merged.leagues : merged.merged.events)
-                = refusal.league ? file.leagues : file.events;
-        } else if ((refusal.league ? recovery.resets.leagues : recovery.resets.events) && !reset) {
+            result.resets.*reset = false;
+            merged.merged.*list = file.*list;
+        } else if (recovery.resets.*reset && !(result.resets.*reset)) {
             continue;
         }
-        RecoveredLine line {refusal.league, refusal.name, 0, 0};
-        if (refusal.line >= 0) {
-            line.before = (refusal.league ? base.leagues : base.events).count(refusal.line);
-            line.after = (refusal.league ? recovery.window.leagues : recovery.window.events)
-                             .count(refusal.line);
-        }
-        result.refused.push_back(line);
-        result.why.push_back(refusal.kind);
+        const int at = refusal.line;
+        result.refused.push_back(
+            {{refusal.league, refusal.name, at < 0 ? 0 : (recovery.baseTables.*list).count(at),
+                 at < 0 ? 0 : (recovery.window.*list).count(at)},
+                refusal.kind});
     }
     result.restored = merged.merged;
     return result;

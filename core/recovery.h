@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data_format.h"
 #include "merge.h"
 #include "status.h"
 
@@ -18,6 +19,7 @@ struct Recovery {
     std::int64_t writtenMs = 0; // when it was written, in ms since 1970 UTC
     int changes = 0; // how many Adds, Removes and Resets it holds
     std::string base; // the data file's bytes as the window last read or wrote them
+    Tallies baseTables; // `base` as it reads
     Tallies window; // the window's tables, with `base`'s names in its order
     Resets resets; // the lists reset in the window since `base`
     // The name of the new data file that a save of these counts was about to
@@ -36,10 +38,10 @@ struct Recovery {
 // byte of them needs escaping.
 std::string formatRecovery(const Recovery &recovery);
 
-// Reads the bytes of a recovery file into `recovery`. Fails, leaving it
-// untouched, for anything formatRecovery() cannot have written: another
-// form, a cut file, a data file that does not parse, or a window whose names
-// are not its base's.
+// Reads the bytes of a recovery file into `recovery`, `baseTables` too.
+// Fails, leaving it untouched, for anything formatRecovery() cannot have
+// written: another form, a cut file, a data file that does not parse, or a
+// window whose names are not its base's.
 Status parseRecovery(std::string_view text, Recovery &recovery);
 
 // One line whose count the window changed: its count in the base and in the
@@ -57,11 +59,15 @@ std::vector<RecoveredLine> changedLines(const Recovery &recovery);
 
 // The outcome of putting a recovery into a data file.
 struct RestoreResult {
+    // A change that could not be placed: its line's counts (a refused Reset
+    // has no name), and why.
+    struct Refusal {
+        RecoveredLine line;
+        MergeRefusal::Kind why;
+    };
+
     Tallies restored; // the file with every change that could be placed added
-    // The changes that could not be, each with its line's counts (a refused
-    // Reset has no name), and why.
-    std::vector<RecoveredLine> refused;
-    std::vector<MergeRefusal::Kind> why; // one for each of `refused`
+    std::vector<Refusal> refused;
     Resets resets; // the Resets restored: `restored` holds what was counted since
 };
 

@@ -54,6 +54,7 @@ bool leftByAnEarlierProcess(const QLockFile &lock, const QString &lockPath)
 // stays open, its lock stays good.
 std::shared_ptr<QLockFile> lockFor(const QString &path, QLockFile::LockError *error = nullptr)
 {
+    quietLockFileWarnings();
     const QString lockPath = path + QStringLiteral(".lock");
     auto lock = std::make_unique<QLockFile>(lockPath);
     lock->setStaleLockTime(0);

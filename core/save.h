@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 
 namespace hostally {
 
@@ -22,36 +23,40 @@ struct SaveRequest {
 // Why a save needs the user's answer before it can go on.
 enum class SaveQuestion {
     None,
-    Unreadable, // data.txt cannot be read now: `problem` says why
-    Unparsable, // data.txt no longer reads as a data file: `problem` says why
-    Refused, // the window's changes cannot be added to it: `refusal` says why
+    Unreadable, // data.txt cannot be read now
+    Unparsable, // data.txt no longer reads as a data file
+    Refused, // some of the window's changes cannot be added to it
     Missing, // data.txt is gone from a folder that is still there
 };
 
-// The outcome of saveTallies: saved, a question for the user, or a failure.
-struct SaveResult {
-    enum class Kind { Saved, NeedsAnswer, Failed };
-
-    Kind kind = Kind::Failed;
-    // Saved: data.txt now holds `base`, written from `tallies`; `merged` when
-    // those are the file's counts with the window's changes added rather than
-    // the window's own. `status` not ok when the folder could not be synced:
-    // then the new data.txt may not be on the disk yet.
-    QByteArray base;
+// What a save wrote: data.txt's bytes now, the tables they hold, and whether
+// those are the file's counts with the window's changes added.
+struct Saved {
+    QByteArray bytes;
     Tallies tallies;
     bool merged = false;
-    // NeedsAnswer.
-    SaveQuestion question = SaveQuestion::None;
-    Status problem; // Unreadable, Unparsable: what the read found
-    MergeResult refusal; // Refused
-    // Failed: what went wrong, naming the file, with data.txt as it was.
-    Status status;
 };
 
-// What a save tells its caller on the way: its SwapChecks, and that it is
-// about to wait for another Hostally's save.
+// The outcome of saveTallies.
+struct SaveResult {
+    // Once saved, ok unless the folder could not be synced: the new data.txt
+    // may not be on the disk yet. Otherwise why not, naming the file, with
+    // data.txt as it was: for Unreadable and Unparsable what the read found.
+    Status status;
+    std::optional<Saved> saved;
+    SaveQuestion question = SaveQuestion::None; // not None: nothing saved, for want of an answer
+    std::vector<MergeRefusal> refusals; // for Refused, each change refused
+};
+
+// What a save tells its caller on the way, and how long it waits.
 struct SaveHooks : SwapChecks {
-    std::function<void()> beforeWaiting;
+    std::function<void()> beforeWaiting; // before waiting for another Hostally's save
+    // A save holds its lock for a moment, which a slow disk (a USB stick, a
+    // share) stretches to seconds: an older lock whose holder is not running
+    // on this computer was left by a crash.
+    int staleLockMs = 15000;
+    // Long enough for a slow save to end, and for a crash's lock to go stale.
+    int lockWaitMs = 20000;
 };
 
 // Saves a window's counts into the data file at `path` as it is now, one save
@@ -59,7 +64,7 @@ struct SaveHooks : SwapChecks {
 // having the new file in place, the window's changes since `base` are added
 // to data.txt, or, while data.txt is still `base`, the window's tables are
 // written. A file changed again before the swap is merged again. Where the
-// changes cannot be added, returns NeedsAnswer holding no lock; asked again
+// changes cannot be added, returns a question, holding no lock; asked again
 // with `answeredYes`, it reads the file anew and, if some changes still cannot
 // be added, writes every change that can (or the window's tables, when the
 // file cannot be read or is gone). A data file whose folder is gone too is a

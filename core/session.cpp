@@ -43,11 +43,6 @@ bool savedSince(Offer &offer, const QString &dataPath)
     return false;
 }
 
-bool anyReset(const Resets &resets)
-{
-    return resets.leagues || resets.events;
-}
-
 // Deletes the recovery file at `path`, or, where it cannot be deleted (a
 // folder made read-only, a file another program holds), empties it: an empty
 // file holds nothing to offer.
@@ -75,6 +70,7 @@ Status Session::load()
     const Status status = loadDataFile(m_dataPath, read.leagues, read.events, &bytes);
     if (!status.ok)
         return status;
+    m_baseTables = read;
     m_tallies = std::move(read);
     m_base = std::move(bytes);
     return status;
@@ -84,8 +80,6 @@ bool Session::step(bool league, int line, bool add)
 {
     m_changed = true;
     TallyTable &table = league ? m_tallies.leagues : m_tallies.events;
-    if (line < 0 || line >= table.used())
-        return false;
     return add ? table.add(line) : table.remove(line);
 }
 
@@ -101,6 +95,7 @@ Recovery Session::snapshot() const
     Recovery recovery;
     recovery.writtenMs = QDateTime::currentMSecsSinceEpoch();
     recovery.base = m_base.toStdString();
+    recovery.baseTables = m_baseTables;
     recovery.window = m_tallies;
     recovery.resets = m_resets;
     recovery.changes = static_cast<int>(changedLines(recovery).size()) + int(m_resets.leagues)
@@ -149,10 +144,10 @@ SaveResult Session::save(bool answeredYes)
     };
     hooks.swapFailed = [this] { keepUnsavedNow(); };
     SaveResult result = saveTallies(m_dataPath, request, hooks);
-    if (result.kind != SaveResult::Kind::Saved)
+    if (!result.saved)
         return result;
-    m_base = result.base;
-    m_tallies = result.tallies;
+    m_base = result.saved->bytes;
+    m_baseTables = m_tallies = result.saved->tallies;
     m_resets = {};
     // The counts are in data.txt. A recovery file that cannot be deleted
     // names the new file the save swapped in, which is gone now: the next
@@ -228,7 +223,7 @@ std::vector<Offer> Session::leftOffers()
         if (empty
             || (offer.read.ok
                 && (savedSince(offer, m_dataPath)
-                    || (changedLines(offer.recovery).empty() && !anyReset(offer.recovery.resets)))))
+                    || (changedLines(offer.recovery).empty() && !offer.recovery.resets.any()))))
             drop(offer.path);
         else
             offers.push_back(std::move(offer));
@@ -245,7 +240,7 @@ RestoreResult Session::answer(Offer &offer, OfferAnswer answer, Status *problem)
         status = drop(offer.path);
     } else if (offer.read.ok && answer == OfferAnswer::Restore) {
         restored = restoreRecovery(offer.recovery, m_tallies);
-        if (!(restored.restored == m_tallies) || anyReset(restored.resets)) {
+        if (!(restored.restored == m_tallies) || restored.resets.any()) {
             m_tallies = restored.restored;
             m_resets.leagues = m_resets.leagues || restored.resets.leagues;
             m_resets.events = m_resets.events || restored.resets.events;

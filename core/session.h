@@ -110,6 +110,7 @@ private:
 
     QString m_dataPath;
     QByteArray m_base;
+    Tallies m_baseTables; // m_base as it reads
     Tallies m_tallies;
     Resets m_resets;
     bool m_changed = false;

@@ -11,7 +11,6 @@ constexpr std::size_t kNameColumn = 13;
 
 void TallyTable::setEntry(int i, std::string name, std::int64_t count)
 {
-    assert(i >= 0 && i < capacity());
     if (i < 0 || i >= capacity())
         return;
     // Slots skipped over hold empty entries with count 0, so the total stays
@@ -27,7 +26,6 @@ void TallyTable::setEntry(int i, std::string name, std::int64_t count)
 
 bool TallyTable::add(int i)
 {
-    assert(isUsed(i));
     if (!isUsed(i) || m_slots[i].count >= kCountLimit)
         return false;
     ++m_slots[i].count;
@@ -37,7 +35,6 @@ bool TallyTable::add(int i)
 
 bool TallyTable::remove(int i)
 {
-    assert(isUsed(i));
     // Zero is the floor for the user's own steps; a negative count can only
     // come from a hand-edited file and is lowered further, as users expect of
     // a plain counter.

@@ -34,16 +34,16 @@ public:
     // Makes an empty table (used 0, total 0) with room for `capacity` slots.
     explicit TallyTable(int capacity) : m_slots(capacity > 0 ? capacity : 0) { }
 
-    // Puts `name` and `count` into slot i (0 <= i < capacity); slots up to i
-    // become used and the total follows the change.
+    // Puts `name` and `count` into slot i, slots up to i becoming used and the
+    // total following the change; an i outside 0 to capacity changes nothing.
     void setEntry(int i, std::string name, std::int64_t count);
 
     // Raises the count of used slot i and the total by 1. Returns false, and
-    // changes nothing, when the count is already at kCountLimit.
+    // changes nothing, when the count is already at kCountLimit or i is unused.
     bool add(int i);
 
     // Lowers the count of used slot i and the total by 1 unless the count is
-    // exactly 0 or at -kCountLimit. Returns whether anything changed.
+    // exactly 0 or at -kCountLimit, or i is unused. Returns whether it did.
     bool remove(int i);
 
     // Sets the count of every used slot, and the total, to 0.
@@ -74,6 +74,29 @@ private:
     std::vector<TallyEntry> m_slots;
     int m_used = 0;
     std::int64_t m_total = 0;
+};
+
+constexpr int kLeagueCapacity = 3;
+constexpr int kEventCapacity = 100;
+
+// Both tables of one data file, or of one window.
+struct Tallies {
+    TallyTable leagues {kLeagueCapacity};
+    TallyTable events {kEventCapacity};
+
+    friend bool operator==(const Tallies &a, const Tallies &b)
+    {
+        return a.leagues == b.leagues && a.events == b.events;
+    }
+};
+
+// Which of the window's lists were reset since it last read or wrote the file.
+// A reset list's counts in the window are what it counted since the Reset.
+struct Resets {
+    bool leagues = false;
+    bool events = false;
+
+    bool any() const { return leagues || events; }
 };
 
 } // namespace hostally

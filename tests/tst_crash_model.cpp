@@ -171,7 +171,8 @@ void undoAfterCrash(const Injection &in)
         if (lock(path))
             continue;
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            && file.write(bytes) == bytes.size());
     }
 }
 Injection *active = nullptr;
@@ -411,9 +412,9 @@ private:
         SaveResult r;
         Injection in = inject([&] { r = at(w).s->save(false); });
         note(w, "save", in);
-        if (!in.crashed && r.kind == SaveResult::Kind::NeedsAnswer) {
+        if (!in.crashed && r.question != SaveQuestion::None) {
             std::vector<std::string> asked;
-            for (const MergeRefusal &f : r.refusal.refusals)
+            for (const MergeRefusal &f : r.refusals)
                 asked.push_back(why(f.kind, f.league, f.name));
             expect(r.question == SaveQuestion::Refused && asked == m.refusals,
                 "the save asked about other lines than those that cannot be added");
@@ -425,13 +426,12 @@ private:
             expect(in.crashed || m.refusals.empty(), "saved without asking about a refused line");
         }
         if (!in.dataSwapped) {
-            expect(r.kind != SaveResult::Kind::Saved, "saved without replacing data.txt");
+            expect(!r.saved, "saved without replacing data.txt");
             return in.crashed ? die(w, plusNow(at(w)), true, true)
                               : void(at(w).disk = plusNow(at(w)));
         }
         ++seen[in.crashed ? "crashed after the swap" : "saved"];
-        expect(in.crashed || r.kind == SaveResult::Kind::Saved,
-            "data.txt was replaced, but the save says it failed");
+        expect(in.crashed || r.saved, "data.txt was replaced, but the save says it failed");
         add(m_dropped, contribution(whole(m_file)));
         add(m_dropped, contribution(at(w).now));
         add(m_dropped, contribution(whole(m.out)), -1);
@@ -532,8 +532,8 @@ private:
                 Content &now = at(w).now;
                 const Merged m = merge(p->alts[0].begin()->second, now.view, true);
                 std::vector<std::string> refused;
-                for (std::size_t i = 0; i < rr.refused.size(); ++i)
-                    refused.push_back(why(rr.why[i], rr.refused[i].league, rr.refused[i].name));
+                for (const RestoreResult::Refusal &r : rr.refused)
+                    refused.push_back(why(r.why, r.line.league, r.line.name));
                 expect(in.crashed
                         || (refused == m.refusals && rr.resets.leagues == m.resets.leagues
                             && rr.resets.events == m.resets.events),

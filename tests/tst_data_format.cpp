@@ -25,8 +25,8 @@ const QString kUtf16Message
 #ifdef Q_OS_WIN
       "Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and save it again";
 #else
-      "a text editor and save it again with its \"Save as UTF-8\" choice (in some editors, Save "
-      "As with UTF-8 as the encoding)";
+      "a text editor and save it again with its \"Save as UTF-8\" choice (in some editors, "
+      "Save As with UTF-8 as the encoding)";
 #endif
 
 std::string_view view(const QByteArray &bytes)
@@ -44,9 +44,6 @@ private slots:
     void accepts();
     void rejects_data();
     void rejects();
-    void failureLeavesTablesAlone();
-    void writesExactBytes();
-    void writesOnlyLeaguesForEmptyEvents();
     void truncatedFilesNeverCrash();
 };
 
@@ -58,50 +55,42 @@ void TestDataFormat::accepts_data()
     QTest::addColumn<qint64>("leagueTotal");
     QTest::addColumn<qint64>("eventTotal");
 
-    QTest::newRow("example as save writes it")
-        << kExample << kExample << 2 << qint64(11) << qint64(4);
-    QTest::newRow("leagues only") << kLeaguesOnly << kLeaguesOnly << 0 << qint64(11) << qint64(0);
-    QTest::newRow("exactly 100 events")
-        << fileWithEvents(100) << fileWithEvents(100) << 100 << qint64(11) << qint64(297);
-    QTest::newRow("LF line ends") << QByteArray(kExample).replace("\r\n", "\n") << kExample << 2
-                                  << qint64(11) << qint64(4);
-    QTest::newRow("lone CR line ends")
-        << QByteArray(kExample).replace("\r\n", "\r") << kExample << 2 << qint64(11) << qint64(4);
-    QTest::newRow("no line end after the last count")
-        << kExample.chopped(2) << kExample << 2 << qint64(11) << qint64(4);
-    QTest::newRow("one-line records")
-        << QByteArray("\"North\",4\r\n\"South\",0\r\n\"West\",7\r\n\"Quiz\",3\r\n\"Relay\",1\r\n")
-        << kExample << 2 << qint64(11) << qint64(4);
-    QTest::newRow("spaces and tabs around fields")
-        << QByteArray(" \"North\" \t\r\n\t4 \r\n\"South\" , 0\r\n\"West\"\r\n  7\t\r\n"
-                      "\t\"Quiz\"\r\n3\r\n\"Relay\"\r\n1  ")
-        << kExample << 2 << qint64(11) << qint64(4);
-    QTest::newRow("plus sign and leading zeros")
-        << QByteArray("\"North\"\r\n+4\r\n\"South\"\r\n-0\r\n\"West\"\r\n007\r\n"
-                      "\"Quiz\"\r\n3\r\n\"Relay\"\r\n1\r\n")
-        << kExample << 2 << qint64(11) << qint64(4);
-    QTest::newRow("blank lines before, between and after records")
-        << QByteArray("\r\n  \r\n\"North\"\r\n4\r\n\r\n\"South\"\r\n0\r\n\t\r\n\"West\"\r\n7\r\n"
-                      "\r\n\"Quiz\"\r\n3\r\n\"Relay\"\r\n1\r\n\r\n\r\n   ")
-        << kExample << 2 << qint64(11) << qint64(4);
-    QTest::newRow("UTF-8 byte-order mark at the start")
-        << ("\xEF\xBB\xBF" + kExample) << kExample << 2 << qint64(11) << qint64(4);
-    QTest::newRow("negative counts")
-        << QByteArray("\"A\"\r\n-3\r\n\"B\"\r\n1\r\n\"C\"\r\n0\r\n\"D\"\r\n-1\r\n")
-        << QByteArray("\"A\"\r\n-3\r\n\"B\"\r\n1\r\n\"C\"\r\n0\r\n\"D\"\r\n-1\r\n") << 1
-        << qint64(-2) << qint64(-1);
+    // Most rows are the example in another form: written back as save writes it.
+    auto row = [](const char *name, const QByteArray &input, const QByteArray &written = kExample,
+                   int eventsUsed = 2, qint64 leagueTotal = 11, qint64 eventTotal = 4) {
+        QTest::newRow(name) << input << written << eventsUsed << leagueTotal << eventTotal;
+    };
+    row("example as save writes it", kExample);
+    row("leagues only", kLeaguesOnly, kLeaguesOnly, 0, 11, 0);
+    row("exactly 100 events", fileWithEvents(100), fileWithEvents(100), 100, 11, 297);
+    row("LF line ends", QByteArray(kExample).replace("\r\n", "\n"));
+    row("lone CR line ends", QByteArray(kExample).replace("\r\n", "\r"));
+    row("no line end after the last count", kExample.chopped(2));
+    row("one-line records",
+        "\"North\",4\r\n\"South\",0\r\n\"West\",7\r\n\"Quiz\",3\r\n\"Relay\",1\r\n");
+    row("spaces and tabs around fields",
+        " \"North\" \t\r\n\t4 \r\n\"South\" , 0\r\n\"West\"\r\n  7\t\r\n"
+        "\t\"Quiz\"\r\n3\r\n\"Relay\"\r\n1  ");
+    row("plus sign and leading zeros",
+        "\"North\"\r\n+4\r\n\"South\"\r\n-0\r\n\"West\"\r\n007\r\n"
+        "\"Quiz\"\r\n3\r\n\"Relay\"\r\n1\r\n");
+    row("blank lines before, between and after records",
+        "\r\n  \r\n\"North\"\r\n4\r\n\r\n\"South\"\r\n0\r\n\t\r\n\"West\"\r\n7\r\n"
+        "\r\n\"Quiz\"\r\n3\r\n\"Relay\"\r\n1\r\n\r\n\r\n   ");
+    row("UTF-8 byte-order mark at the start, kept", "\xEF\xBB\xBF" + kExample,
+        "\xEF\xBB\xBF" + kExample);
+    const QByteArray negative = "\"A\"\r\n-3\r\n\"B\"\r\n1\r\n\"C\"\r\n0\r\n\"D\"\r\n-1\r\n";
+    row("negative counts", negative, negative, 1, -2, -1);
     const QByteArray odd = "\"\"\r\n0\r\n\"A name of many characters\"\r\n10\r\n\"a, b\"\r\n2\r\n"
                            "\"Caf\xE9 \x01\x7F\xFF\"\r\n999999999999999\r\n"
                            "\" padded \"\r\n-999999999999999\r\n";
-    QTest::newRow("empty, long, comma and 8-bit names; counts at the bound")
-        << odd << odd << 2 << qint64(12) << qint64(0);
+    row("empty, long, comma and 8-bit names; counts at the bound", odd, odd, 2, 12, 0);
     const QByteArray mixed = "\"Caf\xC3\xA9\"\r\n1\r\n\"\xC3\x89mile \xC3\x85\xC3\x96\"\r\n2\r\n"
                              "\"Caf\xE9 \x80\"\r\n3\r\n\"\xE2\x80\x9CQuiz\xE2\x80\x9D\"\r\n4\r\n"
                              "\"Caf\xC3\"\r\n5\r\n";
-    QTest::newRow("UTF-8, Windows-1252 and broken UTF-8 names kept byte for byte")
-        << mixed << mixed << 2 << qint64(6) << qint64(9);
-    QTest::newRow("UTF-8 names after a byte-order mark")
-        << ("\xEF\xBB\xBF" + mixed) << mixed << 2 << qint64(6) << qint64(9);
+    row("UTF-8, Windows-1252 and broken UTF-8 names kept byte for byte", mixed, mixed, 2, 6, 9);
+    row("UTF-8 names after a byte-order mark", "\xEF\xBB\xBF" + mixed, "\xEF\xBB\xBF" + mixed, 2, 6,
+        9);
 }
 
 void TestDataFormat::accepts()
@@ -120,7 +109,10 @@ void TestDataFormat::accepts()
     QCOMPARE(events.used(), eventsUsed);
     QCOMPARE(leagues.total(), leagueTotal);
     QCOMPARE(events.total(), eventTotal);
-    QCOMPARE(QByteArray::fromStdString(formatDataFile(leagues, events)), written);
+    // Written with a byte-order mark when asked for, as save does for a file
+    // that had one.
+    const bool mark = input.startsWith("\xEF\xBB\xBF");
+    QCOMPARE(QByteArray::fromStdString(formatDataFile(leagues, events, mark)), written);
 
     // What save writes loads back to the same tables.
     TallyTable leagues2(kLeagueCapacity);
@@ -136,72 +128,60 @@ void TestDataFormat::rejects_data()
     QTest::addColumn<int>("line");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("empty file") << QByteArray() << 1
-                                << "the file is empty, expected three league records";
-    QTest::newRow("only blank lines and a byte-order mark") << QByteArray(
-        "\xEF\xBB\xBF\r\n \r\n") << 3 << "the file is empty, expected three league records";
-    QTest::newRow("name without quotes")
-        << QByteArray("North\r\n4\r\n") << 1
-        << "expected the name of league 1 of 3 in double quotes, found North";
-    QTest::newRow("unquoted name with a space and an accent in UTF-8")
-        << (kLeaguesOnly + "Quiz Caf\xC3\xA9\r\n3\r\n") << 7
-        << "expected the name of event 1 in double quotes, found Quiz Caf\u00E9";
-    QTest::newRow("unquoted Windows-1252 name of 45 characters, cut after 40")
-        << QByteArray("\xC9" + QByteArray(44, 'x') + "\r\n4\r\n") << 1
-        << "expected the name of league 1 of 3 in double quotes, found \u00C9" + QString(39, 'x')
-            + "...";
-    QTest::newRow("unquoted name that reads as a number")
-        << (kLeaguesOnly + "5\r\n4\r\n") << 7
-        << "expected the name of event 1 in double quotes, found 5";
-    QTest::newRow("line end inside a name")
-        << QByteArray("\"North\"\r\n4\r\n\"So\r\nuth\"\r\n0\r\n") << 3
-        << "expected a closing double quote, found end of line after \"So";
-    QTest::newRow("name never closed")
-        << QByteArray("\"North") << 1 << "expected a closing double quote, found end of file";
-    QTest::newRow("text for a count") << (kLeaguesOnly + "\"Quiz\"\r\n3\r\n\"Relay\"\r\nabc\r\n")
-                                      << 10 << "expected a count, found abc";
-    QTest::newRow("fraction for a count")
-        << QByteArray("\"North\"\r\n4.5\r\n") << 2 << "expected a count, found 4.5";
-    QTest::newRow("two numbers for a count")
-        << QByteArray("\"North\"\r\n4 5\r\n") << 2 << "expected a count, found 4 5";
-    QTest::newRow("sign alone") << QByteArray("\"North\"\r\n-\r\n") << 2
-                                << "expected a count, found -";
-    QTest::newRow("empty count line")
-        << QByteArray("\"North\"\r\n\r\n4\r\n") << 2 << "expected a count, found end of line";
-    QTest::newRow("nothing after the comma")
-        << QByteArray("\"North\",\r\n4\r\n") << 1 << "expected a count, found end of line";
-    QTest::newRow("count past the bound")
-        << QByteArray("\"North\"\r\n1000000000000000\r\n") << 2
-        << "expected a count of at most 999999999999999 either way, found 1000000000000000";
-    QTest::newRow("negative count past the bound")
-        << QByteArray("\"North\"\r\n-99999999999999999999999\r\n") << 2
-        << "expected a count of at most 999999999999999 either way, found "
-           "-99999999999999999999999";
-    QTest::newRow("NUL byte in a count")
-        << QByteArray("\"North\"\r\n4\0\r\n", 12) << 2 << "expected a count, found 4\\x00";
-    QTest::newRow("text after the name") << QByteArray(
-        "\"North\" x\r\n4\r\n") << 1 << "expected a comma or a line end after the name, found x";
-    QTest::newRow("comma after the count")
-        << QByteArray("\"North\",4,\"South\",0\r\n") << 1
-        << "expected a line end after the count, found ,\"South\",0";
-    QTest::newRow("two league records")
-        << kLeaguesOnly.left(kLeaguesOnly.lastIndexOf("\"West\"")) << 5
-        << "expected the name of league 3 of 3, found end of file";
-    QTest::newRow("league name without a count")
-        << QByteArray("\"North\"\r\n") << 2 << "expected a count, found end of file";
-    QTest::newRow("event record with a name but no count")
-        << (kLeaguesOnly + "\"Quiz\"\r\n3\r\n\"Relay\"\r\n") << 10
-        << "expected a count, found end of file";
-    QTest::newRow("101 event records") << fileWithEvents(
-        101) << 207 << "expected the end of the file after 100 event records, found a 101st record";
-    QTest::newRow("UTF-16, little-endian, as Notepad saves \"Unicode\"")
-        << QByteArray("\xFF\xFE\"\0N\0\"\0\r\0\n\0", 12) << 0 << kUtf16Message;
-    QTest::newRow("UTF-16, big-endian")
-        << QByteArray("\xFE\xFF\0\"\0N\0\"\0\r\0\n", 12) << 0 << kUtf16Message;
-    QTest::newRow("quote inside a quoted name")
-        << QByteArray("\"Nor\"th\"\r\n4\r\n") << 1
-        << "expected a comma or a line end after the name, found th\" (a name cannot hold a "
-           "double quote)";
+    auto row = [](const char *name, const QByteArray &input, int line, const QString &message) {
+        QTest::newRow(name) << input << line << message;
+    };
+    const QString count = "expected a count, found ";
+    const QString bound = "expected a count from -999999999999999 to 999999999999999, found ";
+    row("empty file", "", 1, "the file is empty, expected three league records");
+    row("only blank lines and a byte-order mark", "\xEF\xBB\xBF\r\n \r\n", 3,
+        "the file is empty, expected three league records");
+    row("name without quotes", "North\r\n4\r\n", 1,
+        "expected the name of league 1 of 3 in double quotes, found North");
+    row("unquoted name with a space and an accent in UTF-8",
+        kLeaguesOnly + "Quiz Caf\xC3\xA9\r\n3\r\n", 7,
+        "expected the name of event 1 in double quotes, found Quiz Caf\u00E9");
+    row("unquoted Windows-1252 name of 45 characters, cut after 40",
+        "\xC9" + QByteArray(44, 'x') + "\r\n4\r\n", 1,
+        "expected the name of league 1 of 3 in double quotes, found \u00C9" + QString(39, 'x')
+            + "...");
+    row("unquoted name that reads as a number", kLeaguesOnly + "5\r\n4\r\n", 7,
+        "expected the name of event 1 in double quotes, found 5");
+    row("line end inside a name", "\"North\"\r\n4\r\n\"So\r\nuth\"\r\n0\r\n", 3,
+        "expected a closing double quote, found end of line after \"So");
+    row("name never closed", "\"North", 1, "expected a closing double quote, found end of file");
+    row("text for a count", kLeaguesOnly + "\"Quiz\"\r\n3\r\n\"Relay\"\r\nabc\r\n", 10,
+        count + "abc");
+    row("fraction for a count", "\"North\"\r\n4.5\r\n", 2, count + "4.5");
+    row("two numbers for a count", "\"North\"\r\n4 5\r\n", 2, count + "4 5");
+    row("sign alone", "\"North\"\r\n-\r\n", 2, count + "-");
+    row("empty count line", "\"North\"\r\n\r\n4\r\n", 2, count + "end of line");
+    row("nothing after the comma", "\"North\",\r\n4\r\n", 1, count + "end of line");
+    row("count past the bound", "\"North\"\r\n1000000000000000\r\n", 2, bound + "1000000000000000");
+    row("negative count past the bound", "\"North\"\r\n-99999999999999999999999\r\n", 2,
+        bound + "-99999999999999999999999");
+    row("NUL byte in a count", QByteArray("\"North\"\r\n4\0\r\n", 12), 2, count + "4\\x00");
+    row("text after the name", "\"North\" x\r\n4\r\n", 1,
+        "expected a comma or a line end after the name, found x");
+    row("comma after the count", "\"North\",4,\"South\",0\r\n", 1,
+        "expected a line end after the count, found ,\"South\",0");
+    row("two league records", kLeaguesOnly.left(kLeaguesOnly.lastIndexOf("\"West\"")), 5,
+        "expected the name of league 3 of 3, found end of file");
+    row("league name without a count", "\"North\"\r\n", 2, count + "end of file");
+    row("event record with a name but no count", kLeaguesOnly + "\"Quiz\"\r\n3\r\n\"Relay\"\r\n",
+        10, count + "end of file");
+    row("101 event records", fileWithEvents(101), 207,
+        "expected the end of the file after 100 event records, found a 101st record");
+    row("UTF-16, little-endian, as Notepad saves \"Unicode\"",
+        QByteArray("\xFF\xFE\"\0N\0\"\0\r\0\n\0", 12), 0, kUtf16Message);
+    row("UTF-16, big-endian", QByteArray("\xFE\xFF\0\"\0N\0\"\0\r\0\n", 12), 0, kUtf16Message);
+    row("UTF-16, little-endian, without a byte-order mark", QByteArray("\"\0N\0\"\0\r\0\n\0", 10),
+        0, kUtf16Message);
+    row("UTF-16, big-endian, without a byte-order mark", QByteArray("\0\"\0N\0\"\0\r\0\n", 10), 0,
+        kUtf16Message);
+    row("quote inside a quoted name", "\"Nor\"th\"\r\n4\r\n", 1,
+        "expected a comma or a line end after the name, found th\" (a name cannot hold a "
+        "double quote)");
 }
 
 void TestDataFormat::rejects()
@@ -209,53 +189,18 @@ void TestDataFormat::rejects()
     QFETCH(QByteArray, input);
     QFETCH(int, line);
     QFETCH(QString, message);
-    TallyTable leagues(kLeagueCapacity);
-    TallyTable events(kEventCapacity);
-    const Status status = parseDataFile(view(input), leagues, events);
-    QVERIFY(!status.ok);
-    QCOMPARE(QString::fromStdString(status.message), message);
-    QCOMPARE(status.line, line);
-}
-
-void TestDataFormat::failureLeavesTablesAlone()
-{
+    // Tables already filled, as a window's are: a failure leaves them alone.
     TallyTable leagues(kLeagueCapacity);
     TallyTable events(kEventCapacity);
     QVERIFY(parseDataFile(view(kExample), leagues, events).ok);
     const TallyTable leaguesBefore = leagues;
     const TallyTable eventsBefore = events;
-    // Fails only at the last record, after both tables would have been filled.
-    QVERIFY(
-        !parseDataFile(view(kLeaguesOnly + "\"Other\"\r\n1\r\n\"Bad\"\r\nx\r\n"), leagues, events)
-             .ok);
+    const Status status = parseDataFile(view(input), leagues, events);
+    QVERIFY(!status.ok);
+    QCOMPARE(QString::fromStdString(status.message), message);
+    QCOMPARE(status.line, line);
     QVERIFY(leagues == leaguesBefore);
     QVERIFY(events == eventsBefore);
-}
-
-void TestDataFormat::writesExactBytes()
-{
-    TallyTable leagues(kLeagueCapacity);
-    TallyTable events(kEventCapacity);
-    leagues.setEntry(0, "North", 4);
-    leagues.setEntry(1, "South", 0);
-    leagues.setEntry(2, "West", 7);
-    events.setEntry(0, "Quiz", 3);
-    events.setEntry(1, "Relay", 1);
-    events.add(0);
-    leagues.remove(2);
-    QCOMPARE(QByteArray::fromStdString(formatDataFile(leagues, events)),
-        QByteArray("\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n6\r\n"
-                   "\"Quiz\"\r\n4\r\n\"Relay\"\r\n1\r\n"));
-}
-
-void TestDataFormat::writesOnlyLeaguesForEmptyEvents()
-{
-    TallyTable leagues(kLeagueCapacity);
-    TallyTable events(kEventCapacity);
-    QVERIFY(parseDataFile(view(kLeaguesOnly), leagues, events).ok);
-    const QByteArray written = QByteArray::fromStdString(formatDataFile(leagues, events));
-    QCOMPARE(written, kLeaguesOnly);
-    QCOMPARE(written.count("\r\n"), 6);
 }
 
 // Every prefix of a good file either loads or fails with a line inside it.
@@ -268,12 +213,10 @@ void TestDataFormat::truncatedFilesNeverCrash()
         TallyTable events(kEventCapacity);
         const Status status = parseDataFile(view(prefix), leagues, events);
         if (status.ok) {
-            QVERIFY2(prefix.endsWith("\"Relay\"\r\n1") || prefix.endsWith("\"Relay\"\r\n1\r")
-                    || prefix.endsWith("\"Relay\"\r\n1\r\n") || prefix.endsWith("\"Quiz\"\r\n3\r\n")
-                    || prefix.endsWith("\"Quiz\"\r\n3") || prefix.endsWith("\"Quiz\"\r\n3\r")
-                    || prefix.endsWith("\"West\"\r\n7\r\n") || prefix.endsWith("\"West\"\r\n7")
-                    || prefix.endsWith("\"West\"\r\n7\r"),
-                prefix.constData());
+            // Only right after a whole record: West's, Quiz's or Relay's count.
+            static const QRegularExpression record(
+                R"("(West"\r\n7|Quiz"\r\n3|Relay"\r\n1)\r?\n?$)");
+            QVERIFY2(record.match(QString::fromLatin1(prefix)).hasMatch(), prefix.constData());
         } else {
             QVERIFY(status.line >= 1);
             const int lineEnds = prefix.count('\n') + (prefix.endsWith('\r') ? 1 : 0);

@@ -31,11 +31,10 @@ protected:
     {
         // QMessageBox, left with no escape button of its own, would take the
         // only rejecting button, No.
-        if (m_escape == Dialogs::Escape::GoesBack && event->matches(QKeySequence::Cancel)) {
+        if (m_escape == Dialogs::Escape::GoesBack && event->matches(QKeySequence::Cancel))
             done(kBack);
-            return;
-        }
-        QMessageBox::keyPressEvent(event);
+        else
+            QMessageBox::keyPressEvent(event);
     }
 
     void closeEvent(QCloseEvent *event) override
@@ -43,9 +42,9 @@ protected:
         if (m_escape == Dialogs::Escape::GoesBack) {
             done(kBack);
             event->accept();
-            return;
+        } else {
+            QMessageBox::closeEvent(event);
         }
-        QMessageBox::closeEvent(event);
     }
 
 private:
@@ -55,11 +54,9 @@ private:
     Dialogs::Escape m_escape;
 };
 
-// A box is only as wide as its prompt and buttons need, but the window
-// manager sets the title in the frame beside an icon and a few buttons, and a
-// short prompt would leave no room for it. Widen the box to the title in bold
-// and four squares, each two lines of text wide, for the icon and buttons,
-// then show it; returns what exec() returns.
+// Shows the box; returns what exec() returns. The window manager sets the title
+// in the frame beside an icon and buttons: the box is made as wide as the title
+// in bold and four squares, each two lines of text wide.
 int execWithRoomForTitle(QMessageBox &&box)
 {
     QFont bold = box.font();
@@ -69,6 +66,9 @@ int execWithRoomForTitle(QMessageBox &&box)
     if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
             grid->rowCount(), 0, 1, grid->columnCount());
+    // Over a window not shown yet (the restore offer), centre on the screen.
+    if (QWidget *parent = box.parentWidget(); parent && !parent->isVisible())
+        box.setParent(nullptr, box.windowFlags());
     return box.exec();
 }
 

@@ -13,7 +13,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimerEvent>
 #include <QWindow>
 #include <qdrawutil.h>
 
@@ -30,8 +29,7 @@ constexpr int kClientHeight = 5190 / kTwipsPerPixel;
 constexpr int kRowHeight = 195 / kTwipsPerPixel;
 constexpr int kEventRows = 18;
 constexpr int kLeagueRows = 3;
-// How often, and how many times, the window looks at its frame after it
-// first shows, to centre it once the window manager has added it.
+// How often, and how many times, checkPlacement() runs after the window shows.
 constexpr int kPlacementCheck = 50;
 constexpr int kPlacementChecks = 40;
 
@@ -44,9 +42,8 @@ QRect twips(int left, int top, int width, int height)
 QFont lucidaConsole(qreal pointSize, bool bold)
 {
     QFont font;
-    // The lists line up their "-" only in a fixed-pitch face; where Lucida
-    // Console is missing, take another rather than what fontconfig would
-    // offer for the name (a proportional sans).
+    // Where Lucida Console is missing, another fixed-pitch face, not what
+    // fontconfig would offer for the name (a proportional sans).
     font.setFamilies({QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
         QStringLiteral("Liberation Mono"), QStringLiteral("Noto Mono"),
         QStringLiteral("monospace")});
@@ -127,11 +124,11 @@ MainForm::MainForm(const QString &dataPath, Dialogs *dialogs, QWidget *parent)
     m_events = {false, lHosted, total};
     m_leagues = {true, lLeagues, total2};
 
-    // A second at most between a change and its recovery file, and no more
-    // than one write a second however fast the clicks come.
     m_recoveryTimer.setSingleShot(true);
     m_recoveryTimer.setInterval(1000);
     connect(&m_recoveryTimer, &QTimer::timeout, this, [this] { m_session.keepUnsavedSoon(); });
+    m_placement.setInterval(kPlacementCheck);
+    connect(&m_placement, &QTimer::timeout, this, &MainForm::checkPlacement);
 #if QT_CONFIG(sessionmanager)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { endSession(); });
 #endif
@@ -170,10 +167,8 @@ void MainForm::createControls()
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
-    // Labels are read as they show; totals also name their list. Each column
-    // has an Add, a Remove and a Reset at the top, which a screen reader
-    // names with the column. Enter and Return press the focused button, as
-    // Space does.
+    // Labels are read as they show; totals also name their list, and buttons
+    // their column. Enter and Return press the focused button, as Space does.
     auto makeLabel
         = [client](const char *name, const char *text, const QRect &geometry, const QFont &font) {
               auto *label = place<FittingLabel>(client, name, geometry, QString::fromLatin1(text));
@@ -245,15 +240,11 @@ void MainForm::showEvent(QShowEvent *event)
         return;
     alignClientToDevicePixels();
     centre();
-    m_placement.start(kPlacementCheck, this);
+    m_placement.start();
 }
 
-void MainForm::timerEvent(QTimerEvent *event)
+void MainForm::checkPlacement()
 {
-    if (event->timerId() != m_placement.timerId()) {
-        QMainWindow::timerEvent(event);
-        return;
-    }
     // An X11 window manager adds its frame once the window is mapped, and
     // makes its size known later still, with no event to say so: look again
     // for a while, and centre the frame again whenever it has changed.
@@ -266,11 +257,9 @@ void MainForm::timerEvent(QTimerEvent *event)
 
 void MainForm::alignClientToDevicePixels()
 {
-    // At a fractional scale (125 %, 150 %, 175 %) the client area starts
-    // below a menu bar that may end inside a device pixel, and so then does
-    // every control: the toolkit rounds a control's clip inwards there and
-    // loses the top or bottom line of its frame. The menu bar grows to the
-    // next height that ends on a whole device pixel instead.
+    // At a fractional scale (125 %, 150 %, 175 %) the toolkit rounds inwards
+    // the clip of a control that starts inside a device pixel, and the control
+    // loses the top or bottom line of its frame.
     const qreal ratio = devicePixelRatioF();
     const auto endsOnDevicePixel
         = [ratio](int height) { return qFuzzyIsNull(height * ratio - qRound(height * ratio)); };

@@ -5,7 +5,6 @@
 #include "tally_list.h"
 #include "tally_table.h"
 
-#include <QBasicTimer>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -46,16 +45,14 @@ public:
     // Puts the window's unsaved counts in its recovery file now, waiting for
     // the disk: the program is about to be ended from outside.
     void keepUnsavedCountsNow();
-    // The desktop session is ending: the unsaved counts go to the recovery
-    // file, and the window then closes without asking, as nobody may be
-    // there to answer.
+    // The desktop session is ending: unsaved counts go to the recovery file, and
+    // the window then closes without asking, as nobody may be there to answer.
     void endSession();
     // The session end was called off: closing asks about unsaved counts again.
     void sessionEndCalledOff();
 
     // The font every control uses unless it names its own, and the totals'
-    // font; each asks for Lucida Console and falls back to a fixed-pitch face
-    // so the list lines stay aligned.
+    // font: Lucida Console or another fixed-pitch face, so the "-" line up.
     static QFont windowFont();
     static QFont totalFont();
 
@@ -67,7 +64,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
-    void timerEvent(QTimerEvent *event) override;
 
 private:
     // One tally column: the list and label that show one of the tables.
@@ -84,6 +80,8 @@ private:
     // Moves the window so that its frame, as far as it is known, stands in
     // the middle of the screen.
     void centre();
+    // Centres the window again while the window manager's frame still changes.
+    void checkPlacement();
 
     void stepSelected(Column &column, bool add);
     void resetColumn(Column &column);
@@ -91,16 +89,15 @@ private:
     void showColumn(Column &column);
     void showTotal(Column &column);
 
-    // Saves both tables; into a data file changed outside the window, the
-    // window's changes added to it, or, where they cannot be, what the user
-    // chooses. Returns false when nothing was saved: the answer was No, or the
-    // save failed and the error was shown.
+    // Saves both tables: the window's changes added to data.txt as it is now,
+    // or what the user chooses where they cannot be. False when nothing was
+    // saved: the answer was No, or the save failed and the error was shown.
     bool saveTables();
-    // Shows the session's tables in both lists and totals, keeping the
-    // selected lines where they still are.
+    // After a save that added changes from outside: both lists rebuilt in the
+    // file's order, each selected line kept where it still is.
     void showTallies(const hostally::Tallies &before);
-    // Asks whether to save unsaved changes before the window closes; returns
-    // false when the window must stay open.
+    // Quit and the close button: asks whether to save unsaved changes; false
+    // when the window must stay open (Escape, or a save that failed).
     bool confirmClose();
 
     // A change to the counts: the recovery file written within about a
@@ -113,15 +110,10 @@ private:
     Dialogs *m_dialogs;
     Column m_events;
     Column m_leagues;
-    // Unsaved counts reach the recovery file a second after a change at most.
     QTimer m_recoveryTimer;
-    // A failed write of the recovery file is said once, until one succeeds.
     bool m_recoveryFailureSaid = false;
-    // Set once the desktop session ends: the window closes without asking.
     bool m_sessionEnding = false;
-    // Placing the window when it first shows: centred then, and again while
-    // the window manager's frame is still changing.
-    QBasicTimer m_placement;
+    QTimer m_placement;
     int m_placementChecks = 0;
     QMargins m_centredMargins;
 

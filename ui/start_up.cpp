@@ -3,6 +3,7 @@
 #include "data_file.h"
 #include "dialogs.h"
 #include "main_form.h"
+#include "messages.h"
 
 #include <QApplication>
 #include <QRegularExpression>
@@ -27,6 +28,14 @@ void useWindowFontByDefault()
     QApplication::setFont(messageBoxFont, "QMessageBox");
 }
 
+bool inArchiverTemp(const QString &dataPath)
+{
+    static const QRegularExpression folder(
+        QStringLiteral(R"([\\/]temp[\\/](temp\d+_[^\\/]*\.zip|7zO[^\\/]*|rar\$ex[^\\/]*)[\\/])"),
+        QRegularExpression::CaseInsensitiveOption);
+    return folder.match(dataPath).hasMatch();
+}
+
 std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs)
 {
     // While the data file is waited for, the cursor says so.
@@ -38,49 +47,20 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
     });
     auto form = std::make_unique<MainForm>(dataPath, dialogs);
     if (const hostally::Status status = form->formLoad(); !status.ok) {
-        // Without its data the program cannot start: say why and where, and
-        // never show a window whose Save would write empty tallies over the
-        // file.
-        QString explanation
-            = QStringLiteral("Hostally cannot start: its data file could not be read.\n\n%1");
-        // A zip tool puts the program, without its data.txt, in a folder of
-        // its own when it is opened from inside the zip file: Explorer's
-        // "Temp1_Hostally.zip" in the temporary folder, 7-Zip's "7zO..." or
-        // WinRAR's "Rar$EX...".
-        static const QRegularExpression openedZip(
-            QStringLiteral(
-                R"([\\/]temp[\\/](temp\d+_[^\\/]*\.zip|7zO[^\\/]*|rar\$ex[^\\/]*)[\\/])"),
-            QRegularExpression::CaseInsensitiveOption);
-        if (openedZip.match(dataPath).hasMatch())
-            explanation += QStringLiteral(
-                "\n\nHostally was started from inside its zip file. Extract all files first "
-                "(right-click the zip file and choose Extract All), then start Hostally from "
-                "the extracted folder.");
-        reportFailure(dialogs, nullptr, status, explanation);
+        // Never show a window whose Save would write empty tallies over the file.
+        reportFailure(
+            dialogs, nullptr, status, messages::cannotStart(status, inArchiverTemp(dataPath)));
         return nullptr;
     }
-    // Nothing counted in a window whose folder or data file cannot be written
-    // could ever be saved: say so before the counting starts, while quitting
-    // loses nothing, then open as usual.
-#ifdef Q_OS_WIN
-    const QString writable = QStringLiteral("Documents");
-#else
-    const QString writable = QStringLiteral("your home folder");
-#endif
-    if (const hostally::Status folder = hostally::checkFolderWritable(dataPath); !folder.ok)
-        reportFailure(dialogs, nullptr, folder,
-            QStringLiteral("Counts cannot be saved in this folder, so nothing you count "
-                           "in this window could be kept.\n\n%1\n\n"
-                           "Quit Hostally now, move the Hostally folder somewhere you can "
-                           "write, such as ")
-                + writable + QStringLiteral(", and start it from there."));
+    // Where nothing counted could be kept, say so before the counting starts,
+    // while quitting loses nothing, then open as usual.
+    if (inArchiverTemp(dataPath))
+        dialogs->showError(nullptr, messages::text(messages::Text::InsideZip), "Hostally");
+    else if (const hostally::Status folder = hostally::checkFolderWritable(dataPath); !folder.ok)
+        reportFailure(dialogs, nullptr, folder, messages::text(messages::Text::FolderNotWritable));
     else if (const hostally::Status file = hostally::checkFileWritable(dataPath); !file.ok)
-        reportFailure(dialogs, nullptr, file,
-            QStringLiteral("Counts cannot be saved in data.txt, so nothing you count in "
-                           "this window could be kept.\n\n%1\n\n"
-                           "Quit Hostally now, make data.txt writable, and start it again."));
-    // Counts a Hostally that was ended from outside could not save, offered
-    // before the window can be used.
+        reportFailure(dialogs, nullptr, file, messages::text(messages::Text::FileNotWritable));
+    // Counts left by a Hostally ended from outside: offered before any counting.
     form->offerUnsavedCounts();
     return form;
 }

@@ -2,16 +2,15 @@
 
 #include "fitted_font.h"
 
-#include <QApplication>
 #include <QHash>
 #include <QHelpEvent>
 #include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -45,15 +44,13 @@ QString visibleName(QString name)
 QString isolatedName(const QString &name)
 {
     const QString visible = visibleName(name);
-    for (const char32_t c : visible.toUcs4()) {
+    for (const char32_t c : visible.toUcs4())
         if (QChar::direction(c) == QChar::DirR || QChar::direction(c) == QChar::DirAL)
             return QChar(u'\u2068') + visible + QChar(u'\u2069'); // FSI ... PDI
-    }
     return visible;
 }
 
-// A list item that shows one TallyLine: its whole line, its parts for the
-// delegate and what a screen reader says, all changed by one notice.
+// One TallyLine as a list item: its whole line, its parts and what a screen reader says.
 class TallyItem : public QListWidgetItem {
 public:
     explicit TallyItem(const TallyLine &line)
@@ -144,28 +141,37 @@ public:
         const QRectF room = textRoom(opt);
         const TallyList::Shown line = layOutRow(opt, index, room);
 
-        // The row's background, selection and focus frame, without text. The
-        // focus shows from the start, not only once the keyboard has moved it;
-        // but until a line is selected, a frame on the current line would look
-        // like a selection that Add does not see: the list frames its edge.
+        // The row's background and selection, without text or the style's
+        // focus frame, which some styles draw too faint to be seen. A
+        // selection with less than 3:1 against the list (Windows' grey when
+        // unfocused) is painted in the palette's focused highlight instead.
         opt.text.clear();
-        if (!m_list->selectionModel()->hasSelection())
-            opt.state &= ~QStyle::State_HasFocus;
-        if (opt.state.testFlag(QStyle::State_HasFocus))
-            opt.state |= QStyle::State_KeyboardFocusChange;
-        const QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
-
+        const bool focused = opt.state.testFlag(QStyle::State_HasFocus);
+        opt.state &= ~QStyle::State_HasFocus;
+        const QStyle *style = m_list->style();
         const QPalette::ColorGroup group = !opt.state.testFlag(QStyle::State_Enabled)
             ? QPalette::Disabled
             : opt.state.testFlag(QStyle::State_Active) ? QPalette::Normal
                                                        : QPalette::Inactive;
-        const QColor preferred = opt.palette.color(group,
-            opt.state.testFlag(QStyle::State_Selected) ? QPalette::HighlightedText
-                                                       : QPalette::Text);
+        const bool selected = opt.state.testFlag(QStyle::State_Selected);
+        QColor paper = painted(opt, style);
+        if (selected
+            && contrastRatio(paper, opt.palette.color(QPalette::Base)) < kVisibleContrast) {
+            paper = opt.palette.color(QPalette::Normal, QPalette::Highlight);
+            painter->fillRect(opt.rect, paper);
+        } else {
+            style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+        }
+        const QColor ink = readableOn(
+            paper, opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
         painter->save();
+        painter->setPen(ink);
+        // The focus shows in the ink around the current line once one is
+        // selected; until then a frame there would look like a selection
+        // that Add does not see, and the list frames its edge instead.
+        if (focused && m_list->selectionModel()->hasSelection())
+            painter->drawRect(opt.rect.adjusted(1, 1, -2, -2));
         painter->setFont(opt.font);
-        painter->setPen(readableOn(painted(opt, style), preferred));
         painter->setClipRect(room);
         QTextOption text(Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter);
         text.setWrapMode(QTextOption::NoWrap);
@@ -207,7 +213,7 @@ private:
     QColor painted(const QStyleOptionViewItem &option, const QStyle *style) const
     {
         const QStyle::State states = QStyle::State_Selected | QStyle::State_MouseOver
-            | QStyle::State_Active | QStyle::State_Enabled | QStyle::State_HasFocus;
+            | QStyle::State_Active | QStyle::State_Enabled;
         const QString key = QString::asprintf("%p %d %dx%d %lld", static_cast<const void *>(style),
             int(option.state & states), option.rect.width(), option.rect.height(),
             option.palette.cacheKey());
@@ -223,16 +229,11 @@ private:
         // The colour painted most often: the row's highlight, without its
         // edges, focus frame or gradient's ends weighing much.
         QHash<QRgb, int> seen;
-        QRgb most = 0;
-        int mostSeen = 0;
         const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
-        for (qsizetype i = 0; i < image.width() * image.height(); ++i) {
-            if (const int n = ++seen[pixels[i]]; n > mostSeen) {
-                most = pixels[i];
-                mostSeen = n;
-            }
-        }
-        return *m_painted.insert(key, QColor(most));
+        for (qsizetype i = 0; i < image.width() * image.height(); ++i)
+            ++seen[pixels[i]];
+        return *m_painted.insert(
+            key, QColor(seen.key(*std::max_element(seen.cbegin(), seen.cend()))));
     }
 
     // Where the name and the "-" of the row of `index` go in `room`, the text
@@ -258,12 +259,11 @@ private:
 
     // The room the style leaves the text: the text rectangle less the margin
     // it keeps on either side.
-    static QRectF textRoom(const QStyleOptionViewItem &option)
+    QRectF textRoom(const QStyleOptionViewItem &option) const
     {
-        const QWidget *widget = option.widget;
-        const QStyle *style = widget ? widget->style() : QApplication::style();
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        return QRectF(style->subElementRect(QStyle::SE_ItemViewItemText, &option, widget)
+        const QStyle *style = m_list->style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1;
+        return QRectF(style->subElementRect(QStyle::SE_ItemViewItemText, &option, m_list)
                           .adjusted(margin, 0, -margin, 0));
     }
 
@@ -317,8 +317,6 @@ TallyList::Shown TallyList::shownLine(int row) const
 
 QFont TallyList::rowFont() const
 {
-    // Lucida Console's line is exactly one row; a fallback face with a taller
-    // line would have its glyphs cut at the row's edges.
     if (!m_rowFont)
         m_rowFont = fontWithLineWithin(font(), m_rowHeight);
     return *m_rowFont;
@@ -355,19 +353,11 @@ void TallyList::keyPressEvent(QKeyEvent *event)
 void TallyList::paintEvent(QPaintEvent *event)
 {
     QListWidget::paintEvent(event);
-    if (!hasFocus() || selectionModel()->hasSelection())
-        return;
-    QPainter painter(viewport());
-    // Some styles fill their focus frame with a tint: keep it to the edge,
-    // where no row's inside lies.
-    const QRect edge = viewport()->rect();
-    painter.setClipRegion(QRegion(edge).subtracted(edge.adjusted(2, 2, -2, -2)));
-    QStyleOptionFocusRect focus;
-    focus.initFrom(this);
-    focus.rect = edge;
-    focus.backgroundColor = palette().color(QPalette::Base);
-    focus.state |= QStyle::State_KeyboardFocusChange;
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    if (hasFocus() && !selectionModel()->hasSelection()) {
+        QPainter painter(viewport());
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+    }
 }
 
 void TallyList::changeEvent(QEvent *event)

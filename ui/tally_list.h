@@ -6,6 +6,8 @@
 
 // The least contrast of text with its background that reads easily (WCAG AA).
 constexpr qreal kReadableContrast = 4.5;
+// The least contrast of a state the user must see with what is around it (WCAG AA).
+constexpr qreal kVisibleContrast = 3;
 
 // The WCAG contrast ratio of two colours, from 1 to 21.
 qreal contrastRatio(const QColor &a, const QColor &b);
@@ -51,7 +53,7 @@ public:
     Shown shownLine(int row) const;
 
     // The font the rows are drawn in: the list's font, made smaller where the
-    // face found has a line taller than a row.
+    // face found has a line taller than a row, whose glyphs the row would cut.
     QFont rowFont() const;
 
 protected:

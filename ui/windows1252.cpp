@@ -4,7 +4,7 @@
 
 #include <QStringDecoder>
 
-QString fromWindows1252(const std::string &bytes)
+static QString fromWindows1252(const std::string &bytes)
 {
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar *out = text.data();

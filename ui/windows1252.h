@@ -6,10 +6,6 @@
 
 #include <string>
 
-// Decodes 8-bit text as Windows-1252, one character per byte, as
-// hostally::windows1252Char() does.
-QString fromWindows1252(const std::string &bytes);
-
 // Decodes a name, or a list line that holds one, as the window shows it: as
 // UTF-8 when hostally::isUtf8Name() says so, otherwise in Windows code page
 // `codePage`, the system's (see hostally::textCodePage()) unless given, with

@@ -44,25 +44,20 @@ Tallies windowAfterClicks(const Tallies &base, std::uint64_t seed)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    TallyTable leagues(kLeagueCapacity);
-    TallyTable events(kEventCapacity);
-    if (!parseDataFile(text, leagues, events).ok) {
+    Tallies base;
+    if (!parseDataFile(text, base.leagues, base.events).ok) {
         // A rejected input must leave the tables as they were.
-        if (leagues.used() != 0 || events.used() != 0)
+        if (base.leagues.used() != 0 || base.events.used() != 0)
             std::abort();
         return 0;
     }
 
-    const std::string written = formatDataFile(leagues, events);
-    TallyTable leagues2(kLeagueCapacity);
-    TallyTable events2(kEventCapacity);
-    if (!parseDataFile(written, leagues2, events2).ok)
+    const std::string written = formatDataFile(base.leagues, base.events);
+    Tallies reread;
+    if (!parseDataFile(written, reread.leagues, reread.events).ok || !(reread == base)
+        || formatDataFile(reread.leagues, reread.events) != written)
         std::abort();
-    if (leagues2 != leagues || events2 != events)
-        std::abort();
-    if (formatDataFile(leagues2, events2) != written)
-        std::abort();
-    for (const TallyTable *table : {&leagues, &events}) {
+    for (const TallyTable *table : {&base.leagues, &base.events}) {
         for (int i = 0; i < table->used(); ++i) {
             const std::string line = table->entryLine(i);
             if (line.compare(0, table->name(i).size(), table->name(i)) != 0
@@ -72,9 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     // Into an unchanged file a window's counts go as they are; two windows'
     // changes make one file whichever saves first.
-    Tallies base;
-    base.leagues = leagues;
-    base.events = events;
     const std::uint64_t seed = std::hash<std::string_view>()(text);
     const Tallies first = windowAfterClicks(base, seed);
     const Tallies second = windowAfterClicks(base, ~seed);

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "recovery.h"
+#include "save.h"
+
+#include <QString>
+
+// Every text the window's boxes show, in one place, so that one thing is
+// always said in the same words. Where a text holds %1, reportFailure puts
+// the failure's status there, as people read it.
+namespace messages {
+
+// The texts with nothing to fill in but, where they hold %1, what the comment says.
+enum class Text {
+    SaveChanges, // the question before the window closes with unsaved counts
+    ConfirmReset, // the question before a Reset
+    Saved, // the notice after a save
+    FolderGone, // %1: data.txt's folder, gone with data.txt, so nothing was saved
+    SaveFailed, // %1: a save wrote nothing
+    SavedNotSynced, // %1: a save wrote data.txt, but the disk may not have it yet
+    DeclineFailed, // %1: the counts the user chose not to save could not be deleted
+    RecoveryUnwritable, // %1: unsaved counts cannot be kept beside data.txt
+    RecoveryUnreadable, // %1: a recovery file found at start-up cannot be read
+    RecoveryNotDeleted, // %1: a recovery file answered No could not be deleted
+    FolderNotWritable, // %1: nothing counted could be saved in data.txt's folder
+    FileNotWritable, // %1: nothing counted could be saved in data.txt
+    InsideZip, // the program runs from a folder its zip tool will delete
+};
+QString text(Text which);
+
+// The question a save asks before it goes on with data.txt at `path`, which
+// cannot be read (`problem`), is gone, or refused `refusals`.
+QString saveQuestion(hostally::SaveQuestion question, const hostally::Status &problem,
+    const std::vector<hostally::MergeRefusal> &refusals, const QString &path);
+
+// At start-up, the offer of a recovery file's counts, naming those `preview` refused.
+QString restoreOffer(const hostally::Recovery &recovery, const hostally::RestoreResult &preview);
+
+// %1: why start-up stopped, with what to do about a data file started from
+// inside its zip file (`insideZip`) or with a line that cannot be read.
+QString cannotStart(const hostally::Status &status, bool insideZip);
+
+} // namespace messages
