@@ -2,7 +2,7 @@
 # Counts the real program could not save are offered back at the next start:
 # after kill -TERM, kill -KILL (a second window running meanwhile, whose own
 # file is not offered) and a killed X server. Yes shows them as unsaved, and
-# Save writes them; Quit answered No leaves nothing to offer.
+# Save writes them.
 # Usage: recovery.sh HOSTALLY_BINARY
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -60,18 +60,6 @@ kill -KILL "$first"
 start again offer
 quit_and_save
 report "kill -KILL 2 s after three Adds keeps them; a running window's file is not offered" "$dir.stderr"
-
-problems=()
-start new none
-three_adds
-choose_menu "$main" Quit
-box="$(wait_title Save 10)" && press "$box" alt+n
-wait_exit "$pid" 10
-ls "$dir" | grep -q unsaved && problems+=("left: $(ls "$dir" | grep unsaved | tr '\n' ' ')")
-start again none
-choose_menu "$main" Quit
-wait_exit "$pid" 10
-report "Quit answered No leaves no recovery file and no question" "$dir.stderr"
 
 problems=()
 start new none

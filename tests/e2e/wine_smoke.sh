@@ -2,12 +2,12 @@
 # hostally.exe as Windows sees it: a GUI program with its icon at every size,
 # its manifest and version information, needing no DLL beyond Windows' own.
 # (wine_in_use.sh runs it under Wine: select, Add, Save, Quit.)
-# Usage: wine_smoke.sh HOSTALLY_EXE
+# Usage: wine_smoke.sh HOSTALLY_EXE VERSION
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
 source "$(dirname "$0")/x_session.sh"
 source_dir="$(dirname "$0")/../.."
-version="$(sed -n 's/^project(Hostally VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")"
+version="$2"
 
 # The icon: the checked-in one's images, at every size Explorer asks for, 256 as PNG.
 problems=()
