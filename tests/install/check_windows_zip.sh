@@ -3,11 +3,11 @@
 # naming the version, and in licences/ Qt's licences, RELINKING.txt naming the
 # Debian Qt source and Hostally commit, and a notice for each library the issue
 # names and each one Qt's build bundled; every text with CR LF line ends.
-# Usage: check_windows_zip.sh ZIP QT_DIR SOURCE_DIR
+# Usage: check_windows_zip.sh ZIP QT_DIR SOURCE_DIR VERSION
 set -uo pipefail
 source "$3/tests/e2e/x_session.sh"
 unzip -q "$1" -d "$work" || exit 1
-version="$(sed -n 's/^project(Hostally VERSION \([0-9.]*\).*/\1/p' "$3/CMakeLists.txt")"
+version="$4"
 qt_version="$(basename "$2" | sed -n 's/^qt6-base-\(.*\)-mingw-.*/\1/p')"
 commit="$(git -C "$3" rev-parse HEAD)"
 cd "$work/Hostally-$version-windows-x64" || exit 1
