@@ -180,11 +180,12 @@ private:
 Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &events)
 {
     // Notepad's "Unicode" and PowerShell 5 write UTF-16 after a byte-order
-    // mark, other tools without. Every other byte of it is a NUL, one of the
-    // first two too: say what the file is instead, and how to save it as text
+    // mark, other tools without. Every other byte of it is a NUL, exactly one
+    // of the first two too (a file of NULs, as a crash can leave, is no text
+    // at all): say what the file is instead, and how to save it as text
     // Hostally reads, with the editor the system has.
     if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF"
-        || text.substr(0, 2).find('\0') != std::string_view::npos)
+        || (text.size() >= 2 && (text[0] == '\0') != (text[1] == '\0')))
         return Status::failure(0,
             "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
 #ifdef _WIN32

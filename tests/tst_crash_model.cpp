@@ -4,6 +4,7 @@
 // offered at the next start. Only what the user declined, or a merge refused,
 // may go.
 #include "durable_file.h"
+#include "file_helpers.h"
 #include "session.h"
 
 #include <QDir>
@@ -170,9 +171,7 @@ void undoAfterCrash(const Injection &in)
     for (const auto &[path, bytes] : in.atCrash) {
         if (lock(path))
             continue;
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            && file.write(bytes) == bytes.size());
+        QVERIFY(writeAll(path, bytes));
     }
 }
 Injection *active = nullptr;
@@ -304,10 +303,8 @@ private:
 
     void handWrite()
     {
-        QFile file(m_data);
-        const std::string bytes = formatDataFile(m_file.leagues, m_file.events);
-        expect(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                && file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()),
+        expect(writeAll(m_data,
+                   QByteArray::fromStdString(formatDataFile(m_file.leagues, m_file.events))),
             "cannot write data.txt by hand");
         log += "hand" + key(whole(m_file)) + "\n";
     }
@@ -326,10 +323,8 @@ private:
 
     void check()
     {
-        QFile file(m_data);
         Tallies read;
-        expect(file.open(QIODevice::ReadOnly)
-                && parseDataFile(file.readAll().toStdString(), read.leagues, read.events).ok
+        expect(parseDataFile(readAll(m_data).toStdString(), read.leagues, read.events).ok
                 && read == m_file,
             "data.txt is" + key(whole(read)) + ", the ledger says" + key(whole(m_file)));
         for (const Window &w : m_windows)

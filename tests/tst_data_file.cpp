@@ -1,5 +1,6 @@
 #include "data_file.h"
 #include "durable_file.h"
+#include "file_helpers.h"
 #include "platform_file.h"
 #include "recovery_file.h"
 #include "save.h"
@@ -34,20 +35,6 @@ QByteArray withQuiz(int count, const QByteArray &name = "Quiz")
 {
     return kOld.left(kOld.indexOf("\"Quiz")) + "\"" + name + "\"\r\n" + QByteArray::number(count)
         + "\r\n";
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable: " + file.errorString().toUtf8() + ">";
-    return file.readAll();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
 }
 
 // A window that read kOld and counted Quiz once.

@@ -179,6 +179,8 @@ void TestDataFormat::rejects_data()
         0, kUtf16Message);
     row("UTF-16, big-endian, without a byte-order mark", QByteArray("\0\"\0N\0\"\0\r\0\n", 10), 0,
         kUtf16Message);
+    row("NUL bytes only, as a crash can leave", QByteArray(4, '\0'), 1,
+        "expected the name of league 1 of 3 in double quotes, found \\x00\\x00\\x00\\x00");
     row("quote inside a quoted name", "\"Nor\"th\"\r\n4\r\n", 1,
         "expected a comma or a line end after the name, found th\" (a name cannot hold a "
         "double quote)");

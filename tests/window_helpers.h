@@ -1,23 +1,11 @@
 #pragma once
 
-#include <QFile>
+#include "file_helpers.h"
+
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QWidget>
 #include <QtTest>
-
-// A file's bytes, or "<missing>" when it cannot be read.
-inline QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-inline bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-}
 
 // What a list shows, line by line.
 inline QStringList lines(const QListWidget *list)
