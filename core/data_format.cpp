@@ -182,20 +182,24 @@ Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &eve
     // Notepad's "Unicode" and PowerShell 5 write UTF-16 after a byte-order
     // mark, other tools without. Every other byte of it is a NUL, exactly one
     // of the first two too (a file of NULs, as a crash can leave, is no text
-    // at all): say what the file is instead, and how to save it as text
-    // Hostally reads, with the editor the system has.
-    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF"
-        || (text.size() >= 2 && (text[0] == '\0') != (text[1] == '\0')))
-        return Status::failure(0,
-            "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
+    // at all): for a file that does not read, say what it is instead, and how
+    // to save it as text Hostally reads, with the editor the system has. A
+    // file that reads is taken as it is, as its names may hold NULs.
+    const auto refused = [start = text.substr(0, 2)](Status status) {
+        if (start == "\xFF\xFE" || start == "\xFE\xFF"
+            || (start.size() == 2 && (start[0] == '\0') != (start[1] == '\0')))
+            return Status::failure(0,
+                "the file is saved as UTF-16 (\"Unicode\"), which Hostally cannot read: open "
 #ifdef _WIN32
-            "it in Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and "
-            "save it again"
+                "it in Notepad, choose File > Save As, pick UTF-8 or ANSI under Encoding and "
+                "save it again"
 #else
-            "it in a text editor and save it again with its \"Save as UTF-8\" choice (in "
-            "some editors, Save As with UTF-8 as the encoding)"
+                "it in a text editor and save it again with its \"Save as UTF-8\" choice (in "
+                "some editors, Save As with UTF-8 as the encoding)"
 #endif
-        );
+            );
+        return status;
+    };
 
     Reader reader(text);
     TallyTable newLeagues(kLeagueCapacity);
@@ -210,14 +214,15 @@ Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &eve
         if (reader.atEnd() && !league)
             break;
         if (reader.atEnd())
-            return reader.failure(n == 0 ? "the file is empty, expected three league records"
-                                         : "expected the name of " + what + ", found end of file");
+            return refused(
+                reader.failure(n == 0 ? "the file is empty, expected three league records"
+                                      : "expected the name of " + what + ", found end of file"));
         if (!league && slot == kEventCapacity)
-            return reader.failure("expected the end of the file after "
-                + std::to_string(kEventCapacity) + " event records, found a 101st record");
+            return refused(reader.failure("expected the end of the file after "
+                + std::to_string(kEventCapacity) + " event records, found a 101st record"));
         TallyEntry entry;
         if (Status s = reader.readRecord(what, entry); !s.ok)
-            return s;
+            return refused(s);
         (league ? newLeagues : newEvents).setEntry(slot, std::move(entry.name), entry.count);
     }
 
