@@ -179,12 +179,10 @@ private:
 
 Status parseDataFile(std::string_view text, TallyTable &leagues, TallyTable &events)
 {
-    // Notepad's "Unicode" and PowerShell 5 write UTF-16 after a byte-order
-    // mark, other tools without. Every other byte of it is a NUL, exactly one
-    // of the first two too (a file of NULs, as a crash can leave, is no text
-    // at all): for a file that does not read, say what it is instead, and how
-    // to save it as text Hostally reads, with the editor the system has. A
-    // file that reads is taken as it is, as its names may hold NULs.
+    // Notepad's "Unicode" and PowerShell 5 write UTF-16, with a byte-order mark
+    // or without: then exactly one of the first two bytes is a NUL. Such a file
+    // that does not read is told how to save it as text; a file that reads is
+    // taken, as names may hold NULs.
     const auto refused = [start = text.substr(0, 2)](Status status) {
         if (start == "\xFF\xFE" || start == "\xFE\xFF"
             || (start.size() == 2 && (start[0] == '\0') != (start[1] == '\0')))

@@ -38,10 +38,9 @@ struct Recovery {
 // byte of them needs escaping.
 std::string formatRecovery(const Recovery &recovery);
 
-// Reads the bytes of a recovery file into `recovery`, `baseTables` too.
-// Fails, leaving it untouched, for anything formatRecovery() cannot have
-// written: another form, a cut file, a data file that does not parse, or a
-// window whose names are not its base's.
+// Reads a recovery file into `recovery`, `baseTables` too. Fails, leaving it
+// untouched, for what formatRecovery() cannot have written: another form, a
+// cut file, a base that does not parse, or a window not of its base's names.
 Status parseRecovery(std::string_view text, Recovery &recovery);
 
 // One line whose count the window changed: its count in the base and in the

@@ -39,9 +39,8 @@ struct Saved {
 
 // The outcome of saveTallies.
 struct SaveResult {
-    // Once saved, ok unless the folder could not be synced: the new data.txt
-    // may not be on the disk yet. Otherwise why not, naming the file, with
-    // data.txt as it was: for Unreadable and Unparsable what the read found.
+    // Saved: not ok when the folder's sync failed. Else why not, naming the
+    // file, with data.txt as it was (for Unreadable and Unparsable, the read's).
     Status status;
     std::optional<Saved> saved;
     SaveQuestion question = SaveQuestion::None; // not None: nothing saved, for want of an answer
@@ -51,9 +50,8 @@ struct SaveResult {
 // What a save tells its caller on the way, and how long it waits.
 struct SaveHooks : SwapChecks {
     std::function<void()> beforeWaiting; // before waiting for another Hostally's save
-    // A save holds its lock for a moment, which a slow disk (a USB stick, a
-    // share) stretches to seconds: an older lock whose holder is not running
-    // on this computer was left by a crash.
+    // A save holds its lock a moment, a slow disk (a USB stick, a share) some
+    // seconds: an older lock whose holder is not running here is a crash's.
     int staleLockMs = 15000;
     // Long enough for a slow save to end, and for a crash's lock to go stale.
     int lockWaitMs = 20000;
