@@ -14,6 +14,7 @@ struct MergeRefusal {
         RepeatedName, // the file has the line's name a different number of times
         OutOfRange, // the merged count would pass kCountLimit either way
         ResetChanged, // a list reset in the window was changed in the file
+        NotInBase, // a conflict copy's line that its base lacks (added or renamed there)
     };
 
     Kind kind = Kind::NotInFile;

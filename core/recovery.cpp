@@ -1,6 +1,7 @@
 #include "recovery.h"
 
-#include <charconv>
+#include "text_reader.h"
+
 #include <utility>
 
 namespace hostally {
@@ -10,88 +11,21 @@ namespace {
 // The first line of every recovery file: says what the file is to anyone who
 // opens it, and lets a later form of it be told apart.
 constexpr std::string_view kFirstLine = "Hostally unsaved counts, form 1";
-constexpr std::string_view kLineEnd = "\r\n";
 
-// Whether `text` is just a number, which it reads into `value`.
-bool toNumber(std::string_view text, std::int64_t &value)
+// Reads the "includes <written> <file name>" lines there are.
+bool readIncludes(Reader &reader, std::vector<std::pair<std::string, std::int64_t>> &out)
 {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size();
+    std::string line;
+    while (reader.optional("includes", line)) {
+        const std::size_t space = line.find(' ');
+        std::int64_t writtenMs = 0;
+        if (space == std::string::npos || space + 1 == line.size()
+            || !toNumber(std::string_view(line).substr(0, space), writtenMs))
+            return false;
+        out.emplace_back(line.substr(space + 1), writtenMs);
+    }
+    return true;
 }
-
-// Reads the recovery file a field at a time; every step fails on a cut or
-// foreign file rather than reading past its end.
-class Reader {
-public:
-    explicit Reader(std::string_view text) : m_text(text) { }
-
-    // Reads "`key` <number>" and its line end.
-    bool number(std::string_view key, std::int64_t &value)
-    {
-        std::string text;
-        return optional(key, text) && toNumber(text, value);
-    }
-
-    // Reads "`key` <text>" when the next line starts with `key`.
-    bool optional(std::string_view key, std::string &value)
-    {
-        const std::size_t at = m_at;
-        std::string_view line;
-        if (!this->line(line) || line.substr(0, key.size() + 1) != std::string(key) + ' ') {
-            m_at = at;
-            return false;
-        }
-        value = std::string(line.substr(key.size() + 1));
-        return true;
-    }
-
-    // Reads the "includes <written> <file name>" lines there are.
-    bool includes(std::vector<std::pair<std::string, std::int64_t>> &out)
-    {
-        std::string line;
-        while (optional("includes", line)) {
-            const std::size_t space = line.find(' ');
-            std::int64_t writtenMs = 0;
-            if (space == std::string::npos || space + 1 == line.size()
-                || !toNumber(std::string_view(line).substr(0, space), writtenMs))
-                return false;
-            out.emplace_back(line.substr(space + 1), writtenMs);
-        }
-        return true;
-    }
-
-    // Reads one line, without its line end.
-    bool line(std::string_view &line)
-    {
-        const std::size_t end = m_text.find(kLineEnd, m_at);
-        if (end == std::string_view::npos)
-            return false;
-        line = m_text.substr(m_at, end - m_at);
-        m_at = end + kLineEnd.size();
-        return true;
-    }
-
-    // Reads "`key` <size>", that many bytes and a line end.
-    bool block(std::string_view key, std::string_view &bytes)
-    {
-        std::int64_t size = 0;
-        if (!number(key, size) || size < 0
-            || static_cast<std::uint64_t>(size) > m_text.size() - m_at)
-            return false;
-        bytes = m_text.substr(m_at, static_cast<std::size_t>(size));
-        m_at += static_cast<std::size_t>(size);
-        if (m_text.substr(m_at, kLineEnd.size()) != kLineEnd)
-            return false;
-        m_at += kLineEnd.size();
-        return true;
-    }
-
-    bool atEnd() const { return m_at == m_text.size(); }
-
-private:
-    std::string_view m_text;
-    std::size_t m_at = 0;
-};
 
 bool sameNames(const TallyTable &a, const TallyTable &b)
 {
@@ -144,7 +78,7 @@ Status parseRecovery(std::string_view text, Recovery &recovery)
         || resetLeagues < 0 || resetLeagues > 1 || !reader.number("reset events", resetEvents)
         || resetEvents < 0 || resetEvents > 1
         || (reader.optional("saving", read.saving) && read.saving.empty())
-        || !reader.includes(read.includes) || !reader.block("base", base)
+        || !readIncludes(reader, read.includes) || !reader.block("base", base)
         || !reader.block("window", window) || !reader.atEnd())
         return Status::failure(0, "it is incomplete or damaged");
     read.changes = static_cast<int>(changes);

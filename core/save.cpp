@@ -2,6 +2,7 @@
 
 #include "data_file.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QLockFile>
 
@@ -111,24 +112,51 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
         for (;;) {
             const FileState now(path);
             result = SaveResult();
-            std::optional<Saved> saving = compose(path, request, now, result);
+            // The copies' counts join the file's before the window's are added.
+            FileState merged = now;
+            SaveRecord record {QDateTime::currentMSecsSinceEpoch(), {now.bytes.toStdString()}, {}};
+            if (now.read.ok)
+                result.copies
+                    = mergeConflictCopies(path, merged.bytes, request.takeRefusedCopies, record);
+            if (request.onlyCopies && record.replaced.size() == 1)
+                return true;
+            std::vector<CopyReport> copies = std::move(result.copies);
+            std::optional<Saved> saving = compose(path, request, merged, result);
+            result.copies = std::move(copies);
             if (!saving)
                 return true;
             // A file with a byte-order mark keeps it, as Notepad wrote it.
             const QByteArray &form = now.read.ok ? now.bytes : request.base;
             saving->bytes = QByteArray::fromStdString(formatDataFile(saving->tallies.leagues,
                 saving->tallies.events, form.startsWith(kByteOrderMark.data())));
+            record.written = saving->bytes.toStdString();
             SwapChecks checks = hooks;
             // An editor, or a program that ignores the lock, may have written
             // the file since it was read: then what was merged is not what is
             // there.
             checks.stillCurrent = [&path, &now] { return FileState(path) == now; };
+            // The record goes first: after a crash, data.txt is either the
+            // file it replaced or the one it wrote. Copies merged without a
+            // record might be added again, should deleting them fail.
+            checks.beforeSwap = [&](const QString &newName) {
+                const Status recorded = recordSave(path, hooks.computer, record);
+                if (!recorded.ok && record.replaced.size() > 1)
+                    return recorded;
+                return hooks.beforeSwap ? hooks.beforeSwap(newName) : Status::success();
+            };
             Replaced replaced = Replaced::No;
             result.status = writeDataFile(path, saving->bytes, replaced, checks);
             if (replaced == Replaced::Superseded && ++merges < kMaxMerges)
                 continue;
-            if (replaced == Replaced::Yes)
+            if (replaced == Replaced::Yes) {
                 result.saved = std::move(saving);
+                // The record says data.txt holds them: a copy that outlives
+                // this adds nothing at the next start.
+                for (const CopyReport &copy : result.copies) {
+                    if (copy.outcome.kind == CopyOutcome::Kind::Merged)
+                        removeDurably(copy.path);
+                }
+            }
             return result.status.cause != Status::Cause::InUse;
         }
     };

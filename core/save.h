@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conflict_copies.h"
 #include "durable_file.h"
 #include "merge.h"
 #include "status.h"
@@ -18,6 +19,10 @@ struct SaveRequest {
     Tallies window; // the window's tables, `base`'s names in `base`'s order
     Resets resets; // the window's lists reset since `base`
     bool answeredYes = false; // the user answered Yes to the question of a former call
+    // Conflict copies some of whose counts cannot be placed are merged too,
+    // but for those: the user answered Yes to their question.
+    bool takeRefusedCopies = false;
+    bool onlyCopies = false; // nothing is written unless a conflict copy is merged
 };
 
 // Why a save needs the user's answer before it can go on.
@@ -45,6 +50,9 @@ struct SaveResult {
     std::optional<Saved> saved;
     SaveQuestion question = SaveQuestion::None; // not None: nothing saved, for want of an answer
     std::vector<MergeRefusal> refusals; // for Refused, each change refused
+    // The conflict copies found, and what became of them; those merged are
+    // deleted once saved.
+    std::vector<CopyReport> copies;
 };
 
 // What a save tells its caller on the way, and how long it waits.
@@ -55,13 +63,16 @@ struct SaveHooks : SwapChecks {
     int staleLockMs = 15000;
     // Long enough for a slow save to end, and for a crash's lock to go stale.
     int lockWaitMs = 20000;
+    QString computer = computerName(); // whose record of saves this save goes in
 };
 
 // Saves a window's counts into the data file at `path` as it is now, one save
 // at a time: under a lock beside the file it names, held from reading it to
 // having the new file in place, the window's changes since `base` are added
 // to data.txt, or, while data.txt is still `base`, the window's tables are
-// written. A file changed again before the swap is merged again. Where the
+// written. The sync program's conflict copies of data.txt are merged into it
+// first, and the save is recorded, with the copies, in this computer's record
+// before the swap. A file changed again before the swap is merged again. Where the
 // changes cannot be added, returns a question, holding no lock; asked again
 // with `answeredYes`, it reads the file anew and, if some changes still cannot
 // be added, writes every change that can (or the window's tables, when the

@@ -126,7 +126,16 @@ void Session::dropIncluded()
 
 SaveResult Session::save(bool answeredYes)
 {
-    const SaveRequest request {m_base, m_tallies, m_resets, answeredYes};
+    return save({m_base, m_tallies, m_resets, answeredYes});
+}
+
+SaveResult Session::mergeCopies(bool takeRefused)
+{
+    return save({m_base, m_tallies, m_resets, false, takeRefused, true});
+}
+
+SaveResult Session::save(const SaveRequest &request)
+{
     SaveHooks hooks;
     hooks.beforeWaiting = [this] { keepUnsavedNow(); };
     // While the new data.txt is swapped in, the recovery file names it: after

@@ -68,6 +68,10 @@ public:
     // `answeredYes` after Yes to a former call's question. Once saved, the
     // tables are what was written; the changed flag is the caller's to clear.
     SaveResult save(bool answeredYes = false);
+    // Merges the sync program's conflict copies of data.txt into it, as a
+    // save does first, writing data.txt only when one is merged; those some
+    // of whose counts cannot be placed only with `takeRefused`.
+    SaveResult mergeCopies(bool takeRefused);
 
     // Whether the window holds counts that data.txt lacks.
     bool hasUnsavedCounts() const { return snapshot().changes != 0; }
@@ -104,6 +108,7 @@ private:
     // The recovery file's bytes for the window now; empty when it holds no
     // change. `saving` names the new data file a save is about to swap in.
     std::string recoveryBytes(const QString &saving = {}) const;
+    SaveResult save(const SaveRequest &request);
     Recovery snapshot() const;
     // Deletes the restored files that the window's own file now stands for.
     void dropIncluded();

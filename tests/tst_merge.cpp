@@ -1,4 +1,5 @@
 #include "merge.h"
+#include "save_history.h"
 
 #include <QtTest>
 
@@ -32,6 +33,8 @@ class TestMerge : public QObject {
 private slots:
     void merge_data();
     void merge();
+    void copies_data();
+    void copies();
 };
 
 void TestMerge::merge_data()
@@ -121,3 +124,96 @@ void TestMerge::merge()
 
 QTEST_GUILESS_MAIN(TestMerge)
 #include "tst_merge.moc"
+
+void TestMerge::copies_data()
+{
+    // Saves in order, each "version=from+n@computer": Quiz counted n more
+    // (-n fewer, ~Name renamed), recorded by computer A, B or C, or by none (-).
+    QTest::addColumn<QString>("saves");
+    QTest::addColumn<QString>("file"); // the version that is data.txt
+    QTest::addColumn<QString>("copies"); // the versions in conflict copies
+    QTest::addColumn<QString>("kinds"); // each copy Merged, Refused or Unrelated
+    QTest::addColumn<QString>("merged"); // data.txt after
+    QTest::newRow("a copy merged from the records")
+        << "a=v0+2@A b=v0+3@B" << "b" << "a" << "M" << "A=1, B=0, C=0 | Quiz=8, Relay=0";
+    QTest::newRow("two saves offline on one computer")
+        << "a1=v0+2@A a2=a1+2@A b=v0+3@B" << "b" << "a2" << "M" << "A=1, B=0, C=0 | Quiz=10, Relay=0";
+    QTest::newRow("one save online, then one offline")
+        << "a1=v0+2@A b=a1+3@B a2=a1+1@A" << "b" << "a2" << "M" << "A=1, B=0, C=0 | Quiz=9, Relay=0";
+    QTest::newRow("a count undone, back to an older file, then offline")
+        << "a1=v0+1@A a2=a1-1@A a3=a2+5@A b=a1+2@B" << "b" << "a3" << "M"
+        << "A=1, B=0, C=0 | Quiz=10, Relay=0";
+    QTest::newRow("a copy already in data.txt")
+        << "a=v0+2@A m=a+3@B" << "m" << "a" << "M" << "A=1, B=0, C=0 | Quiz=8, Relay=0";
+    QTest::newRow("a copy no record knows")
+        << "x=v0+2@- b=v0+3@B" << "b" << "x" << "U" << "A=1, B=0, C=0 | Quiz=6, Relay=0";
+    QTest::newRow("copies from two computers")
+        << "a=v0+2@A c=v0+1@C b=v0+3@B" << "b" << "a c" << "MM" << "A=1, B=0, C=0 | Quiz=9, Relay=0";
+    QTest::newRow("a copy of a copy: only what is new in it")
+        << "a=v0+2@A c=a+2@C b=v0+3@B" << "b" << "a c" << "MM" << "A=1, B=0, C=0 | Quiz=10, Relay=0";
+    QTest::newRow("its line renamed in data.txt since")
+        << "a=v0+2@A b=v0~Trivia@B" << "b" << "a" << "R" << "A=1, B=0, C=0 | Trivia=3, Relay=0";
+    QTest::newRow("its line renamed in the copy")
+        << "a=v0~Trivia@A b=v0+3@B" << "b" << "a" << "R" << "A=1, B=0, C=0 | Quiz=6, Relay=0";
+}
+
+// A conflict copy adds what its computer counted since the version it and
+// data.txt both descend from, once: a next start, the copies still there as
+// when deleting them failed, adds nothing more.
+void TestMerge::copies()
+{
+    QFETCH(QString, saves);
+    QFETCH(QString, file);
+    QFETCH(QString, copies);
+    QFETCH(QString, kinds);
+    QFETCH(QString, merged);
+    const auto bytes = [](const hostally::Tallies &t) {
+        return hostally::formatDataFile(t.leagues, t.events);
+    };
+    const auto read = [](const std::string &text) {
+        hostally::Tallies t;
+        hostally::parseDataFile(text, t.leagues, t.events);
+        return t;
+    };
+    std::map<QString, std::string> versions {{"v0", bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))}};
+    std::map<QString, hostally::ComputerSaves> records;
+    std::int64_t ms = 1000;
+    const QRegularExpression step(R"((\w+)=(\w+)([-+~])(\w+)@([-A-Z]))");
+    for (const QString &save : saves.split(' ')) {
+        const QRegularExpressionMatch m = step.match(save);
+        QVERIFY(m.hasMatch());
+        hostally::Tallies t = read(versions[m.captured(2)]);
+        const QString op = m.captured(3);
+        const std::int64_t n = m.captured(4).toLongLong() * (op == "-" ? -1 : 1);
+        t.events.setEntry(0, op == "~" ? m.captured(4).toStdString() : t.events.name(0),
+            t.events.count(0) + (op == "~" ? 0 : n));
+        versions[m.captured(1)] = bytes(t);
+        if (m.captured(5) != "-")
+            records[m.captured(5)].saves.push_back(
+                {ms += 1000, {versions[m.captured(2)]}, versions[m.captured(1)]});
+    }
+    std::vector<hostally::ComputerSaves> history;
+    for (auto &[computer, kept] : records)
+        history.push_back({computer.toStdString(), kept.saves});
+    std::vector<std::string> copyBytes;
+    for (const QString &copy : copies.split(' '))
+        copyBytes.push_back(versions[copy]);
+
+    for (const bool again : {false, true}) {
+        hostally::Tallies tables = read(versions[file]);
+        hostally::SaveRecord merge {ms += 1000, {versions[file]}, {}};
+        const auto outcomes
+            = hostally::mergeCopies(history, versions[file], tables, copyBytes, false, merge);
+        QString seen;
+        for (const hostally::CopyOutcome &outcome : outcomes)
+            seen += QString("MRUX")[int(outcome.kind)];
+        QCOMPARE(seen, kinds);
+        QVERIFY(tables == tallies(merged));
+        QCOMPARE(merge.replaced.size(), std::size_t(1 + kinds.count('M')));
+        if (again)
+            break;
+        // This computer's save of the merge, as data.txt now.
+        merge.written = versions[file] = bytes(tables);
+        history.push_back({"B2", {merge}});
+    }
+}

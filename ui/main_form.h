@@ -39,6 +39,9 @@ public:
     // Start-up, once the data file has loaded: offers back each recovery
     // file that a window which no longer runs left beside the data file.
     void offerUnsavedCounts();
+    // Merges the counts a sync program kept in copies of data.txt into it,
+    // asking first where some cannot be placed, and says what became of them.
+    void mergeConflictCopies();
     // The recovery file this window keeps its unsaved counts in, once it
     // first wrote it; else empty.
     QString recoveryPath() const { return m_session.recoveryPath(); }

@@ -111,7 +111,11 @@ bool MainForm::saveTables()
             m_recoveryTimer.stop();
             if (result.saved->merged)
                 showTallies(before);
-            if (result.status.ok)
+            if (const QString copies = messages::copiesMerged(result.copies);
+                result.status.ok && !copies.isEmpty())
+                m_dialogs->inform(this, messages::text(Text::Saved) + QStringLiteral("\n\n") + copies,
+                    QStringLiteral("Saved"));
+            else if (result.status.ok)
                 m_dialogs->inform(this, messages::text(Text::Saved), QStringLiteral("Saved"));
             else
                 reportFailure(m_dialogs, this, result.status, messages::text(Text::SavedNotSynced));

@@ -61,6 +61,25 @@ bool MainForm::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void MainForm::mergeConflictCopies()
+{
+    const QString title = QStringLiteral("Counts from another computer");
+    const hostally::Tallies before = m_session.tallies();
+    hostally::SaveResult result = m_session.mergeCopies(false);
+    if (const QString question = messages::copiesQuestion(result.copies); !question.isEmpty()
+        && m_dialogs->ask(this, question, title, Dialogs::Default::No, Dialogs::Escape::AnswersNo)
+            == Dialogs::Answer::Yes)
+        result = m_session.mergeCopies(true);
+    if (result.saved) {
+        showTallies(before);
+        m_dialogs->inform(this, messages::copiesMerged(result.copies), title);
+    }
+    if (!result.status.ok)
+        reportFailure(m_dialogs, this, result.status, messages::text(Text::CopiesNotMerged));
+    if (const QString left = messages::copiesLeft(result.copies); !left.isEmpty())
+        m_dialogs->showError(this, left, title);
+}
+
 // Yes merges a file's counts into data.txt as just read, as a save would, but
 // only in the window: data.txt changes only when the user saves.
 void MainForm::offerUnsavedCounts()

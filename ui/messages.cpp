@@ -3,7 +3,10 @@
 #include "windows1252.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QLocale>
+
+#include <functional>
 
 using hostally::MergeRefusal;
 
@@ -49,12 +52,32 @@ QString refusal(MergeRefusal::Kind kind, bool league, const std::string &name)
                                  fromNameBytes(name));
     if (kind == MergeRefusal::Kind::NotInFile)
         return line + QStringLiteral(" is no longer in data.txt");
+    if (kind == MergeRefusal::Kind::NotInBase)
+        return line + QStringLiteral(" was added or renamed on the other computer");
     if (kind == MergeRefusal::Kind::RepeatedName)
         return line
             + QStringLiteral(" is in data.txt a different number of times now, so which one you "
                              "counted cannot be told");
     return QStringLiteral("%1 would pass the largest count data.txt can hold, %2 either way")
         .arg(line, QString::number(hostally::kCountLimit));
+}
+
+// A copy's name, as the user finds it beside data.txt.
+QString copyName(const hostally::CopyReport &copy)
+{
+    return QStringLiteral("\u201C%1\u201D").arg(QFileInfo(copy.path).fileName());
+}
+
+// The copies of `kind`, each named and followed by what `lines` says of it.
+QStringList copiesOf(const std::vector<hostally::CopyReport> &copies,
+    hostally::CopyOutcome::Kind kind,
+    const std::function<QString(const hostally::CopyReport &)> &lines)
+{
+    QStringList said;
+    for (const hostally::CopyReport &copy : copies)
+        if (copy.outcome.kind == kind)
+            said.append(lines(copy));
+    return said;
 }
 
 } // namespace
@@ -94,8 +117,10 @@ QString text(Text which)
         u"Counts saved here would be lost: the zip tool deletes this folder when it closes.\n\n"
         u"Hostally was started from inside its zip file. Extract all files first (right-click "
         u"the zip file and choose Extract All), then start Hostally from the extracted folder.",
+        u"The counts that a sync program kept in copies of data.txt could not be added to it."
+        u"\n\n%1\n\nThe copies are kept as they are: Hostally tries again at the next save.",
     };
-    static_assert(std::size(texts) == std::size_t(Text::InsideZip) + 1);
+    static_assert(std::size(texts) == std::size_t(Text::CopiesNotMerged) + 1);
     return QString::fromUtf16(texts[std::size_t(which)]);
 }
 
@@ -171,6 +196,80 @@ QString restoreOffer(const hostally::Recovery &recovery, const hostally::Restore
                           "File > Save to keep them in data.txt. No deletes them. Escape "
                           "keeps them for the next start.")
         .arg(changes.arg(when), bulletList(changed, kChangesShown), cannot);
+}
+
+QString copiesMerged(const std::vector<hostally::CopyReport> &copies)
+{
+    const QStringList merged
+        = copiesOf(copies, hostally::CopyOutcome::Kind::Merged, [](const auto &copy) {
+              QStringList counted;
+              for (const hostally::RecoveredLine &line : copy.outcome.counted)
+                  counted.append(QStringLiteral("%1 \u201C%2\u201D %3%4")
+                                     .arg(line.league ? QStringLiteral("league")
+                                                      : QStringLiteral("event"),
+                                         fromNameBytes(line.name),
+                                         line.after > line.before ? QStringLiteral("+")
+                                                                  : QString(),
+                                         QString::number(line.after - line.before)));
+              if (counted.size() > kChangesShown)
+                  counted = counted.mid(0, kChangesShown)
+                      << QStringLiteral("%1 more").arg(counted.size() - kChangesShown);
+              return (counted.isEmpty() ? QStringLiteral("nothing new")
+                                        : counted.join(QStringLiteral(", ")))
+                  + QStringLiteral(" from ") + copyName(copy);
+          });
+    if (merged.isEmpty())
+        return {};
+    return QStringLiteral("Hostally added to data.txt the counts made on another computer that "
+                          "a sync program had kept in %1, and deleted %2: %3.")
+        .arg(merged.size() == 1 ? QStringLiteral("a copy of it") : QStringLiteral("copies of it"),
+            merged.size() == 1 ? QStringLiteral("the copy") : QStringLiteral("the copies"),
+            merged.join(QStringLiteral("; ")));
+}
+
+QString copiesQuestion(const std::vector<hostally::CopyReport> &copies)
+{
+    const QStringList refused
+        = copiesOf(copies, hostally::CopyOutcome::Kind::Refused, [](const auto &copy) {
+              QStringList lines;
+              for (const hostally::RestoreResult::Refusal &refused : copy.outcome.refused)
+                  lines.append(refusal(refused.why, refused.line.league, refused.line.name));
+              return copyName(copy) + QStringLiteral(":\n") + bulletList(lines, kRefusalsShown);
+          });
+    if (refused.isEmpty())
+        return {};
+    return QStringLiteral("A sync program kept counts made on another computer in a copy of "
+                          "data.txt, but not all of them can be added to it:\n\n%1\n\n"
+                          "Yes adds the others and deletes the copy.\n"
+                          "No leaves the copy as it is, and adds nothing from it.")
+        .arg(refused.join(QStringLiteral("\n\n")));
+}
+
+QString copiesLeft(const std::vector<hostally::CopyReport> &copies)
+{
+    QStringList left
+        = copiesOf(copies, hostally::CopyOutcome::Kind::Unrelated, [](const auto &copy) {
+              QStringList lines;
+              for (const hostally::RecoveredLine &line : copy.outcome.counted)
+                  lines.append(QStringLiteral("%1 \u201C%2\u201D: %3 in data.txt, %4 in the copy")
+                                   .arg(line.league ? QStringLiteral("League")
+                                                    : QStringLiteral("Event"),
+                                       fromNameBytes(line.name), QString::number(line.before),
+                                       QString::number(line.after)));
+              return copyName(copy) + QStringLiteral(":\n")
+                  + (lines.isEmpty() ? QStringLiteral("\u2022 the same counts as data.txt")
+                                     : bulletList(lines, kChangesShown));
+          });
+    left += copiesOf(copies, hostally::CopyOutcome::Kind::Unreadable, [](const auto &copy) {
+        return copyName(copy) + QStringLiteral(":\n\u2022 ")
+            + QString::fromStdString(copy.outcome.problem.toText());
+    });
+    if (left.isEmpty())
+        return {};
+    return QStringLiteral("A sync program kept a copy of data.txt, but Hostally cannot tell "
+                          "which of its counts are new, so it has left it as it is:\n\n%1\n\n"
+                          "Add any counts that data.txt lacks by hand, then delete the copy.")
+        .arg(left.join(QStringLiteral("\n\n")));
 }
 
 QString cannotStart(const hostally::Status &status, bool insideZip)

@@ -25,6 +25,7 @@ enum class Text {
     FolderNotWritable, // %1: nothing counted could be saved in data.txt's folder
     FileNotWritable, // %1: nothing counted could be saved in data.txt
     InsideZip, // the program runs from a folder its zip tool will delete
+    CopiesNotMerged, // %1: the sync program's copies of data.txt could not be merged into it
 };
 QString text(Text which);
 
@@ -35,6 +36,18 @@ QString saveQuestion(hostally::SaveQuestion question, const hostally::Status &pr
 
 // At start-up, the offer of a recovery file's counts, naming those `preview` refused.
 QString restoreOffer(const hostally::Recovery &recovery, const hostally::RestoreResult &preview);
+
+// The notice of the sync program's conflict copies merged into data.txt,
+// each with what its computer counted; empty when none was.
+QString copiesMerged(const std::vector<hostally::CopyReport> &copies);
+
+// The question about conflict copies some of whose counts cannot be placed,
+// naming those; empty when there is none.
+QString copiesQuestion(const std::vector<hostally::CopyReport> &copies);
+
+// The notice of conflict copies left as they are, with the lines that differ
+// from data.txt, or why they cannot be read; empty when there is none.
+QString copiesLeft(const std::vector<hostally::CopyReport> &copies);
 
 // %1: why start-up stopped, with what to do about a data file started from
 // inside its zip file (`insideZip`) or with a line that cannot be read.

@@ -60,7 +60,9 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
         reportFailure(dialogs, nullptr, folder, messages::text(messages::Text::FolderNotWritable));
     else if (const hostally::Status file = hostally::checkFileWritable(dataPath); !file.ok)
         reportFailure(dialogs, nullptr, file, messages::text(messages::Text::FileNotWritable));
-    // Counts left by a Hostally ended from outside: offered before any counting.
+    // Counts a sync program set aside, then counts left by a Hostally ended
+    // from outside: all in the window before any counting.
+    form->mergeConflictCopies();
     form->offerUnsavedCounts();
     return form;
 }

@@ -1,0 +1,134 @@
+#include "conflict_copies.h"
+
+#include "data_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSysInfo>
+
+namespace hostally {
+
+namespace {
+
+const QString kRecordInfix = QStringLiteral(".saved-");
+// A record is some tens of kilobytes, a data file a few; anything far larger
+// is not one, and is not read into memory.
+constexpr qint64 kLargestRead = 16 * 1024 * 1024;
+
+QByteArray readSmallFile(const QString &path, bool &ok)
+{
+    QFile file(path);
+    ok = file.open(QIODevice::ReadOnly) && file.size() <= kLargestRead;
+    return ok ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+QString computerName()
+{
+    QString name = QSysInfo::machineHostName();
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    return name.isEmpty() ? QStringLiteral("computer") : name;
+}
+
+QString saveRecordPath(const QString &dataPath, const QString &computer)
+{
+    return dataFileTarget(dataPath) + kRecordInfix + computer;
+}
+
+std::vector<ComputerSaves> readSaveHistory(const QString &dataPath)
+{
+    const QFileInfo target(dataFileTarget(dataPath));
+    const QString prefix = target.fileName() + kRecordInfix;
+    std::vector<ComputerSaves> history;
+    for (const QFileInfo &record :
+        QDir(target.absolutePath()).entryInfoList({prefix + QLatin1Char('*')}, QDir::Files)) {
+        bool ok = false;
+        const QByteArray bytes = readSmallFile(record.filePath(), ok);
+        ComputerSaves saves {record.fileName().mid(prefix.size()).toStdString(), {}};
+        if (ok && parseSaveRecords(bytes.toStdString(), saves.saves).ok)
+            history.push_back(std::move(saves));
+    }
+    return history;
+}
+
+Status recordSave(const QString &dataPath, const QString &computer, const SaveRecord &save)
+{
+    const QString path = saveRecordPath(dataPath, computer);
+    bool ok = false;
+    std::vector<SaveRecord> saves;
+    parseSaveRecords(readSmallFile(path, ok).toStdString(), saves);
+    keepSave(saves, save);
+    Replaced replaced = Replaced::No;
+    return writeDurably(path, QByteArray::fromStdString(formatSaveRecords(saves)), replaced);
+}
+
+QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history)
+{
+    const QFileInfo target(dataFileTarget(dataPath));
+    const QString stem = QRegularExpression::escape(target.completeBaseName());
+    const QString suffix = target.suffix().isEmpty()
+        ? QString()
+        : QLatin1Char('.') + QRegularExpression::escape(target.suffix());
+    QStringList computers;
+    for (const ComputerSaves &saves : history)
+        computers.append(QRegularExpression::escape(QString::fromStdString(saves.computer)));
+    QStringList forms {
+        // Syncthing: data.sync-conflict-20261209-074240-7ITJG26.txt
+        QStringLiteral(R"(\.sync-conflict-\d{8}-\d{6}-[A-Z0-9]{7})"),
+        // Dropbox: data (Ann's conflicted copy 2026-12-09).txt, maybe with " (1)"
+        QStringLiteral(R"( \(.+['’]s conflicted copy \d{4}-\d{2}-\d{2}( \(\d+\))?\))"),
+        // Nextcloud: data (conflicted copy 2026-12-09 074240).txt
+        QStringLiteral(R"( \(conflicted copy \d{4}-\d{2}-\d{2} \d{6}\))"),
+    };
+    // OneDrive: data-LAPTOP.txt, a name a user may also give a copy of their own.
+    if (!computers.isEmpty())
+        forms.append(QStringLiteral("-(%1)(-\\d+)?").arg(computers.join(QLatin1Char('|'))));
+    const QRegularExpression copy(
+        QStringLiteral("^%1(%2)%3$").arg(stem, forms.join(QLatin1Char('|')), suffix),
+        QRegularExpression::CaseInsensitiveOption);
+    QStringList copies;
+    for (const QFileInfo &file : QDir(target.absolutePath()).entryInfoList(QDir::Files, QDir::Name)) {
+        if (copy.match(file.fileName()).hasMatch())
+            copies.append(file.filePath());
+    }
+    return copies;
+}
+
+std::vector<CopyReport> mergeConflictCopies(
+    const QString &dataPath, QByteArray &bytes, bool takeRefused, SaveRecord &save)
+{
+    const std::vector<ComputerSaves> history = readSaveHistory(dataPath);
+    const QStringList paths = findConflictCopies(dataPath, history);
+    Tallies file;
+    if (paths.isEmpty() || !parseDataFile(bytes.toStdString(), file.leagues, file.events).ok)
+        return {};
+    std::vector<std::string> copies;
+    std::vector<CopyReport> reports;
+    for (const QString &path : paths) {
+        bool ok = false;
+        copies.push_back(readSmallFile(path, ok).toStdString());
+        reports.push_back({path, {}});
+        if (!ok) {
+            reports.back().outcome.kind = CopyOutcome::Kind::Unreadable;
+            reports.back().outcome.problem = fileFailure(path, QStringLiteral("it cannot be read"));
+            copies.back() = "\x01"; // never a data file
+        }
+    }
+    const std::vector<CopyOutcome> outcomes
+        = mergeCopies(history, bytes.toStdString(), file, copies, takeRefused, save);
+    bool merged = false;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        if (reports[i].outcome.kind != CopyOutcome::Kind::Unreadable)
+            reports[i].outcome = outcomes[i];
+        merged = merged || outcomes[i].kind == CopyOutcome::Kind::Merged;
+    }
+    if (merged)
+        bytes = QByteArray::fromStdString(formatDataFile(
+            file.leagues, file.events, bytes.startsWith(kByteOrderMark.data())));
+    return reports;
+}
+
+} // namespace hostally

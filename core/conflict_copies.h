@@ -1,0 +1,49 @@
+#pragma once
+
+#include "save_history.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// The files beside data.txt that a sync program makes and Hostally reads:
+// each computer's record of its saves, and the conflict copies of data.txt.
+
+namespace hostally {
+
+// This computer's name as the record of its saves carries it: its host name,
+// with any character a file name may not hold replaced.
+QString computerName();
+
+// The record of `computer`'s saves beside the data file at `dataPath` (beside
+// the file a link there names): "data.txt.saved-<computer>".
+QString saveRecordPath(const QString &dataPath, const QString &computer);
+
+// Every computer's record of its saves beside the data file at `dataPath`;
+// one that cannot be read counts as none.
+std::vector<ComputerSaves> readSaveHistory(const QString &dataPath);
+
+// Appends `save` to `computer`'s record beside the data file at `dataPath`,
+// through writeDurably(); a record that cannot be read starts again.
+Status recordSave(const QString &dataPath, const QString &computer, const SaveRecord &save);
+
+// A conflict copy of the data file, and what became of it.
+struct CopyReport {
+    QString path;
+    CopyOutcome outcome;
+};
+
+// The conflict copies that Syncthing, Dropbox, OneDrive and Nextcloud make of
+// the data file at `dataPath`, in the order of their names. A OneDrive copy
+// ("data-<computer>.txt") is one only for a computer that keeps a record here.
+QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history);
+
+// Merges the conflict copies beside the data file at `dataPath` into `bytes`,
+// the data file as just read, with mergeCopies(): `bytes` becomes the file to
+// write, and `save` lists the copies merged. Nothing is done when `bytes` does
+// not read as a data file.
+std::vector<CopyReport> mergeConflictCopies(
+    const QString &dataPath, QByteArray &bytes, bool takeRefused, SaveRecord &save);
+
+} // namespace hostally
