@@ -90,7 +90,8 @@ QStringList findConflictCopies(const QString &dataPath, const std::vector<Comput
         QStringLiteral("^%1(%2)%3$").arg(stem, forms.join(QLatin1Char('|')), suffix),
         QRegularExpression::CaseInsensitiveOption);
     QStringList copies;
-    for (const QFileInfo &file : QDir(target.absolutePath()).entryInfoList(QDir::Files, QDir::Name)) {
+    for (const QFileInfo &file :
+        QDir(target.absolutePath()).entryInfoList(QDir::Files, QDir::Name)) {
         if (copy.match(file.fileName()).hasMatch())
             copies.append(file.filePath());
     }
@@ -126,8 +127,8 @@ std::vector<CopyReport> mergeConflictCopies(
         merged = merged || outcomes[i].kind == CopyOutcome::Kind::Merged;
     }
     if (merged)
-        bytes = QByteArray::fromStdString(formatDataFile(
-            file.leagues, file.events, bytes.startsWith(kByteOrderMark.data())));
+        bytes = QByteArray::fromStdString(
+            formatDataFile(file.leagues, file.events, bytes.startsWith(kByteOrderMark.data())));
     return reports;
 }
 

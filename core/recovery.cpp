@@ -47,6 +47,8 @@ std::string formatRecovery(const Recovery &recovery)
     out.reserve(recovery.base.size() + window.size() + 128);
     out.append(kFirstLine).append(kLineEnd);
     out.append("written " + std::to_string(recovery.writtenMs)).append(kLineEnd);
+    if (!recovery.computer.empty())
+        out.append("computer " + recovery.computer).append(kLineEnd);
     out.append("changes " + std::to_string(recovery.changes)).append(kLineEnd);
     out.append("reset leagues " + std::to_string(int(recovery.resets.leagues))).append(kLineEnd);
     out.append("reset events " + std::to_string(int(recovery.resets.events))).append(kLineEnd);
@@ -73,10 +75,11 @@ Status parseRecovery(std::string_view text, Recovery &recovery)
     std::int64_t resetEvents = 0;
     std::string_view base;
     std::string_view window;
-    if (!reader.number("written", read.writtenMs) || !reader.number("changes", changes)
-        || changes < 0 || changes > 1'000'000'000 || !reader.number("reset leagues", resetLeagues)
-        || resetLeagues < 0 || resetLeagues > 1 || !reader.number("reset events", resetEvents)
-        || resetEvents < 0 || resetEvents > 1
+    if (!reader.number("written", read.writtenMs)
+        || (reader.optional("computer", read.computer) && read.computer.empty())
+        || !reader.number("changes", changes) || changes < 0 || changes > 1'000'000'000
+        || !reader.number("reset leagues", resetLeagues) || resetLeagues < 0 || resetLeagues > 1
+        || !reader.number("reset events", resetEvents) || resetEvents < 0 || resetEvents > 1
         || (reader.optional("saving", read.saving) && read.saving.empty())
         || !readIncludes(reader, read.includes) || !reader.block("base", base)
         || !reader.block("window", window) || !reader.atEnd())

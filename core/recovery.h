@@ -17,6 +17,9 @@ namespace hostally {
 // the difference to the data file as it is at any later time.
 struct Recovery {
     std::int64_t writtenMs = 0; // when it was written, in ms since 1970 UTC
+    // The computer whose window wrote it; empty in files older than that.
+    // A sync program brings other computers' files, never offered here.
+    std::string computer;
     int changes = 0; // how many Adds, Removes and Resets it holds
     std::string base; // the data file's bytes as the window last read or wrote them
     Tallies baseTables; // `base` as it reads
@@ -33,7 +36,7 @@ struct Recovery {
 };
 
 // The bytes of a recovery file for `recovery`: a first line naming the form,
-// then the time, the number of changes, the Resets, the save under way and
+// then the time, the computer, the number of changes, the Resets, the save under way and
 // the files included if any, and both data files, each preceded by its size in bytes so that no
 // byte of them needs escaping.
 std::string formatRecovery(const Recovery &recovery);

@@ -59,7 +59,15 @@ std::shared_ptr<QLockFile> lockFor(const QString &path, QLockFile::LockError *er
     auto lock = std::make_unique<QLockFile>(lockPath);
     lock->setStaleLockTime(0);
     bool locked = lock->tryLock(0);
-    const bool mayBeLeft = kHeldLocksStayOpen || leftByAnEarlierProcess(*lock, lockPath);
+    // A lock that a sync program brought from another computer is that
+    // computer's to release, however freely it can be deleted here.
+    qint64 pid = 0;
+    QString hostName;
+    QString appName;
+    const bool fromHere
+        = !lock->getLockInfo(&pid, &hostName, &appName) || hostName == QSysInfo::machineHostName();
+    const bool mayBeLeft
+        = (kHeldLocksStayOpen && fromHere) || leftByAnEarlierProcess(*lock, lockPath);
     if (!locked && lock->error() == QLockFile::LockFailedError && mayBeLeft
         && lock->removeStaleLockFile())
         locked = lock->tryLock(0);

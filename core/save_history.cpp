@@ -42,10 +42,10 @@ std::map<std::string_view, std::int64_t> ancestry(
         const SaveRecord *latest = nullptr;
         const ComputerSaves *latestBy = nullptr;
         for (const ComputerSaves &computer : history) {
-            const std::int64_t before = step.by == nullptr || step.by == &computer
-                ? step.before
-                : step.before + std::min(kClockSlackMs,
-                      std::numeric_limits<std::int64_t>::max() - step.before);
+            const std::int64_t before = step.by == nullptr || step.by == &computer ? step.before
+                                                                                   : step.before
+                    + std::min(
+                        kClockSlackMs, std::numeric_limits<std::int64_t>::max() - step.before);
             for (const SaveRecord &save : computer.saves) {
                 if (save.written == step.bytes && save.ms < before
                     && (latest == nullptr || save.ms > latest->ms)) {
@@ -166,7 +166,8 @@ RestoreResult mergeCopy(const Tallies &base, const Tallies &copy, const Tallies 
         }
         for (int j = 0; j < to.used(); ++j) {
             if (to.count(j) != 0 && sameLine(to, j, from) < 0)
-                added.push_back({{league, to.name(j), 0, to.count(j)}, MergeRefusal::Kind::NotInBase});
+                added.push_back(
+                    {{league, to.name(j), 0, to.count(j)}, MergeRefusal::Kind::NotInBase});
         }
     }
     RestoreResult result = restoreRecovery(recovery, file);
@@ -198,15 +199,22 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
             continue;
         }
         RestoreResult merged = mergeCopy(base, copy, file);
-        outcome.counted = differingLines(base, copy);
         outcome.refused = std::move(merged.refused);
+        // What it counted, but for the lines that cannot be placed.
+        for (const RecoveredLine &line : differingLines(base, copy)) {
+            if (std::none_of(outcome.refused.begin(), outcome.refused.end(), [&](const auto &r) {
+                    return r.line.league == line.league && r.line.name == line.name;
+                }))
+                outcome.counted.push_back(line);
+        }
         outcome.kind = outcome.refused.empty() || takeRefused ? CopyOutcome::Kind::Merged
-                                                             : CopyOutcome::Kind::Refused;
+                                                              : CopyOutcome::Kind::Refused;
         if (outcome.kind != CopyOutcome::Kind::Merged)
             continue;
         file = std::move(merged.restored);
         merge.replaced.push_back(bytes);
-        SaveRecord step {merge.ms + std::int64_t(merge.replaced.size()), {current, bytes}, formatDataFile(file.leagues, file.events)};
+        SaveRecord step {merge.ms + std::int64_t(merge.replaced.size()), {current, bytes},
+            formatDataFile(file.leagues, file.events)};
         current = step.written;
         history.back().saves.push_back(std::move(step));
     }

@@ -68,7 +68,8 @@ struct CopyOutcome {
 
     Kind kind = Kind::Unrelated;
     // Merged, Refused: what its computer counted since the common version,
-    // from that version's count to the copy's; Unrelated: the lines it
+    // from that version's count to the copy's, but for the lines refused;
+    // Unrelated: the lines it
     // counts differently from the file, from the file's count to the copy's.
     std::vector<RecoveredLine> counted;
     std::vector<RestoreResult::Refusal> refused; // Merged, Refused: what cannot be placed

@@ -56,8 +56,10 @@ Status drop(const QString &path)
 
 } // namespace
 
-Session::Session(QString dataPath)
-    : m_dataPath(std::move(dataPath)), m_recovery(std::make_unique<RecoveryFile>(m_dataPath))
+Session::Session(QString dataPath, QString computer)
+    : m_dataPath(std::move(dataPath)),
+      m_computer(std::move(computer)),
+      m_recovery(std::make_unique<RecoveryFile>(m_dataPath))
 {
 }
 
@@ -94,6 +96,7 @@ Recovery Session::snapshot() const
 {
     Recovery recovery;
     recovery.writtenMs = QDateTime::currentMSecsSinceEpoch();
+    recovery.computer = m_computer.toStdString();
     recovery.base = m_base.toStdString();
     recovery.baseTables = m_baseTables;
     recovery.window = m_tallies;
@@ -137,6 +140,7 @@ SaveResult Session::mergeCopies(bool takeRefused)
 SaveResult Session::save(const SaveRequest &request)
 {
     SaveHooks hooks;
+    hooks.computer = m_computer;
     hooks.beforeWaiting = [this] { keepUnsavedNow(); };
     // While the new data.txt is swapped in, the recovery file names it: after
     // a crash then, the next start tells whether its counts reached data.txt.
@@ -223,6 +227,11 @@ std::vector<Offer> Session::leftOffers()
     }
     std::vector<Offer> offers;
     for (Offer &offer : found) {
+        // Another computer's, brought by a sync program: its window may still
+        // hold the counts, and that computer offers them if not.
+        if (offer.read.ok && !offer.recovery.computer.empty()
+            && offer.recovery.computer != m_computer.toStdString())
+            continue;
         if (!offer.lock || included.count(offer.path) || waiting.count(offer.path))
             continue;
         // An empty file was emptied when it could not be deleted.

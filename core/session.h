@@ -36,8 +36,9 @@ enum class OfferAnswer {
 class Session {
 public:
     // The document of the data file at `dataPath`; empty until load(), and
-    // with no recovery file until a change is kept.
-    explicit Session(QString dataPath);
+    // with no recovery file until a change is kept. Its saves are recorded as
+    // `computer`'s.
+    explicit Session(QString dataPath, QString computer = computerName());
     // Waits for the recovery file's writes; the file stays.
     ~Session();
     Session(const Session &) = delete;
@@ -114,6 +115,7 @@ private:
     void dropIncluded();
 
     QString m_dataPath;
+    QString m_computer;
     QByteArray m_base;
     Tallies m_baseTables; // m_base as it reads
     Tallies m_tallies;

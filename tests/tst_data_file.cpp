@@ -28,6 +28,14 @@ using namespace hostally;
 
 namespace {
 
+// The files in `folder` but this computer's record of its saves, which every save keeps.
+QStringList filesLeft(const QString &folder)
+{
+    QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    files.removeIf([](const QString &name) { return name.endsWith(".saved-" + computerName()); });
+    return files;
+}
+
 const QByteArray kOld = "\"North\"\r\n4\r\n\"South\"\r\n0\r\n\"West\"\r\n7\r\n\"Quiz\"\r\n3\r\n";
 
 // kOld with Quiz's count and name as given.
@@ -157,6 +165,7 @@ private slots:
     void restoreIntoChangedFile_data();
     void restoreIntoChangedFile();
     void recoveryFilesOfRunningWindows();
+    void conflictCopiesFound();
     void restoredFileNamedByAnother_data();
     void restoredFileNamedByAnother();
 
@@ -406,6 +415,7 @@ void TestDataFile::recoveryFileRoundTrip_data()
     Recovery saving = kOldRecovery(true);
     saving.saving = "data.txt.new-1a2b";
     saving.includes = {{"data.txt.unsaved-2", 42}, {"my data.txt.unsaved", -1}};
+    saving.computer = "beta";
     const QByteArray good = QByteArray::fromStdString(formatRecovery(saving));
     Recovery renamed = kOldRecovery();
     renamed.window.events.setEntry(0, "Quiz night", 6);
@@ -414,6 +424,8 @@ void TestDataFile::recoveryFileRoundTrip_data()
     QTest::newRow("cut short") << good.chopped(3) << "it is incomplete or damaged";
     QTest::newRow("a byte more") << good + "x"
                                  << "it is incomplete or damaged";
+    QTest::newRow("a computer without its name")
+        << QByteArray(good).replace("computer beta", "computer ") << "it is incomplete or damaged";
     QTest::newRow("an included file without its time")
         << QByteArray(good).replace("includes 42 ", "includes ") << "it is incomplete or damaged";
     QTest::newRow("window names not the base's")
@@ -441,6 +453,7 @@ void TestDataFile::recoveryFileRoundTrip()
     QCOMPARE(read.base, written.base);
     QVERIFY(read.resets.events && !read.resets.leagues);
     QCOMPARE(read.saving, std::string("data.txt.new-1a2b"));
+    QCOMPARE(read.computer, std::string("beta"));
     QVERIFY(read.includes
         == (std::vector<std::pair<std::string, std::int64_t>> {
             {"data.txt.unsaved-2", 42}, {"my data.txt.unsaved", -1}}));
@@ -517,6 +530,35 @@ void TestDataFile::recoveryFilesOfRunningWindows()
     QCOMPARE(third.path(), m_path + ".unsaved-3");
     QVERIFY(first.writeNow({}).ok && third.writeNow({}).ok);
     QVERIFY(first.path().isEmpty() && !QFile::exists(m_path + ".unsaved.lock"));
+    // One a sync program brought from another computer is that computer's to offer.
+    Recovery theirs = kOldRecovery();
+    theirs.computer = "beta";
+    QVERIFY(writeAll(m_path + ".unsaved", QByteArray::fromStdString(formatRecovery(theirs))));
+    const auto offered = [this](const QString &computer) {
+        QStringList paths;
+        for (const Offer &offer : Session(m_path, computer).leftOffers())
+            paths.append(offer.path);
+        return paths.contains(m_path + ".unsaved");
+    };
+    QVERIFY(!offered("alpha") && offered("beta"));
+}
+
+// The names each sync program gives its copy of data.txt, and names it never gives one.
+void TestDataFile::conflictCopiesFound()
+{
+    const QStringList copies {"data (Ann's conflicted copy 2026-12-09).txt",
+        u"data (Ann’s conflicted copy 2026-12-09 (1)).txt"_qs,
+        "data (conflicted copy 2026-12-09 074240).txt", "data-laptop.txt",
+        "data.sync-conflict-20261209-074240-7ITJG26.txt"};
+    for (const QString &name : copies
+            + QStringList {"data (1).txt", "data-backup.txt", "data.sync-conflict-2026-x.txt",
+                "data.txt.unsaved", "data-laptop.txt.tmp"})
+        QVERIFY(writeAll(m_dir.filePath(name), kOld));
+    QVERIFY(recordSave(m_path, "LAPTOP", {1, {""}, kOld.toStdString()}).ok);
+    QStringList found;
+    for (const QString &path : findConflictCopies(m_path, readSaveHistory(m_path)))
+        found.append(QFileInfo(path).fileName());
+    QCOMPARE(found, copies);
 }
 
 void TestDataFile::restoredFileNamedByAnother_data()
@@ -684,7 +726,7 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
                                                     : "failed",
         outcome);
     QCOMPARE(readAll(m_path), after);
-    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"data.txt"});
+    QCOMPARE(filesLeft(m_dir.path()), QStringList {"data.txt"});
     if (result.saved) {
         QCOMPARE(result.saved->bytes, after);
         QVERIFY(result.saved->tallies == talliesOf(after)); // what was written reads back
@@ -754,7 +796,7 @@ void TestDataFile::saveKeepsGroupAndLinks()
     const QFileInfo saved(target);
     const QByteArray bytes = readAll(target);
     const auto owner = std::tuple(saved.ownerId(), saved.groupId(), saved.permissions() & 0x0777);
-    const QStringList left = QDir(files).entryList(QDir::Files | QDir::Hidden);
+    const QStringList left = filesLeft(files);
     const bool link = QFileInfo(path).isSymLink();
     QDir(links).removeRecursively();
     QDir(files).removeRecursively();

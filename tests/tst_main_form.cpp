@@ -230,6 +230,8 @@ private slots:
     void recoveryFileFollowsChanges();
     void unsavedCountsOfferedAtStart_data();
     void unsavedCountsOfferedAtStart();
+    void conflictCopiesAtStart_data();
+    void conflictCopiesAtStart();
     void messageBoxes_data();
     void messageBoxes();
     void messages_data();
@@ -1354,6 +1356,67 @@ void TestMainForm::messageBoxes()
     QVERIFY2(centred, "box not centred on the screen");
 }
 
+void TestMainForm::conflictCopiesAtStart_data()
+{
+    QTest::addColumn<bool>("recorded"); // both computers' saves in their records
+    QTest::addColumn<QByteArray>("now"); // data.txt, as the other computer saved it
+    QTest::addColumn<Replies>("answers");
+    QTest::addColumn<QString>("boxes"); // the kind of each box shown
+    QTest::addColumn<int>("quiz"); // the first event's count in the window and data.txt
+    QTest::addColumn<bool>("kept"); // the copy left where it was
+    const QByteArray counted = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n6");
+    const QByteArray renamed = QByteArray(counted).replace("Quiz", "Trivia");
+    QTest::newRow("merged from the records") << true << counted << Replies {} << "inform" << 8 << false;
+    QTest::newRow("no record: named, left alone")
+        << false << counted << Replies {} << "error" << 6 << true;
+    QTest::newRow("renamed since, No: the copy kept")
+        << true << renamed << Replies {false} << "ask" << 6 << true;
+    QTest::newRow("renamed since, Yes: nothing to add, the copy deleted")
+        << true << renamed << Replies {true} << "ask inform" << 6 << false;
+}
+
+// A copy of data.txt that a sync program kept, saved on another computer while
+// the two could not reach each other, adds its counts to data.txt at start-up
+// once; one whose common version is unknown is only named.
+void TestMainForm::conflictCopiesAtStart()
+{
+    QFETCH(bool, recorded);
+    QFETCH(QByteArray, now);
+    QFETCH(Replies, answers);
+    QFETCH(QString, boxes);
+    QFETCH(int, quiz);
+    QFETCH(bool, kept);
+    const QByteArray theirs = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n5");
+    const QString copy = m_dir->filePath("data.sync-conflict-20261209-074240-7ITJG26.txt");
+    QVERIFY(writeAll(copy, theirs));
+    if (recorded) {
+        QVERIFY(hostally::recordSave(m_path, "alpha", {1000, {kData.toStdString()}, theirs.toStdString()}).ok);
+        QVERIFY(hostally::recordSave(m_path, "beta", {2000, {kData.toStdString()}, now.toStdString()}).ok);
+    }
+    m_dialogs.answers = answers;
+    for (int start = 0; start < 2; ++start) {
+        m_dialogs.calls.clear();
+        MainForm &form = open(start == 0 ? now : readAll(m_path));
+        QStringList shown;
+        for (const FakeDialogs::Call &call : m_dialogs.calls) {
+            shown.append(call.kind);
+            QCOMPARE(call.title, QStringLiteral("Counts from another computer"));
+            QVERIFY2(call.prompt.contains(QFileInfo(copy).fileName()) || call.prompt.contains("nothing to add"),
+                qPrintable(call.prompt));
+        }
+        // Merged once: a second start finds nothing, or the copy left as it was.
+        QCOMPARE(shown.join(' '), start == 0 || kept ? boxes : QString());
+        QCOMPARE(form.eventTable().count(0), quiz);
+        QVERIFY(!form.isChanged());
+        QCOMPARE(QFile::exists(copy), kept);
+        hostally::Tallies saved;
+        QVERIFY(hostally::parseDataFile(readAll(m_path).toStdString(), saved.leagues, saved.events).ok);
+        QCOMPARE(saved.events.count(0), quiz);
+        m_form.reset();
+        m_dialogs.answers = answers;
+    }
+}
+
 void TestMainForm::messages_data()
 {
     using hostally::SaveQuestion;
@@ -1447,6 +1510,46 @@ void TestMainForm::messages_data()
                           u"in data.txt since\n• the event “Quiz” is no longer in data.txt")
                 .arg(when)
             + restore;
+    using Outcome = hostally::CopyOutcome;
+    const auto copy = [](const char *name, Outcome::Kind kind,
+                          std::vector<hostally::RecoveredLine> counted,
+                          std::vector<hostally::RestoreResult::Refusal> refused = {}) {
+        return hostally::CopyReport {QStringLiteral("/d/") + name,
+            {kind, std::move(counted), std::move(refused), hostally::Status::failure(3, "expected a count")}};
+    };
+    const std::vector<hostally::CopyReport> copies {
+        copy("data.sync-conflict-20261209-074240-7ITJG26.txt", Outcome::Kind::Merged,
+            {{true, "North", 1, 0}, {false, "Quiz", 3, 5}}),
+        copy("data (Ann's conflicted copy 2026-12-09).txt", Outcome::Kind::Merged, {}),
+        copy("data-LAPTOP.txt", Outcome::Kind::Refused, {},
+            {{{false, "Trivia", 0, 4}, Kind::NotInBase}}),
+        copy("data (conflicted copy 2026-12-09 074240).txt", Outcome::Kind::Unrelated,
+            {{false, "Quiz", 6, 5}}),
+        copy("data.sync-conflict-20261209-074241-7ITJG26.txt", Outcome::Kind::Unreadable, {}),
+    };
+    QTest::newRow("copies merged") << messages::copiesMerged(copies)
+        << QStringLiteral(u"Hostally added to data.txt the counts made on another computer that a "
+                          u"sync program had kept in copies of it, and deleted the copies: league "
+                          u"“North” -1, event “Quiz” +2 from "
+                          u"“data.sync-conflict-20261209-074240-7ITJG26.txt”; nothing to add from "
+                          u"“data (Ann's conflicted copy 2026-12-09).txt”.");
+    QTest::newRow("copies: none merged") << messages::copiesMerged({copies[2]}) << QString();
+    QTest::newRow("copies: what cannot be placed")
+        << messages::copiesQuestion(copies)
+        << QStringLiteral(u"A sync program kept counts made on another computer in a copy of "
+                          u"data.txt, but not all of them can be added to it:\n\n“data-LAPTOP.txt”:"
+                          u"\n• the event “Trivia” was added or renamed on the other computer\n\n"
+                          u"Yes adds the others and deletes the copy.\nNo leaves the copy as it "
+                          u"is, and adds nothing from it.");
+    QTest::newRow("copies left alone")
+        << messages::copiesLeft(copies)
+        << QStringLiteral(u"A sync program kept a copy of data.txt, but Hostally cannot tell "
+                          u"which of its counts are new, so it has left it as it is:\n\n"
+                          u"“data (conflicted copy 2026-12-09 074240).txt”:\n• Event “Quiz”: 6 "
+                          u"in data.txt, 5 in the copy\n\n"
+                          u"“data.sync-conflict-20261209-074241-7ITJG26.txt”:\n• Line 3: "
+                          u"expected a count.\n\nAdd any counts that data.txt lacks by hand, "
+                          u"then delete the copy.");
 }
 
 // The words of the window's boxes that are built from what happened.

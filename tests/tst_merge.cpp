@@ -134,27 +134,57 @@ void TestMerge::copies_data()
     QTest::addColumn<QString>("copies"); // the versions in conflict copies
     QTest::addColumn<QString>("kinds"); // each copy Merged, Refused or Unrelated
     QTest::addColumn<QString>("merged"); // data.txt after
-    QTest::newRow("a copy merged from the records")
-        << "a=v0+2@A b=v0+3@B" << "b" << "a" << "M" << "A=1, B=0, C=0 | Quiz=8, Relay=0";
-    QTest::newRow("two saves offline on one computer")
-        << "a1=v0+2@A a2=a1+2@A b=v0+3@B" << "b" << "a2" << "M" << "A=1, B=0, C=0 | Quiz=10, Relay=0";
-    QTest::newRow("one save online, then one offline")
-        << "a1=v0+2@A b=a1+3@B a2=a1+1@A" << "b" << "a2" << "M" << "A=1, B=0, C=0 | Quiz=9, Relay=0";
+    QTest::newRow("a copy merged from the records") << "a=v0+2@A b=v0+3@B"
+                                                    << "b"
+                                                    << "a"
+                                                    << "M"
+                                                    << "A=1, B=0, C=0 | Quiz=8, Relay=0";
+    QTest::newRow("two saves offline on one computer") << "a1=v0+2@A a2=a1+2@A b=v0+3@B"
+                                                       << "b"
+                                                       << "a2"
+                                                       << "M"
+                                                       << "A=1, B=0, C=0 | Quiz=10, Relay=0";
+    QTest::newRow("one save online, then one offline") << "a1=v0+2@A b=a1+3@B a2=a1+1@A"
+                                                       << "b"
+                                                       << "a2"
+                                                       << "M"
+                                                       << "A=1, B=0, C=0 | Quiz=9, Relay=0";
     QTest::newRow("a count undone, back to an older file, then offline")
-        << "a1=v0+1@A a2=a1-1@A a3=a2+5@A b=a1+2@B" << "b" << "a3" << "M"
+        << "a1=v0+1@A a2=a1-1@A a3=a2+5@A b=a1+2@B"
+        << "b"
+        << "a3"
+        << "M"
         << "A=1, B=0, C=0 | Quiz=10, Relay=0";
-    QTest::newRow("a copy already in data.txt")
-        << "a=v0+2@A m=a+3@B" << "m" << "a" << "M" << "A=1, B=0, C=0 | Quiz=8, Relay=0";
-    QTest::newRow("a copy no record knows")
-        << "x=v0+2@- b=v0+3@B" << "b" << "x" << "U" << "A=1, B=0, C=0 | Quiz=6, Relay=0";
-    QTest::newRow("copies from two computers")
-        << "a=v0+2@A c=v0+1@C b=v0+3@B" << "b" << "a c" << "MM" << "A=1, B=0, C=0 | Quiz=9, Relay=0";
-    QTest::newRow("a copy of a copy: only what is new in it")
-        << "a=v0+2@A c=a+2@C b=v0+3@B" << "b" << "a c" << "MM" << "A=1, B=0, C=0 | Quiz=10, Relay=0";
-    QTest::newRow("its line renamed in data.txt since")
-        << "a=v0+2@A b=v0~Trivia@B" << "b" << "a" << "R" << "A=1, B=0, C=0 | Trivia=3, Relay=0";
-    QTest::newRow("its line renamed in the copy")
-        << "a=v0~Trivia@A b=v0+3@B" << "b" << "a" << "R" << "A=1, B=0, C=0 | Quiz=6, Relay=0";
+    QTest::newRow("a copy already in data.txt") << "a=v0+2@A m=a+3@B"
+                                                << "m"
+                                                << "a"
+                                                << "M"
+                                                << "A=1, B=0, C=0 | Quiz=8, Relay=0";
+    QTest::newRow("a copy no record knows") << "x=v0+2@- b=v0+3@B"
+                                            << "b"
+                                            << "x"
+                                            << "U"
+                                            << "A=1, B=0, C=0 | Quiz=6, Relay=0";
+    QTest::newRow("copies from two computers") << "a=v0+2@A c=v0+1@C b=v0+3@B"
+                                               << "b"
+                                               << "a c"
+                                               << "MM"
+                                               << "A=1, B=0, C=0 | Quiz=9, Relay=0";
+    QTest::newRow("a copy of a copy: only what is new in it") << "a=v0+2@A c=a+2@C b=v0+3@B"
+                                                              << "b"
+                                                              << "a c"
+                                                              << "MM"
+                                                              << "A=1, B=0, C=0 | Quiz=10, Relay=0";
+    QTest::newRow("its line renamed in data.txt since") << "a=v0+2@A b=v0~Trivia@B"
+                                                        << "b"
+                                                        << "a"
+                                                        << "R"
+                                                        << "A=1, B=0, C=0 | Trivia=3, Relay=0";
+    QTest::newRow("its line renamed in the copy") << "a=v0~Trivia@A b=v0+3@B"
+                                                  << "b"
+                                                  << "a"
+                                                  << "R"
+                                                  << "A=1, B=0, C=0 | Quiz=6, Relay=0";
 }
 
 // A conflict copy adds what its computer counted since the version it and
@@ -167,15 +197,15 @@ void TestMerge::copies()
     QFETCH(QString, copies);
     QFETCH(QString, kinds);
     QFETCH(QString, merged);
-    const auto bytes = [](const hostally::Tallies &t) {
-        return hostally::formatDataFile(t.leagues, t.events);
-    };
+    const auto bytes
+        = [](const hostally::Tallies &t) { return hostally::formatDataFile(t.leagues, t.events); };
     const auto read = [](const std::string &text) {
         hostally::Tallies t;
         hostally::parseDataFile(text, t.leagues, t.events);
         return t;
     };
-    std::map<QString, std::string> versions {{"v0", bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))}};
+    std::map<QString, std::string> versions {
+        {"v0", bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))}};
     std::map<QString, hostally::ComputerSaves> records;
     std::int64_t ms = 1000;
     const QRegularExpression step(R"((\w+)=(\w+)([-+~])(\w+)@([-A-Z]))");

@@ -113,7 +113,8 @@ bool MainForm::saveTables()
                 showTallies(before);
             if (const QString copies = messages::copiesMerged(result.copies);
                 result.status.ok && !copies.isEmpty())
-                m_dialogs->inform(this, messages::text(Text::Saved) + QStringLiteral("\n\n") + copies,
+                m_dialogs->inform(this,
+                    messages::text(Text::Saved) + QStringLiteral("\n\n") + copies,
                     QStringLiteral("Saved"));
             else if (result.status.ok)
                 m_dialogs->inform(this, messages::text(Text::Saved), QStringLiteral("Saved"));

@@ -204,17 +204,16 @@ QString copiesMerged(const std::vector<hostally::CopyReport> &copies)
         = copiesOf(copies, hostally::CopyOutcome::Kind::Merged, [](const auto &copy) {
               QStringList counted;
               for (const hostally::RecoveredLine &line : copy.outcome.counted)
-                  counted.append(QStringLiteral("%1 \u201C%2\u201D %3%4")
-                                     .arg(line.league ? QStringLiteral("league")
-                                                      : QStringLiteral("event"),
-                                         fromNameBytes(line.name),
-                                         line.after > line.before ? QStringLiteral("+")
-                                                                  : QString(),
-                                         QString::number(line.after - line.before)));
+                  counted.append(
+                      QStringLiteral("%1 \u201C%2\u201D %3%4")
+                          .arg(line.league ? QStringLiteral("league") : QStringLiteral("event"),
+                              fromNameBytes(line.name),
+                              line.after > line.before ? QStringLiteral("+") : QString(),
+                              QString::number(line.after - line.before)));
               if (counted.size() > kChangesShown)
                   counted = counted.mid(0, kChangesShown)
                       << QStringLiteral("%1 more").arg(counted.size() - kChangesShown);
-              return (counted.isEmpty() ? QStringLiteral("nothing new")
+              return (counted.isEmpty() ? QStringLiteral("nothing to add")
                                         : counted.join(QStringLiteral(", ")))
                   + QStringLiteral(" from ") + copyName(copy);
           });
@@ -251,11 +250,11 @@ QString copiesLeft(const std::vector<hostally::CopyReport> &copies)
         = copiesOf(copies, hostally::CopyOutcome::Kind::Unrelated, [](const auto &copy) {
               QStringList lines;
               for (const hostally::RecoveredLine &line : copy.outcome.counted)
-                  lines.append(QStringLiteral("%1 \u201C%2\u201D: %3 in data.txt, %4 in the copy")
-                                   .arg(line.league ? QStringLiteral("League")
-                                                    : QStringLiteral("Event"),
-                                       fromNameBytes(line.name), QString::number(line.before),
-                                       QString::number(line.after)));
+                  lines.append(
+                      QStringLiteral("%1 \u201C%2\u201D: %3 in data.txt, %4 in the copy")
+                          .arg(line.league ? QStringLiteral("League") : QStringLiteral("Event"),
+                              fromNameBytes(line.name), QString::number(line.before),
+                              QString::number(line.after)));
               return copyName(copy) + QStringLiteral(":\n")
                   + (lines.isEmpty() ? QStringLiteral("\u2022 the same counts as data.txt")
                                      : bulletList(lines, kChangesShown));
