@@ -1366,7 +1366,8 @@ void TestMainForm::conflictCopiesAtStart_data()
     QTest::addColumn<bool>("kept"); // the copy left where it was
     const QByteArray counted = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n6");
     const QByteArray renamed = QByteArray(counted).replace("Quiz", "Trivia");
-    QTest::newRow("merged from the records") << true << counted << Replies {} << "inform" << 8 << false;
+    QTest::newRow("merged from the records")
+        << true << counted << Replies {} << "inform" << 8 << false;
     QTest::newRow("no record: named, left alone")
         << false << counted << Replies {} << "error" << 6 << true;
     QTest::newRow("renamed since, No: the copy kept")
@@ -1390,8 +1391,12 @@ void TestMainForm::conflictCopiesAtStart()
     const QString copy = m_dir->filePath("data.sync-conflict-20261209-074240-7ITJG26.txt");
     QVERIFY(writeAll(copy, theirs));
     if (recorded) {
-        QVERIFY(hostally::recordSave(m_path, "alpha", {1000, {kData.toStdString()}, theirs.toStdString()}).ok);
-        QVERIFY(hostally::recordSave(m_path, "beta", {2000, {kData.toStdString()}, now.toStdString()}).ok);
+        QVERIFY(hostally::recordSave(
+            m_path, "alpha", {1000, {kData.toStdString()}, theirs.toStdString()})
+                    .ok);
+        QVERIFY(
+            hostally::recordSave(m_path, "beta", {2000, {kData.toStdString()}, now.toStdString()})
+                .ok);
     }
     m_dialogs.answers = answers;
     for (int start = 0; start < 2; ++start) {
@@ -1401,7 +1406,8 @@ void TestMainForm::conflictCopiesAtStart()
         for (const FakeDialogs::Call &call : m_dialogs.calls) {
             shown.append(call.kind);
             QCOMPARE(call.title, QStringLiteral("Counts from another computer"));
-            QVERIFY2(call.prompt.contains(QFileInfo(copy).fileName()) || call.prompt.contains("nothing to add"),
+            QVERIFY2(call.prompt.contains(QFileInfo(copy).fileName())
+                    || call.prompt.contains("nothing to add"),
                 qPrintable(call.prompt));
         }
         // Merged once: a second start finds nothing, or the copy left as it was.
@@ -1410,7 +1416,8 @@ void TestMainForm::conflictCopiesAtStart()
         QVERIFY(!form.isChanged());
         QCOMPARE(QFile::exists(copy), kept);
         hostally::Tallies saved;
-        QVERIFY(hostally::parseDataFile(readAll(m_path).toStdString(), saved.leagues, saved.events).ok);
+        QVERIFY(
+            hostally::parseDataFile(readAll(m_path).toStdString(), saved.leagues, saved.events).ok);
         QCOMPARE(saved.events.count(0), quiz);
         m_form.reset();
         m_dialogs.answers = answers;
@@ -1511,12 +1518,13 @@ void TestMainForm::messages_data()
                 .arg(when)
             + restore;
     using Outcome = hostally::CopyOutcome;
-    const auto copy = [](const char *name, Outcome::Kind kind,
-                          std::vector<hostally::RecoveredLine> counted,
-                          std::vector<hostally::RestoreResult::Refusal> refused = {}) {
-        return hostally::CopyReport {QStringLiteral("/d/") + name,
-            {kind, std::move(counted), std::move(refused), hostally::Status::failure(3, "expected a count")}};
-    };
+    const auto copy
+        = [](const char *name, Outcome::Kind kind, std::vector<hostally::RecoveredLine> counted,
+              std::vector<hostally::RestoreResult::Refusal> refused = {}) {
+              return hostally::CopyReport {QStringLiteral("/d/") + name,
+                  {kind, std::move(counted), std::move(refused),
+                      hostally::Status::failure(3, "expected a count")}};
+          };
     const std::vector<hostally::CopyReport> copies {
         copy("data.sync-conflict-20261209-074240-7ITJG26.txt", Outcome::Kind::Merged,
             {{true, "North", 1, 0}, {false, "Quiz", 3, 5}}),
@@ -1527,7 +1535,8 @@ void TestMainForm::messages_data()
             {{false, "Quiz", 6, 5}}),
         copy("data.sync-conflict-20261209-074241-7ITJG26.txt", Outcome::Kind::Unreadable, {}),
     };
-    QTest::newRow("copies merged") << messages::copiesMerged(copies)
+    QTest::newRow("copies merged")
+        << messages::copiesMerged(copies)
         << QStringLiteral(u"Hostally added to data.txt the counts made on another computer that a "
                           u"sync program had kept in copies of it, and deleted the copies: league "
                           u"“North” -1, event “Quiz” +2 from "
