@@ -5,10 +5,13 @@
 // opened on an accepted file and changed by steps drawn from its bytes must
 // merge as saves do: into an unchanged file, a window's counts as they are;
 // one after the other, the same file whichever saves first while no count is
-// negative.
+// negative. The first window's file, as a sync program's conflict copy of
+// the second's, adds what the save would, and once. A record of saves that
+// reads writes back as it read.
 #include "data_format.h"
 #include "merge.h"
 #include "name_text.h"
+#include "save_history.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -44,6 +47,11 @@ Tallies windowAfterClicks(const Tallies &base, std::uint64_t seed)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
+    std::vector<SaveRecord> saves, again;
+    if (parseSaveRecords(text, saves).ok
+        && (!parseSaveRecords(formatSaveRecords(saves), again).ok
+            || formatSaveRecords(again) != formatSaveRecords(saves)))
+        std::abort();
     Tallies base;
     if (!parseDataFile(text, base.leagues, base.events).ok) {
         // A rejected input must leave the tables as they were.
@@ -83,5 +91,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!alone.ok() || !(alone.merged == first) || oneWay.ok() != otherWay.ok()
         || (oneWay.ok() && !negative && !(oneWay.merged == otherWay.merged)))
         std::abort();
+    const std::string ours = formatDataFile(second.leagues, second.events);
+    const std::string theirs = formatDataFile(first.leagues, first.events);
+    std::vector<ComputerSaves> history {
+        {"A", {{1, {written}, theirs}}}, {"B", {{2, {written}, ours}}}};
+    for (int start = 0; start < 2 && otherWay.ok() && ours != theirs; ++start) {
+        Tallies file = start == 0 ? second : otherWay.merged;
+        SaveRecord merge {3, {formatDataFile(file.leagues, file.events)}, {}};
+        mergeCopies(history, merge.replaced[0], file, {theirs}, false, merge);
+        if (!(file == otherWay.merged))
+            std::abort();
+        merge.written = formatDataFile(file.leagues, file.events);
+        history[1].saves.push_back(merge);
+    }
     return 0;
 }
