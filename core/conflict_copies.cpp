@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
+#include <algorithm>
+
 namespace hostally {
 
 namespace {
@@ -29,7 +31,8 @@ QByteArray readSmallFile(const QString &path, bool &ok)
 QString computerName()
 {
     QString name = QSysInfo::machineHostName();
-    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    // No dot: "data.txt.saved-<name>.new-…" is a record being written.
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("_"));
     return name.isEmpty() ? QStringLiteral("computer") : name;
 }
 
@@ -48,21 +51,49 @@ std::vector<ComputerSaves> readSaveHistory(const QString &dataPath)
         bool ok = false;
         const QByteArray bytes = readSmallFile(record.filePath(), ok);
         ComputerSaves saves {record.fileName().mid(prefix.size()).toStdString(), {}};
-        if (ok && parseSaveRecords(bytes.toStdString(), saves.saves).ok)
-            history.push_back(std::move(saves));
+        if (!ok || saves.computer.find('.') != std::string::npos
+            || !parseSaveRecords(bytes.toStdString(), saves.saves).ok)
+            continue;
+        // A save whose new file is still there ended before its swap.
+        saves.saves.erase(std::remove_if(saves.saves.begin(), saves.saves.end(),
+                              [&](const SaveRecord &save) {
+                                  return !save.swapping.empty()
+                                      && QFileInfo::exists(target.absolutePath() + QLatin1Char('/')
+                                          + QString::fromStdString(save.swapping));
+                              }),
+            saves.saves.end());
+        history.push_back(std::move(saves));
     }
     return history;
 }
 
-Status recordSave(const QString &dataPath, const QString &computer, const SaveRecord &save)
+Status recordSaves(
+    const QString &dataPath, const QString &computer, const std::vector<SaveRecord> &saves)
 {
     const QString path = saveRecordPath(dataPath, computer);
     bool ok = false;
-    std::vector<SaveRecord> saves;
-    parseSaveRecords(readSmallFile(path, ok).toStdString(), saves);
-    keepSave(saves, save);
+    std::vector<SaveRecord> kept;
+    parseSaveRecords(readSmallFile(path, ok).toStdString(), kept);
+    // Saves that a crash ended before their swap never happened.
+    const QString folder = QFileInfo(path).absolutePath() + QLatin1Char('/');
+    kept.erase(std::remove_if(kept.begin(), kept.end(),
+                   [&](const SaveRecord &save) {
+                       return !save.swapping.empty()
+                           && QFileInfo::exists(folder + QString::fromStdString(save.swapping));
+                   }),
+        kept.end());
+    for (const SaveRecord &save : saves) {
+        // A file written again as it was is no new version: kept, it would
+        // seem later than the versions that came after it.
+        if (save.replaced != std::vector<std::string> {save.written})
+            keepSave(kept, save);
+    }
     Replaced replaced = Replaced::No;
-    return writeDurably(path, QByteArray::fromStdString(formatSaveRecords(saves)), replaced);
+    const Status written
+        = writeDurably(path, QByteArray::fromStdString(formatSaveRecords(kept)), replaced);
+    // In place, though the folder's sync failed: the save's own write will
+    // meet that failure, and say so.
+    return replaced == Replaced::Yes ? Status::success() : written;
 }
 
 QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history)
@@ -98,10 +129,10 @@ QStringList findConflictCopies(const QString &dataPath, const std::vector<Comput
     return copies;
 }
 
-std::vector<CopyReport> mergeConflictCopies(
-    const QString &dataPath, QByteArray &bytes, bool takeRefused, SaveRecord &save)
+std::vector<CopyReport> mergeConflictCopies(const QString &dataPath,
+    const std::vector<ComputerSaves> &history, QByteArray &bytes, bool takeRefused,
+    SaveRecord &save)
 {
-    const std::vector<ComputerSaves> history = readSaveHistory(dataPath);
     const QStringList paths = findConflictCopies(dataPath, history);
     Tallies file;
     if (paths.isEmpty() || !parseDataFile(bytes.toStdString(), file.leagues, file.events).ok)

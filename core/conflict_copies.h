@@ -24,9 +24,11 @@ QString saveRecordPath(const QString &dataPath, const QString &computer);
 // one that cannot be read counts as none.
 std::vector<ComputerSaves> readSaveHistory(const QString &dataPath);
 
-// Appends `save` to `computer`'s record beside the data file at `dataPath`,
-// through writeDurably(); a record that cannot be read starts again.
-Status recordSave(const QString &dataPath, const QString &computer, const SaveRecord &save);
+// Appends `saves` to `computer`'s record beside the data file at `dataPath`,
+// through writeDurably(), but for those that changed nothing; a record that
+// cannot be read starts again.
+Status recordSaves(
+    const QString &dataPath, const QString &computer, const std::vector<SaveRecord> &saves);
 
 // A conflict copy of the data file, and what became of it.
 struct CopyReport {
@@ -40,10 +42,11 @@ struct CopyReport {
 QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history);
 
 // Merges the conflict copies beside the data file at `dataPath` into `bytes`,
-// the data file as just read, with mergeCopies(): `bytes` becomes the file to
-// write, and `save` lists the copies merged. Nothing is done when `bytes` does
-// not read as a data file.
-std::vector<CopyReport> mergeConflictCopies(
-    const QString &dataPath, QByteArray &bytes, bool takeRefused, SaveRecord &save);
+// the data file as just read, with mergeCopies() and the records `history`:
+// `bytes` becomes the file to write, and `save` lists the copies merged.
+// Nothing is done when `bytes` does not read as a data file.
+std::vector<CopyReport> mergeConflictCopies(const QString &dataPath,
+    const std::vector<ComputerSaves> &history, QByteArray &bytes, bool takeRefused,
+    SaveRecord &save);
 
 } // namespace hostally

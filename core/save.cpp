@@ -114,10 +114,17 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
             result = SaveResult();
             // The copies' counts join the file's before the window's are added.
             FileState merged = now;
-            SaveRecord record {QDateTime::currentMSecsSinceEpoch(), {now.bytes.toStdString()}, {}};
+            const std::vector<ComputerSaves> history = readSaveHistory(path);
+            SaveRecord record {QDateTime::currentMSecsSinceEpoch(), {now.bytes.toStdString()}, {},
+                {lastWriter(history, now.bytes.toStdString())}};
+            // Its time names it: later than any save of this computer before it.
+            for (const ComputerSaves &computer : history) {
+                if (computer.computer == hooks.computer.toStdString() && !computer.saves.empty())
+                    record.ms = std::max(record.ms, computer.saves.back().ms + 2);
+            }
             if (now.read.ok)
-                result.copies
-                    = mergeConflictCopies(path, merged.bytes, request.takeRefusedCopies, record);
+                result.copies = mergeConflictCopies(
+                    path, history, merged.bytes, request.takeRefusedCopies, record);
             if (request.onlyCopies && record.replaced.size() == 1)
                 return true;
             std::vector<CopyReport> copies = std::move(result.copies);
@@ -135,12 +142,23 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
             // the file since it was read: then what was merged is not what is
             // there.
             checks.stillCurrent = [&path, &now] { return FileState(path) == now; };
-            // The record goes first: after a crash, data.txt is either the
-            // file it replaced or the one it wrote. Copies merged without a
-            // record might be added again, should deleting them fail.
+            // Every data.txt a save writes is in the record first, so that a
+            // conflict copy of it finds the version it came from, and a copy
+            // merged into it is known merged. A crash leaves data.txt either
+            // the file the record says it replaced or the one it wrote.
+            // The copies' merge is a version of its own: another computer
+            // that merges the same copies into the same file makes the same
+            // one, and the next merge of the two computers' files starts there.
+            std::vector<SaveRecord> records {record};
+            if (record.replaced.size() > 1)
+                records = {{record.ms, record.replaced, merged.bytes.toStdString(), record.from},
+                    {record.ms + 1, {merged.bytes.toStdString()}, record.written,
+                        {SaveId {hooks.computer.toStdString(), record.ms}}}};
             checks.beforeSwap = [&](const QString &newName) {
-                const Status recorded = recordSave(path, hooks.computer, record);
-                if (!recorded.ok && record.replaced.size() > 1)
+                for (SaveRecord &save : records)
+                    save.swapping = newName.toStdString();
+                const Status recorded = recordSaves(path, hooks.computer, records);
+                if (!recorded.ok)
                     return recorded;
                 return hooks.beforeSwap ? hooks.beforeSwap(newName) : Status::success();
             };

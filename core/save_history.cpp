@@ -14,52 +14,81 @@ namespace hostally {
 namespace {
 
 constexpr std::string_view kFirstLine = "Hostally saves, form 1";
-// How far another computer's clock may be from this one's. Within one
-// computer, a version's save is the latest one before the save that replaced
-// it; across two, one that came a little "later" by the clocks still counts.
-constexpr std::int64_t kClockSlackMs = 60 * 60 * 1000;
 // The time of a version that no save recorded wrote: older than any.
 constexpr std::int64_t kNoSave = std::numeric_limits<std::int64_t>::min();
 
-// Every version of the data file that `start` descends from, with the time of
-// the save that wrote it (kNoSave when none recorded did). The same bytes may
-// have been written by several saves, say after an Add and a Remove: each
-// step back takes the latest save before the one it comes from.
-std::map<std::string_view, std::int64_t> ancestry(
+// The save `id` names, if it is still recorded and wrote `bytes`.
+const SaveRecord *findSave(
+    const std::vector<ComputerSaves> &history, const SaveId &id, std::string_view bytes)
+{
+    for (const ComputerSaves &computer : history) {
+        if (computer.computer != id.computer)
+            continue;
+        for (const SaveRecord &save : computer.saves) {
+            if (save.ms == id.ms && save.written == bytes)
+                return &save;
+        }
+    }
+    return nullptr;
+}
+
+// A version of the data file that a file descends from.
+struct Version {
+    std::string_view bytes;
+    std::int64_t time; // of the save that wrote it; kNoSave when none recorded did
+};
+
+// What tells a version apart from another with the same bytes: the save that
+// wrote it, as two computers that count alike still count twice. A merge of
+// conflict copies, which any computer that merges the same copies makes
+// alike, is its bytes; so is a version no recorded save wrote.
+std::string versionKey(
+    const std::string_view bytes, const SaveRecord *save, const std::vector<ComputerSaves> &history)
+{
+    if (save == nullptr || save->replaced.size() > 1)
+        return "=" + std::string(bytes);
+    for (const ComputerSaves &computer : history) {
+        if (!computer.saves.empty() && &computer.saves.front() <= save
+            && save <= &computer.saves.back())
+            return computer.computer + ' ' + std::to_string(save->ms);
+    }
+    return {};
+}
+
+// Every version of the data file that `start` descends from, each older than
+// the version after it. Each save names the saves that wrote the files it
+// replaced: the same bytes may have been written by several, say after an
+// Add and a Remove, and only that one's history is theirs.
+std::map<std::string, Version> ancestry(
     const std::vector<ComputerSaves> &history, const std::string &start)
 {
     struct Step {
         std::string_view bytes;
-        std::int64_t before; // a save after this one cannot have written it
-        const ComputerSaves *by; // whose clock `before` is; none for the start
+        const SaveRecord *save; // the one that wrote them, if recorded
+        std::int64_t before; // the time of the version after them
     };
-    std::map<std::string_view, std::int64_t> found;
+    std::map<std::string, Version> found;
     std::set<const SaveRecord *> visited;
-    std::vector<Step> todo {{start, std::numeric_limits<std::int64_t>::max(), nullptr}};
+    const std::optional<SaveId> last = lastWriter(history, start);
+    std::vector<Step> todo {{start, last ? findSave(history, *last, start) : nullptr,
+        std::numeric_limits<std::int64_t>::max()}};
     while (!todo.empty()) {
         const Step step = todo.back();
         todo.pop_back();
-        const SaveRecord *latest = nullptr;
-        const ComputerSaves *latestBy = nullptr;
-        for (const ComputerSaves &computer : history) {
-            const std::int64_t before = step.by == nullptr || step.by == &computer ? step.before
-                                                                                   : step.before
-                    + std::min(
-                        kClockSlackMs, std::numeric_limits<std::int64_t>::max() - step.before);
-            for (const SaveRecord &save : computer.saves) {
-                if (save.written == step.bytes && save.ms < before
-                    && (latest == nullptr || save.ms > latest->ms)) {
-                    latest = &save;
-                    latestBy = &computer;
-                }
-            }
-        }
-        std::int64_t &time = found.try_emplace(step.bytes, kNoSave).first->second;
-        if (latest == nullptr || !visited.insert(latest).second)
+        Version &version = found
+                               .try_emplace(versionKey(step.bytes, step.save, history),
+                                   Version {step.bytes, kNoSave})
+                               .first->second;
+        if (step.save == nullptr || !visited.insert(step.save).second)
             continue;
-        time = std::max(time, latest->ms);
-        for (const std::string &replaced : latest->replaced)
-            todo.push_back({replaced, latest->ms, latestBy});
+        const std::int64_t at = std::min(step.save->ms, step.before - 1);
+        version.time = std::max(version.time, at);
+        for (std::size_t i = 0; i < step.save->replaced.size(); ++i) {
+            const std::optional<SaveId> &from
+                = i < step.save->from.size() ? step.save->from[i] : std::nullopt;
+            const std::string &replaced = step.save->replaced[i];
+            todo.push_back({replaced, from ? findSave(history, *from, replaced) : nullptr, at});
+        }
     }
     return found;
 }
@@ -77,8 +106,15 @@ std::string formatSaveRecords(const std::vector<SaveRecord> &saves)
     for (const SaveRecord &save : saves) {
         out.append("save " + std::to_string(save.ms) + ' ' + std::to_string(save.replaced.size()))
             .append(kLineEnd);
-        for (const std::string &replaced : save.replaced)
-            block("replaced", replaced);
+        for (std::size_t i = 0; i < save.replaced.size(); ++i) {
+            if (i < save.from.size() && save.from[i])
+                out.append(
+                       "from " + std::to_string(save.from[i]->ms) + ' ' + save.from[i]->computer)
+                    .append(kLineEnd);
+            block("replaced", save.replaced[i]);
+        }
+        if (!save.swapping.empty())
+            out.append("swapping " + save.swapping).append(kLineEnd);
         block("written", save.written);
     }
     return out;
@@ -102,17 +138,41 @@ Status parseSaveRecords(std::string_view text, std::vector<SaveRecord> &saves)
             || count > 100)
             return Status::failure(0, "it is incomplete or damaged");
         for (; count > 0; --count) {
+            std::optional<SaveId> from;
+            if (reader.optional("from", line)) {
+                from.emplace();
+                const std::size_t space = line.find(' ');
+                if (space == line.npos || space + 1 == line.size()
+                    || !toNumber(std::string_view(line).substr(0, space), from->ms))
+                    return Status::failure(0, "it is incomplete or damaged");
+                from->computer = line.substr(space + 1);
+            }
             if (!reader.block("replaced", bytes))
                 return Status::failure(0, "it is incomplete or damaged");
             save.replaced.emplace_back(bytes);
+            save.from.push_back(std::move(from));
         }
-        if (!reader.block("written", bytes))
+        if ((reader.optional("swapping", save.swapping) && save.swapping.empty())
+            || !reader.block("written", bytes))
             return Status::failure(0, "it is incomplete or damaged");
         save.written = std::string(bytes);
         read.push_back(std::move(save));
     }
     saves = std::move(read);
     return Status::success();
+}
+
+std::optional<SaveId> lastWriter(
+    const std::vector<ComputerSaves> &history, const std::string &bytes)
+{
+    std::optional<SaveId> last;
+    for (const ComputerSaves &computer : history) {
+        for (const SaveRecord &save : computer.saves) {
+            if (save.written == bytes && (!last || save.ms >= last->ms))
+                last = SaveId {computer.computer, save.ms};
+        }
+    }
+    return last;
 }
 
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save)
@@ -131,15 +191,15 @@ std::optional<std::string> commonVersion(
     std::optional<std::string> best;
     std::int64_t bestTime = kNoSave;
     bool tied = false;
-    for (const auto &[bytes, timeInA] : ofA) {
-        const auto inB = ofB.find(bytes);
+    for (const auto &[key, inA] : ofA) {
+        const auto inB = ofB.find(key);
         if (inB == ofB.end())
             continue;
-        const std::int64_t time = std::min(timeInA, inB->second);
+        const std::int64_t time = std::min(inA.time, inB->second.time);
         if (best && time == bestTime) {
             tied = true;
         } else if (!best || time > bestTime) {
-            best = std::string(bytes);
+            best = std::string(inA.bytes);
             bestTime = time;
             tied = false;
         }
@@ -184,6 +244,7 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     // that descends from one merged before it adds only what is new in it.
     history.push_back({{}, {}});
     std::string current = fileBytes;
+    std::optional<SaveId> previous = merge.from.empty() ? std::nullopt : merge.from[0];
     for (const std::string &bytes : copies) {
         CopyOutcome &outcome = outcomes.emplace_back();
         Tallies copy;
@@ -212,9 +273,12 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         if (outcome.kind != CopyOutcome::Kind::Merged)
             continue;
         file = std::move(merged.restored);
+        merge.from.resize(merge.replaced.size());
         merge.replaced.push_back(bytes);
+        merge.from.push_back(lastWriter(history, bytes));
         SaveRecord step {merge.ms + std::int64_t(merge.replaced.size()), {current, bytes},
-            formatDataFile(file.leagues, file.events)};
+            formatDataFile(file.leagues, file.events), {previous, merge.from.back()}};
+        previous = SaveId {{}, step.ms};
         current = step.written;
         history.back().saves.push_back(std::move(step));
     }

@@ -21,12 +21,24 @@ namespace hostally {
 // and a file of some tens of kilobytes at most.
 constexpr std::size_t kSavesKept = 8;
 
+// A save as another names it: no two of one computer's saves share a time.
+struct SaveId {
+    std::string computer;
+    std::int64_t ms = 0;
+};
+
 // One save: the data file it replaced and the one it wrote. A save that
 // merged conflict copies replaced those too, so data.txt descends from them.
 struct SaveRecord {
     std::int64_t ms = 0; // when, in ms since 1970 UTC by the saving computer's clock
     std::vector<std::string> replaced; // the data file first (empty when there was none)
     std::string written;
+    // For each file replaced, in order, the save that wrote it, where known:
+    // the same bytes may have been written by more than one.
+    std::vector<std::optional<SaveId>> from {};
+    // The new data file's name beside data.txt until the swap: while a file
+    // of that name is there, the save never happened (a crash before it).
+    std::string swapping {};
 };
 
 // One computer's record of its saves, oldest first.
@@ -42,6 +54,11 @@ std::string formatSaveRecords(const std::vector<SaveRecord> &saves);
 // Reads a record file into `saves`; fails, leaving them untouched, for what
 // formatSaveRecords() cannot have written.
 Status parseSaveRecords(std::string_view text, std::vector<SaveRecord> &saves);
+
+// The save in `history` that last wrote `bytes`, if any: the one a data file
+// holding them comes from.
+std::optional<SaveId> lastWriter(
+    const std::vector<ComputerSaves> &history, const std::string &bytes);
 
 // Appends `save` to `saves`, dropping the oldest beyond kSavesKept.
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save);

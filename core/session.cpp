@@ -134,6 +134,9 @@ SaveResult Session::save(bool answeredYes)
 
 SaveResult Session::mergeCopies(bool takeRefused)
 {
+    // Most starts find none: no lock is taken for nothing then.
+    if (findConflictCopies(m_dataPath, readSaveHistory(m_dataPath)).isEmpty())
+        return {};
     return save({m_base, m_tallies, m_resets, false, takeRefused, true});
 }
 

@@ -554,7 +554,7 @@ void TestDataFile::conflictCopiesFound()
             + QStringList {"data (1).txt", "data-backup.txt", "data.sync-conflict-2026-x.txt",
                 "data.txt.unsaved", "data-laptop.txt.tmp"})
         QVERIFY(writeAll(m_dir.filePath(name), kOld));
-    QVERIFY(recordSave(m_path, "LAPTOP", {1, {""}, kOld.toStdString()}).ok);
+    QVERIFY(recordSaves(m_path, "LAPTOP", {{1, {""}, kOld.toStdString()}}).ok);
     QStringList found;
     for (const QString &path : findConflictCopies(m_path, readSaveHistory(m_path)))
         found.append(QFileInfo(path).fileName());

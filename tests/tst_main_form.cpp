@@ -1391,12 +1391,9 @@ void TestMainForm::conflictCopiesAtStart()
     const QString copy = m_dir->filePath("data.sync-conflict-20261209-074240-7ITJG26.txt");
     QVERIFY(writeAll(copy, theirs));
     if (recorded) {
-        QVERIFY(hostally::recordSave(
-            m_path, "alpha", {1000, {kData.toStdString()}, theirs.toStdString()})
-                    .ok);
-        QVERIFY(
-            hostally::recordSave(m_path, "beta", {2000, {kData.toStdString()}, now.toStdString()})
-                .ok);
+        const std::string read = kData.toStdString();
+        QVERIFY(hostally::recordSaves(m_path, "alpha", {{1000, {read}, theirs.toStdString()}}).ok);
+        QVERIFY(hostally::recordSaves(m_path, "beta", {{2000, {read}, now.toStdString()}}).ok);
     }
     m_dialogs.answers = answers;
     for (int start = 0; start < 2; ++start) {

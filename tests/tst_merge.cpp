@@ -206,7 +206,7 @@ void TestMerge::copies()
     };
     std::map<QString, std::string> versions {
         {"v0", bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))}};
-    std::map<QString, hostally::ComputerSaves> records;
+    std::vector<hostally::ComputerSaves> history;
     std::int64_t ms = 1000;
     const QRegularExpression step(R"((\w+)=(\w+)([-+~])(\w+)@([-A-Z]))");
     for (const QString &save : saves.split(' ')) {
@@ -218,20 +218,25 @@ void TestMerge::copies()
         t.events.setEntry(0, op == "~" ? m.captured(4).toStdString() : t.events.name(0),
             t.events.count(0) + (op == "~" ? 0 : n));
         versions[m.captured(1)] = bytes(t);
-        if (m.captured(5) != "-")
-            records[m.captured(5)].saves.push_back(
-                {ms += 1000, {versions[m.captured(2)]}, versions[m.captured(1)]});
+        const std::string computer = m.captured(5).toStdString();
+        if (computer == "-")
+            continue;
+        auto saver = std::find_if(history.begin(), history.end(),
+            [&](const auto &saves) { return saves.computer == computer; });
+        if (saver == history.end())
+            saver = history.insert(history.end(), {computer, {}});
+        const std::string &replaced = versions[m.captured(2)];
+        saver->saves.push_back({ms += 1000, {replaced}, versions[m.captured(1)],
+            {hostally::lastWriter(history, replaced)}});
     }
-    std::vector<hostally::ComputerSaves> history;
-    for (auto &[computer, kept] : records)
-        history.push_back({computer.toStdString(), kept.saves});
     std::vector<std::string> copyBytes;
     for (const QString &copy : copies.split(' '))
         copyBytes.push_back(versions[copy]);
 
     for (const bool again : {false, true}) {
         hostally::Tallies tables = read(versions[file]);
-        hostally::SaveRecord merge {ms += 1000, {versions[file]}, {}};
+        hostally::SaveRecord merge {
+            ms += 1000, {versions[file]}, {}, {hostally::lastWriter(history, versions[file])}};
         const auto outcomes
             = hostally::mergeCopies(history, versions[file], tables, copyBytes, false, merge);
         QString seen;

@@ -94,11 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string ours = formatDataFile(second.leagues, second.events);
     const std::string theirs = formatDataFile(first.leagues, first.events);
     std::vector<ComputerSaves> history {
-        {"A", {{1, {written}, theirs}}}, {"B", {{2, {written}, ours}}}};
+        {"A", {{1, {written}, theirs, {}}}}, {"B", {{2, {written}, ours, {}}}}};
     for (int start = 0; start < 2 && otherWay.ok() && ours != theirs; ++start) {
         Tallies file = start == 0 ? second : otherWay.merged;
-        SaveRecord merge {3, {formatDataFile(file.leagues, file.events)}, {}};
-        mergeCopies(history, merge.replaced[0], file, {theirs}, false, merge);
+        const std::string now = formatDataFile(file.leagues, file.events);
+        SaveRecord merge {3, {now}, {}, {lastWriter(history, now)}};
+        mergeCopies(history, now, file, {theirs}, false, merge);
         if (!(file == otherWay.merged))
             std::abort();
         merge.written = formatDataFile(file.leagues, file.events);
