@@ -7,15 +7,19 @@
 #include "file_helpers.h"
 #include "session.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
+#include <set>
 #include <tuple>
 
 using namespace hostally;
@@ -61,6 +65,13 @@ std::string key(const Content &c)
 Content whole(const Tallies &t)
 {
     return {t, t, {true, true}};
+}
+
+Tallies readTallies(const QString &path)
+{
+    Tallies read;
+    parseDataFile(readAll(path).toStdString(), read.leagues, read.events);
+    return read;
 }
 
 void add(Counts &to, const Counts &c, int sign = 1)
@@ -168,8 +179,10 @@ void undoAfterCrash(const Injection &in)
     for (const auto &[path, bytes] : filesIn(in.folder))
         if (!in.atCrash.count(path) && !lock(path))
             QFile::remove(path);
+    const std::map<QString, QByteArray> now = filesIn(in.folder);
     for (const auto &[path, bytes] : in.atCrash) {
-        if (lock(path))
+        // Only what changed is put back: a file written is a change to a sync program.
+        if (lock(path) || (now.count(path) && now.at(path) == bytes))
             continue;
         QVERIFY(writeAll(path, bytes));
     }
@@ -194,7 +207,9 @@ Injected hook(FileStep step, const QString &path)
         return Injected::Proceed;
     static const char *steps[] = {"Start", "Written", "Swapped", "Removed"};
     const std::string what = std::string(in.crashed ? "crash at " : "fail at ") + steps[int(step)]
-        + (data ? " data" : " recovery");
+        + (data                                    ? " data"
+                : path.contains(".sync-conflict-") ? " copy"
+                                                   : " recovery");
     in.note += " [" + what + "]";
     ++seen[what];
     return in.crashed ? Injected::Crash : Injected::Fail;
@@ -209,7 +224,15 @@ struct Window {
 
 class Run {
 public:
-    Run(quint32 seed, const QString &folder) : m_rng(seed), m_data(folder + "/data.txt")
+    // A run named for a computer is that computer's, on a folder that a sync
+    // program shares with another's. It makes no Reset nor hand edit there: a
+    // merged copy's Remove stops at 0 where two Resets met, which the ledger
+    // cannot tell, and a version no save recorded has no copy related to it.
+    Run(quint32 seed, const QString &folder, const QString &computer = {})
+        : m_rng(seed),
+          m_data(folder + "/data.txt"),
+          m_computer(computer.isEmpty() ? computerName() : computer),
+          m_synced(!computer.isEmpty())
     {
         const char *names[] = {"Quiz", "Relay", "Darts", "Bake Sale", "North", "South", "West"};
         for (int i = 0; i < 7; ++i)
@@ -222,40 +245,57 @@ public:
 
     void go(int steps)
     {
-        for (int n = 0; n < steps && error.empty(); ++n) {
-            const int r = pick(100), w = m_windows.empty() ? -1 : pick(int(m_windows.size()));
-            if (w < 0 || (r >= 80 && m_windows.size() < 3))
-                restart();
-            else if (r < 46)
-                step(w);
-            else if (r < 49)
-                reset(w);
-            else if (r < 64)
-                save(w);
-            else if (r < 73)
-                handEdit(r >= 70);
-            else if (r < 77)
-                note(w, "killed", {}), die(w, m_windows[std::size_t(w)].disk, false, pick(2));
-            else
-                quit(w);
-            check();
-        }
+        for (int n = 0; n < steps && error.empty(); ++n)
+            turn();
+        stop();
+        if (error.empty())
+            expect(contribution(whole(readTallies(m_data))) == owed(),
+                "data.txt and the offers do not add up to the counts made");
+    }
+
+    void turn()
+    {
+        const int r = pick(100), w = m_windows.empty() ? -1 : pick(int(m_windows.size()));
+        if (w < 0 || (r >= 80 && m_windows.size() < 3))
+            restart();
+        else if (r < 46 || (m_synced && r < 49))
+            step(w);
+        else if (r < 49)
+            reset(w);
+        else if (r < 64 || (m_synced && r < 73))
+            save(w);
+        else if (r < 73)
+            handEdit(r >= 70);
+        else if (r < 77)
+            note(w, "killed", {}), die(w, m_windows[std::size_t(w)].disk, false, pick(2));
+        else
+            quit(w);
+        check();
+    }
+
+    void stop()
+    {
         while (error.empty() && !m_windows.empty())
             note(0, "killed", {}), die(0, m_windows[0].disk, false, true);
-        if (!error.empty())
-            return;
-        // What data.txt holds and what is offered is what was counted, less
-        // what was declined, refused or reset on the way.
-        Session fresh(m_data);
+    }
+
+    // What data.txt must hold: what was counted, less what a start offers
+    // now and what was declined, refused or reset on the way.
+    Counts owed()
+    {
+        Session fresh(m_data, m_computer);
         expect(fresh.load().ok, "data.txt no longer loads");
         const std::vector<Offer> offers = fresh.leftOffers();
-        Counts total = contribution(whole(fresh.tallies())), expected = m_made;
+        Counts owed = m_made;
         for (const Offer &o : offers)
-            add(total, contribution(contentOf(o)));
+            add(owed, contribution(contentOf(o)), -1);
         resolve(offers);
-        add(expected, m_dropped, -1);
-        expect(total == expected, "data.txt and the offers do not add up to the counts made");
+        add(owed, m_dropped, -1);
+        return owed;
     }
+
+    // The sync program copied data.txt here.
+    void reread() { m_file = readTallies(m_data); }
 
 private:
     int pick(int n) { return int(m_rng() % unsigned(n)); }
@@ -273,8 +313,8 @@ private:
         static const std::pair<FileStep, bool> fails[]
             = {{FileStep::Swapped, true}, {FileStep::Written, true}, {FileStep::Start, false},
                 {FileStep::Written, false}, {FileStep::Swapped, false}, {FileStep::Removed, false}};
-        if (r < 20)
-            in.crashAt = 1 + pick(6);
+        if (r < 20) // a save that merged copies deletes them after its 9th step
+            in.crashAt = 1 + pick(m_synced ? 13 : 6);
         else if (r < 34)
             in.failAt = 1 + pick(2), std::tie(in.failStep, in.failData) = fails[pick(6)];
         in.folder = QFileInfo(m_data).absolutePath();
@@ -290,7 +330,8 @@ private:
 
     void note(int w, const std::string &what, const Injection &in)
     {
-        log += "w" + std::to_string(at(w).id) + " " + what + in.note + "\n";
+        log += (m_synced ? m_computer.toStdString() + " w" : "w") + std::to_string(at(w).id) + " "
+            + what + in.note + "\n";
     }
 
     Content contentOf(const Offer &o)
@@ -323,9 +364,8 @@ private:
 
     void check()
     {
-        Tallies read;
-        expect(parseDataFile(readAll(m_data).toStdString(), read.leagues, read.events).ok
-                && read == m_file,
+        const Tallies read = readTallies(m_data);
+        expect(read == m_file,
             "data.txt is" + key(whole(read)) + ", the ledger says" + key(whole(m_file)));
         for (const Window &w : m_windows)
             expect(w.s->tallies() == w.now.view,
@@ -376,7 +416,11 @@ private:
 
     void step(int w)
     {
-        const int l = pick(4) == 0, i = pick((at(w).now.view.*kList[l]).used());
+        int l = pick(4) == 0, i = pick((at(w).now.view.*kList[l]).used());
+        // Two computers that make the same change write the same bytes, which
+        // a sync program takes for one: each counts events of its own.
+        if (m_synced)
+            l = 0, i = (i & ~1) | int(m_computer == "beta");
         const bool up = pick(3) != 0;
         TallyTable &t = at(w).now.view.*kList[l];
         const bool moves = up || t.count(i) != 0;
@@ -404,6 +448,9 @@ private:
     void save(int w)
     {
         const Merged m = merge(at(w).now, m_file, false);
+        // Their counts join data.txt's: only the sum at the end is known.
+        const bool copies = m_synced
+            && !QDir(QFileInfo(m_data).path()).entryList({"data.sync-conflict-*"}).isEmpty();
         SaveResult r;
         Injection in = inject([&] { r = at(w).s->save(false); });
         note(w, "save", in);
@@ -425,12 +472,12 @@ private:
             return in.crashed ? die(w, plusNow(at(w)), true, true)
                               : void(at(w).disk = plusNow(at(w)));
         }
-        ++seen[in.crashed ? "crashed after the swap" : "saved"];
+        ++seen[in.crashed ? "crashed after the swap" : copies ? "saved with copies" : "saved"];
         expect(in.crashed || r.saved, "data.txt was replaced, but the save says it failed");
         add(m_dropped, contribution(whole(m_file)));
         add(m_dropped, contribution(at(w).now));
         add(m_dropped, contribution(whole(m.out)), -1);
-        m_file = m.out;
+        m_file = copies ? readTallies(m_data) : m.out;
         at(w).now = {m_file, m_file, {}};
         at(w).disk = {Disk()};
         if (in.crashed)
@@ -501,10 +548,20 @@ private:
 
     void restart()
     {
-        m_windows.push_back(
-            {std::make_unique<Session>(m_data), {m_file, m_file, {}}, {Disk()}, ++m_ids});
+        m_windows.push_back({std::make_unique<Session>(m_data, m_computer), {m_file, m_file, {}},
+            {Disk()}, ++m_ids});
         const int w = int(m_windows.size()) - 1;
         expect(at(w).s->load().ok, "data.txt does not load");
+        if (m_synced) { // the conflict copies first, as a window starts
+            SaveResult merged;
+            const Injection in = inject([&] { merged = at(w).s->mergeCopies(pick(2)); });
+            note(w, "started, " + std::to_string(merged.copies.size()) + " copies", in);
+            reread();
+            if (merged.saved)
+                at(w).now = {m_file, m_file, {}};
+            if (in.crashed)
+                return die(w, {Disk()}, true, true);
+        }
         std::vector<Offer> offers;
         const Injection in = inject([&] { offers = at(w).s->leftOffers(); });
         note(w, "started, " + std::to_string(offers.size()) + " offered", in);
@@ -561,13 +618,190 @@ private:
     }
 
     std::mt19937 m_rng;
-    QString m_data;
+    QString m_data, m_computer;
+    bool m_synced;
     Tallies m_file; // what data.txt must hold
     std::vector<Window> m_windows;
     std::vector<Parcel> m_pool; // recovery files of windows gone
     Counts m_made, m_dropped;
     int m_ids = 0;
 };
+
+// A sync program between two computers' folders, as Syncthing copies them:
+// data.txt, the records of saves and the conflict copies, never a recovery
+// file nor a lock. A file changed on one side since the last sync goes across
+// (a deletion too); of one changed on both, the later change wins and the
+// other becomes a conflict copy on both sides. The same bytes are no conflict.
+struct Sync {
+    QString folders[2];
+    std::map<QString, QByteArray> synced; // as the last sync left both sides
+    std::map<QString, std::pair<QByteArray, int>> watched[2]; // and when each changed
+    std::map<QString, int> atSync[2]; // when each had changed as the last sync left it
+    std::map<QString, std::filesystem::file_time_type> times[2];
+    int clock = 0;
+
+    std::map<QString, QByteArray> files(int side) const
+    {
+        std::map<QString, QByteArray> out;
+        for (const auto &[path, bytes] : filesIn(folders[side])) {
+            const QString name = QFileInfo(path).fileName();
+            if (name == "data.txt" || name.startsWith("data.txt.saved-")
+                || name.startsWith("data.sync-conflict-"))
+                out[name] = bytes;
+        }
+        return out;
+    }
+
+    // Notes which files changed, in order, as the program's watcher does: a
+    // file written again, though with the bytes it had, is changed too.
+    void watch(int side)
+    {
+        std::map<QString, std::pair<QByteArray, int>> now;
+        for (const auto &[name, bytes] : files(side)) {
+            const auto was = watched[side].find(name);
+            const auto written
+                = std::filesystem::last_write_time((folders[side] + "/" + name).toStdString());
+            now[name] = was != watched[side].end() && was->second.first == bytes
+                    && times[side][name] == written
+                ? was->second
+                : std::make_pair(bytes, ++clock);
+            times[side][name] = written;
+        }
+        watched[side] = std::move(now);
+    }
+
+    void run()
+    {
+        watch(0), watch(1);
+        std::set<QString> names;
+        for (const auto &files : {watched[0], watched[1]})
+            for (const auto &file : files)
+                names.insert(file.first);
+        for (const auto &file : synced)
+            names.insert(file.first);
+        for (const QString &name : names) {
+            std::optional<QByteArray> was, now[2];
+            int when[2] = {0, 0};
+            if (synced.count(name))
+                was = synced[name];
+            for (int s : {0, 1})
+                if (const auto f = watched[s].find(name); f != watched[s].end())
+                    now[s] = f->second.first, when[s] = f->second.second;
+            // A file written since, even back to the bytes it had, is changed.
+            bool changed[2];
+            for (int s : {0, 1})
+                changed[s]
+                    = now[s] ? !atSync[s].count(name) || atSync[s][name] != when[s] : bool(was);
+            // The side that wins: the one changed, else the one changed later.
+            const int from = !changed[1] ? 0 : !changed[0] ? 1 : int(when[1] > when[0]);
+            if (now[0] && now[1] && now[0] != now[1] && changed[0] && changed[1]) {
+                const int dot = name.lastIndexOf('.');
+                const QString copy = name.left(dot) + ".sync-conflict-"
+                    + QDateTime::fromSecsSinceEpoch(1700000000 + 61 * when[!from], Qt::UTC)
+                          .toString("yyyyMMdd-HHmmss")
+                    + (from ? "-AAAAAAA" : "-BBBBBBB") + name.mid(dot);
+                for (const QString &folder : folders)
+                    writeAll(folder + "/" + copy, *now[!from]);
+                synced[copy] = *now[!from];
+                ++seen["a conflict copy made"];
+            }
+            const QString path = folders[!from] + "/" + name;
+            if (now[from] != now[!from])
+                now[from] ? writeAll(path, *now[from]) : QFile::remove(path);
+            now[from] ? void(synced[name] = *now[from]) : void(synced.erase(name));
+        }
+        watch(0), watch(1);
+        for (int s : {0, 1}) {
+            atSync[s].clear();
+            for (const auto &[name, file] : watched[s])
+                atSync[s][name] = file.second;
+        }
+    }
+};
+
+// Two computers' windows, each on its own folder, and a sync program between
+// them, now and then offline for a while.
+void runSynced(quint32 seed, const QString &folder, std::string &log, std::string &error)
+{
+    const QString data[] = {folder + "/alpha/data.txt", folder + "/beta/data.txt"};
+    QDir(folder).mkpath("alpha"), QDir(folder).mkpath("beta");
+    Run sides[] = {Run(seed, folder + "/alpha", "alpha"), Run(~seed, folder + "/beta", "beta")};
+    Sync sync {{folder + "/alpha", folder + "/beta"}, {}, {}, {}, {}};
+    sync.synced = sync.files(0);
+    std::mt19937 rng(seed);
+    const Counts first = contribution(whole(readTallies(data[0])));
+    const auto failed = [&] {
+        for (Run &side : sides)
+            log += side.log, side.log.clear(), error = error.empty() ? side.error : error;
+        return !error.empty();
+    };
+    const auto synchronize = [&] {
+        sync.run();
+        for (Run &side : sides)
+            side.reread();
+        log += "synced\n";
+    };
+    for (int n = 0, offline = 0; n < 60 && !failed(); ++n) {
+        const int r = int(rng() % 100), s = int(rng() % 2);
+        if (offline == 0 && r < 12)
+            synchronize();
+        else if (offline == 0 && r < 16)
+            offline = 3 + int(rng() % 10), log += "offline\n";
+        else
+            offline = std::max(offline - 1, 0), sides[s].turn(), sync.watch(s);
+    }
+    for (Run &side : sides)
+        side.stop();
+    if (failed())
+        return;
+    // Each computer starts once the copying is done: both merge the copies left.
+    synchronize();
+    const bool takeRefused = rng() % 2;
+    for (int s : {0, 1}) {
+        Session start(data[s], s ? "beta" : "alpha");
+        start.load();
+        for (const CopyReport &copy : start.mergeCopies(takeRefused).copies)
+            if (error.empty() && copy.outcome.kind != CopyOutcome::Kind::Merged)
+                error = "a conflict copy is left: " + copy.path.toStdString();
+    }
+    synchronize();
+    Counts owed = sides[0].owed();
+    add(owed, sides[1].owed());
+    add(owed, first, -1);
+    if (failed())
+        return;
+    if (readAll(data[0]) != readAll(data[1])
+        || std::any_of(sync.synced.begin(), sync.synced.end(),
+            [](const auto &file) { return file.first.contains(".sync-conflict-"); }))
+        error = "once synced, the computers' data.txt differ or a conflict copy is left";
+    else if (contribution(whole(readTallies(data[0]))) != owed)
+        error = "data.txt and both computers' offers do not add up to the counts made";
+}
+
+// Runs `run` for each seed, in a new folder each time.
+void eachSeed(int runs,
+    const std::function<void(quint32, const QString &, std::string &log, std::string &error)> &run)
+{
+    seen.clear();
+    if (qEnvironmentVariableIsSet("HOSTALLY_MODEL_RUNS"))
+        runs = qEnvironmentVariableIntValue("HOSTALLY_MODEL_RUNS");
+    const quint32 first = quint32(qEnvironmentVariableIntValue("HOSTALLY_MODEL_SEED"));
+    for (quint32 seed = first; seed < first + quint32(runs); ++seed) {
+        // Every write is synced: in memory, where there is such a folder,
+        // a run takes milliseconds rather than a tenth of a second.
+        QTemporaryDir folder(QDir(QStringLiteral("/dev/shm")).exists()
+                ? QStringLiteral("/dev/shm/tst_crash_model-XXXXXX")
+                : QDir::tempPath() + QStringLiteral("/tst_crash_model-XXXXXX"));
+        QVERIFY(folder.isValid());
+        std::string log, error;
+        run(seed, folder.path(), log, error);
+        if (!error.empty()) // QtTest cuts long messages short
+            std::fprintf(stderr, "%s", log.c_str());
+        QVERIFY2(error.empty(), ("seed " + std::to_string(seed) + ": " + error).c_str());
+    }
+    for (const auto &[what, times] : seen)
+        qInfo("%s: %d", what.c_str(), times);
+}
 
 } // namespace
 
@@ -577,32 +811,26 @@ private slots:
     void initTestCase() { setFileHookForTesting(hook); }
     void cleanupTestCase() { setFileHookForTesting({}); }
 
-    // scripts/fuzz runs it longer: HOSTALLY_MODEL_RUNS=20000 HOSTALLY_MODEL_SEED=7.
+    // scripts/fuzz runs them longer: HOSTALLY_MODEL_RUNS=20000 HOSTALLY_MODEL_SEED=7.
     void countsAreNeverLostNorDoubled()
     {
-        const int runs = qEnvironmentVariableIsSet("HOSTALLY_MODEL_RUNS")
-            ? qEnvironmentVariableIntValue("HOSTALLY_MODEL_RUNS")
-            : 300;
-        const quint32 first = quint32(qEnvironmentVariableIntValue("HOSTALLY_MODEL_SEED"));
-        for (quint32 seed = first; seed < first + quint32(runs); ++seed) {
-            // Every write is synced: in memory, where there is such a folder,
-            // a run takes milliseconds rather than a tenth of a second.
-            QTemporaryDir folder(QDir(QStringLiteral("/dev/shm")).exists()
-                    ? QStringLiteral("/dev/shm/tst_crash_model-XXXXXX")
-                    : QDir::tempPath() + QStringLiteral("/tst_crash_model-XXXXXX"));
-            QVERIFY(folder.isValid());
-            Run run(seed, folder.path());
-            run.go(40);
-            if (!run.error.empty()) // QtTest cuts long messages short
-                std::fprintf(stderr, "%s", run.log.c_str());
-            QVERIFY2(
-                run.error.empty(), ("seed " + std::to_string(seed) + ": " + run.error).c_str());
-        }
-        for (const auto &[what, times] : seen)
-            qInfo("%s: %d", what.c_str(), times);
+        eachSeed(
+            300, [](quint32 seed, const QString &folder, std::string &log, std::string &error) {
+                Run run(seed, folder);
+                run.go(40);
+                log = run.log, error = run.error;
+            });
         // The runs reach what they are there to catch.
         for (const char *what : {"crash at Swapped data", "fail at Swapped data",
                  "fail at Start recovery", "crashed after the swap", "a Reset refused at restore"})
+            QVERIFY2(seen[what] > 0, what);
+    }
+
+    void syncedComputersLoseNoCount()
+    {
+        eachSeed(150, runSynced);
+        for (const char *what :
+            {"a conflict copy made", "saved with copies", "crash at Start copy"})
             QVERIFY2(seen[what] > 0, what);
     }
 };
