@@ -30,7 +30,12 @@ QByteArray readSmallFile(const QString &path, bool &ok)
 
 QString computerName()
 {
+    // As Windows shows it to the user, and OneDrive names its copies with it.
+#ifdef Q_OS_WIN
+    QString name = qEnvironmentVariable("COMPUTERNAME");
+#else
     QString name = QSysInfo::machineHostName();
+#endif
     // No dot: "data.txt.saved-<name>.new-…" is a record being written.
     name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("_"));
     return name.isEmpty() ? QStringLiteral("computer") : name;

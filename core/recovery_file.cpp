@@ -37,6 +37,16 @@ constexpr bool kHeldLocksStayOpen = false;
 #endif
 std::set<QString> heldLocks;
 
+// The computer's name as QLockFile writes it into its locks.
+QString lockHostName()
+{
+#ifdef Q_OS_WIN
+    return qEnvironmentVariable("COMPUTERNAME");
+#else
+    return QSysInfo::machineHostName();
+#endif
+}
+
 bool leftByAnEarlierProcess(const QLockFile &lock, const QString &lockPath)
 {
     qint64 pid = 0;
@@ -45,7 +55,7 @@ bool leftByAnEarlierProcess(const QLockFile &lock, const QString &lockPath)
     if (!lock.getLockInfo(&pid, &hostName, &appName))
         return false;
     std::lock_guard<std::mutex> guard(heldMutex);
-    return pid == QCoreApplication::applicationPid() && hostName == QSysInfo::machineHostName()
+    return pid == QCoreApplication::applicationPid() && hostName == lockHostName()
         && heldLocks.count(lockPath) == 0;
 }
 
@@ -65,7 +75,7 @@ std::shared_ptr<QLockFile> lockFor(const QString &path, QLockFile::LockError *er
     QString hostName;
     QString appName;
     const bool fromHere
-        = !lock->getLockInfo(&pid, &hostName, &appName) || hostName == QSysInfo::machineHostName();
+        = !lock->getLockInfo(&pid, &hostName, &appName) || hostName == lockHostName();
     const bool mayBeLeft
         = (kHeldLocksStayOpen && fromHere) || leftByAnEarlierProcess(*lock, lockPath);
     if (!locked && lock->error() == QLockFile::LockFailedError && mayBeLeft

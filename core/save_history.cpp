@@ -255,10 +255,9 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
             continue;
         }
         const std::optional<std::string> common = commonVersion(history, current, bytes);
-        if (!common || !parseDataFile(*common, base.leagues, base.events).ok) {
-            outcome.counted = differingLines(file, copy);
-            continue;
-        }
+        if (!common || !parseDataFile(*common, base.leagues, base.events).ok)
+            continue; // its lines are told once every other copy is in
+
         RestoreResult merged = mergeCopy(base, copy, file);
         outcome.refused = std::move(merged.refused);
         // What it counted, but for the lines that cannot be placed.
@@ -281,6 +280,12 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         previous = SaveId {{}, step.ms};
         current = step.written;
         history.back().saves.push_back(std::move(step));
+    }
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        Tallies copy;
+        if (outcomes[i].kind == CopyOutcome::Kind::Unrelated
+            && parseDataFile(copies[i], copy.leagues, copy.events).ok)
+            outcomes[i].counted = differingLines(file, copy);
     }
     return outcomes;
 }
