@@ -9,6 +9,7 @@
 #include <QSysInfo>
 
 #include <algorithm>
+#include <functional>
 
 namespace hostally {
 
@@ -72,14 +73,17 @@ std::vector<ComputerSaves> readSaveHistory(const QString &dataPath)
     return history;
 }
 
-Status recordSaves(
-    const QString &dataPath, const QString &computer, const std::vector<SaveRecord> &saves)
+namespace {
+
+// Rewrites `computer`'s record as `change` leaves it, with the saves that a
+// crash ended before their swap left out, as they never happened.
+Status rewriteRecord(const QString &dataPath, const QString &computer,
+    const std::function<void(std::vector<SaveRecord> &)> &change)
 {
     const QString path = saveRecordPath(dataPath, computer);
     bool ok = false;
     std::vector<SaveRecord> kept;
     parseSaveRecords(readSmallFile(path, ok).toStdString(), kept);
-    // Saves that a crash ended before their swap never happened.
     const QString folder = QFileInfo(path).absolutePath() + QLatin1Char('/');
     kept.erase(std::remove_if(kept.begin(), kept.end(),
                    [&](const SaveRecord &save) {
@@ -87,18 +91,40 @@ Status recordSaves(
                            && QFileInfo::exists(folder + QString::fromStdString(save.swapping));
                    }),
         kept.end());
-    for (const SaveRecord &save : saves) {
-        // A file written again as it was is no new version: kept, it would
-        // seem later than the versions that came after it.
-        if (save.replaced != std::vector<std::string> {save.written})
-            keepSave(kept, save);
-    }
+    change(kept);
     Replaced replaced = Replaced::No;
     const Status written
         = writeDurably(path, QByteArray::fromStdString(formatSaveRecords(kept)), replaced);
     // In place, though the folder's sync failed: the save's own write will
     // meet that failure, and say so.
     return replaced == Replaced::Yes ? Status::success() : written;
+}
+
+} // namespace
+
+Status recordSaves(
+    const QString &dataPath, const QString &computer, const std::vector<SaveRecord> &saves)
+{
+    return rewriteRecord(dataPath, computer, [&saves](std::vector<SaveRecord> &kept) {
+        for (const SaveRecord &save : saves) {
+            // A file written again as it was is no new version: kept, it would
+            // seem later than the versions that came after it.
+            if (save.replaced != std::vector<std::string> {save.written})
+                keepSave(kept, save);
+        }
+    });
+}
+
+Status unrecordSaves(
+    const QString &dataPath, const QString &computer, const std::vector<std::int64_t> &times)
+{
+    return rewriteRecord(dataPath, computer, [&times](std::vector<SaveRecord> &kept) {
+        kept.erase(std::remove_if(kept.begin(), kept.end(),
+                       [&times](const SaveRecord &save) {
+                           return std::find(times.begin(), times.end(), save.ms) != times.end();
+                       }),
+            kept.end());
+    });
 }
 
 QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history)

@@ -30,6 +30,11 @@ std::vector<ComputerSaves> readSaveHistory(const QString &dataPath);
 Status recordSaves(
     const QString &dataPath, const QString &computer, const std::vector<SaveRecord> &saves);
 
+// Takes the saves at `times` out of `computer`'s record beside the data file
+// at `dataPath`: saves whose swap failed, which never happened.
+Status unrecordSaves(
+    const QString &dataPath, const QString &computer, const std::vector<std::int64_t> &times);
+
 // A conflict copy of the data file, and what became of it.
 struct CopyReport {
     QString path;

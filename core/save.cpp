@@ -162,6 +162,14 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
                     return recorded;
                 return hooks.beforeSwap ? hooks.beforeSwap(newName) : Status::success();
             };
+            checks.swapFailed = [&] {
+                std::vector<std::int64_t> times;
+                for (const SaveRecord &save : records)
+                    times.push_back(save.ms);
+                unrecordSaves(path, hooks.computer, times);
+                if (hooks.swapFailed)
+                    hooks.swapFailed();
+            };
             Replaced replaced = Replaced::No;
             result.status = writeDataFile(path, saving->bytes, replaced, checks);
             if (replaced == Replaced::Superseded && ++merges < kMaxMerges)
