@@ -14,12 +14,9 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <map>
-#include <optional>
 #include <random>
-#include <set>
 #include <tuple>
 
 using namespace hostally;
@@ -160,10 +157,11 @@ struct Injection {
     std::map<QString, QByteArray> atCrash; // the folder as the crash left it
 };
 
-std::map<QString, QByteArray> filesIn(const QString &folder)
+std::map<QString, QByteArray> filesIn(const QString &folder, const QStringList &names = {})
 {
     std::map<QString, QByteArray> files;
-    for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+    for (const QFileInfo &info :
+        QDir(folder).entryInfoList(names, QDir::Files | QDir::Hidden | QDir::CaseSensitive)) {
         QFile file(info.filePath());
         files[info.filePath()] = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
@@ -176,22 +174,25 @@ std::map<QString, QByteArray> filesIn(const QString &folder)
 void undoAfterCrash(const Injection &in)
 {
     const auto lock = [](const QString &path) { return path.endsWith(".lock"); };
-    for (const auto &[path, bytes] : filesIn(in.folder))
+    const std::map<QString, QByteArray> now = filesIn(in.folder);
+    for (const auto &[path, bytes] : now)
         if (!in.atCrash.count(path) && !lock(path))
             QFile::remove(path);
-    const std::map<QString, QByteArray> now = filesIn(in.folder);
-    for (const auto &[path, bytes] : in.atCrash) {
-        // Only what changed is put back: a file written is a change to a sync program.
-        if (lock(path) || (now.count(path) && now.at(path) == bytes))
-            continue;
-        QVERIFY(writeAll(path, bytes));
-    }
+    // Only what changed is put back: a file written is a change to a sync program.
+    for (const auto &[path, bytes] : in.atCrash)
+        if (!lock(path) && !(now.count(path) && now.at(path) == bytes))
+            QVERIFY(writeAll(path, bytes));
 }
 Injection *active = nullptr;
 std::map<std::string, int> seen; // what the runs reached, all together
 
+// How many times each file was replaced: a sync program sees a file written
+// again with the bytes it had as changed, whatever the clock's resolution.
+std::map<QString, int> swaps;
+
 Injected hook(FileStep step, const QString &path)
 {
+    swaps[path] += step == FileStep::Swapped;
     if (!active)
         return Injected::Proceed;
     Injection &in = *active;
@@ -205,11 +206,10 @@ Injected hook(FileStep step, const QString &path)
     if (!in.crashed
         && !(step == in.failStep && data == in.failData && in.failAt > 0 && --in.failAt == 0))
         return Injected::Proceed;
-    static const char *steps[] = {"Start", "Written", "Swapped", "Removed"};
+    static const char *steps[] = {"Start", "Written", "Swapped", "Removed"},
+                      *files[] = {" recovery", " copy", " data"};
     const std::string what = std::string(in.crashed ? "crash at " : "fail at ") + steps[int(step)]
-        + (data                                    ? " data"
-                : path.contains(".sync-conflict-") ? " copy"
-                                                   : " recovery");
+        + files[data ? 2 : int(path.contains(".sync-conflict-"))];
     in.note += " [" + what + "]";
     ++seen[what];
     return in.crashed ? Injected::Crash : Injected::Fail;
@@ -228,8 +228,11 @@ public:
     // program shares with another's. It makes no Reset nor hand edit there: a
     // merged copy's Remove stops at 0 where two Resets met, which the ledger
     // cannot tell, and a version no save recorded has no copy related to it.
-    Run(quint32 seed, const QString &folder, const QString &computer = {})
-        : m_rng(seed),
+    Run(quint32 seed, const QString &folder, std::string &log, std::string &error,
+        const QString &computer = {})
+        : log(log),
+          error(error),
+          m_rng(seed),
           m_data(folder + "/data.txt"),
           m_computer(computer.isEmpty() ? computerName() : computer),
           m_synced(!computer.isEmpty())
@@ -241,7 +244,7 @@ public:
         handWrite();
     }
 
-    std::string log, error;
+    std::string &log, &error; // shared by the computers synced
 
     void go(int steps)
     {
@@ -294,17 +297,17 @@ public:
         return owed;
     }
 
-    // The sync program copied data.txt here.
-    void reread() { m_file = readTallies(m_data); }
-
-private:
-    int pick(int n) { return int(m_rng() % unsigned(n)); }
-
     void expect(bool ok, const std::string &what)
     {
         if (!ok && error.empty())
             error = what, log += "  ^ fails here\n";
     }
+
+    // The sync program copied data.txt here.
+    void reread() { m_file = readTallies(m_data); }
+
+private:
+    int pick(int n) { return int(m_rng() % unsigned(n)); }
 
     template<class F> Injection inject(F f)
     {
@@ -633,39 +636,27 @@ private:
 // (a deletion too); of one changed on both, the later change wins and the
 // other becomes a conflict copy on both sides. The same bytes are no conflict.
 struct Sync {
+    struct File {
+        QByteArray bytes;
+        int written; // times replaced
+        int when; // in the order the watcher saw the changes
+    };
     QString folders[2];
-    std::map<QString, QByteArray> synced; // as the last sync left both sides
-    std::map<QString, std::pair<QByteArray, int>> watched[2]; // and when each changed
-    std::map<QString, int> atSync[2]; // when each had changed as the last sync left it
-    std::map<QString, std::filesystem::file_time_type> times[2];
+    std::map<QString, File> watched[2] {}, atSync[2] {}; // atSync: as the last sync left them
     int clock = 0;
-
-    std::map<QString, QByteArray> files(int side) const
-    {
-        std::map<QString, QByteArray> out;
-        for (const auto &[path, bytes] : filesIn(folders[side])) {
-            const QString name = QFileInfo(path).fileName();
-            if (name == "data.txt" || name.startsWith("data.txt.saved-")
-                || name.startsWith("data.sync-conflict-"))
-                out[name] = bytes;
-        }
-        return out;
-    }
 
     // Notes which files changed, in order, as the program's watcher does: a
     // file written again, though with the bytes it had, is changed too.
     void watch(int side)
     {
-        std::map<QString, std::pair<QByteArray, int>> now;
-        for (const auto &[name, bytes] : files(side)) {
-            const auto was = watched[side].find(name);
-            const auto written
-                = std::filesystem::last_write_time((folders[side] + "/" + name).toStdString());
-            now[name] = was != watched[side].end() && was->second.first == bytes
-                    && times[side][name] == written
-                ? was->second
-                : std::make_pair(bytes, ++clock);
-            times[side][name] = written;
+        std::map<QString, File> now;
+        for (const auto &[path, bytes] :
+            filesIn(folders[side], {"data.txt", "data.txt.saved-*", "data.sync-conflict-*"})) {
+            const QString name = QFileInfo(path).fileName();
+            File &f = now[name] = {bytes, swaps[path], 0};
+            const File &was = watched[side][name]; // when 0: a new file
+            f.when
+                = was.when && was.bytes == bytes && was.written == f.written ? was.when : ++clock;
         }
         watched[side] = std::move(now);
     }
@@ -673,49 +664,31 @@ struct Sync {
     void run()
     {
         watch(0), watch(1);
-        std::set<QString> names;
-        for (const auto &files : {watched[0], watched[1]})
-            for (const auto &file : files)
-                names.insert(file.first);
-        for (const auto &file : synced)
-            names.insert(file.first);
-        for (const QString &name : names) {
-            std::optional<QByteArray> was, now[2];
-            int when[2] = {0, 0};
-            if (synced.count(name))
-                was = synced[name];
-            for (int s : {0, 1})
-                if (const auto f = watched[s].find(name); f != watched[s].end())
-                    now[s] = f->second.first, when[s] = f->second.second;
+        std::map<QString, File> names = watched[0];
+        names.insert(watched[1].begin(), watched[1].end());
+        for (const auto &[name, file] : names) {
+            const File f[2] = {watched[0][name], watched[1][name]}; // when 0: not there
             // A file written since, even back to the bytes it had, is changed.
-            bool changed[2];
-            for (int s : {0, 1})
-                changed[s]
-                    = now[s] ? !atSync[s].count(name) || atSync[s][name] != when[s] : bool(was);
+            const bool changed[2]
+                = {atSync[0][name].when != f[0].when, atSync[1][name].when != f[1].when};
             // The side that wins: the one changed, else the one changed later.
-            const int from = !changed[1] ? 0 : !changed[0] ? 1 : int(when[1] > when[0]);
-            if (now[0] && now[1] && now[0] != now[1] && changed[0] && changed[1]) {
+            const int from = !changed[1] ? 0 : !changed[0] ? 1 : int(f[1].when > f[0].when);
+            if (f[0].when && f[1].when && f[0].bytes != f[1].bytes && changed[0] && changed[1]) {
                 const int dot = name.lastIndexOf('.');
                 const QString copy = name.left(dot) + ".sync-conflict-"
-                    + QDateTime::fromSecsSinceEpoch(1700000000 + 61 * when[!from], Qt::UTC)
+                    + QDateTime::fromSecsSinceEpoch(1700000000 + 61 * f[!from].when, Qt::UTC)
                           .toString("yyyyMMdd-HHmmss")
                     + (from ? "-AAAAAAA" : "-BBBBBBB") + name.mid(dot);
                 for (const QString &folder : folders)
-                    writeAll(folder + "/" + copy, *now[!from]);
-                synced[copy] = *now[!from];
+                    writeAll(folder + "/" + copy, f[!from].bytes);
                 ++seen["a conflict copy made"];
             }
             const QString path = folders[!from] + "/" + name;
-            if (now[from] != now[!from])
-                now[from] ? writeAll(path, *now[from]) : QFile::remove(path);
-            now[from] ? void(synced[name] = *now[from]) : void(synced.erase(name));
+            if (!f[0].when || !f[1].when || f[0].bytes != f[1].bytes)
+                f[from].when ? writeAll(path, f[from].bytes) : QFile::remove(path);
         }
         watch(0), watch(1);
-        for (int s : {0, 1}) {
-            atSync[s].clear();
-            for (const auto &[name, file] : watched[s])
-                atSync[s][name] = file.second;
-        }
+        atSync[0] = watched[0], atSync[1] = watched[1];
     }
 };
 
@@ -723,25 +696,19 @@ struct Sync {
 // them, now and then offline for a while.
 void runSynced(quint32 seed, const QString &folder, std::string &log, std::string &error)
 {
-    const QString data[] = {folder + "/alpha/data.txt", folder + "/beta/data.txt"};
+    Sync sync {{folder + "/alpha", folder + "/beta"}};
     QDir(folder).mkpath("alpha"), QDir(folder).mkpath("beta");
-    Run sides[] = {Run(seed, folder + "/alpha", "alpha"), Run(~seed, folder + "/beta", "beta")};
-    Sync sync {{folder + "/alpha", folder + "/beta"}, {}, {}, {}, {}};
-    sync.synced = sync.files(0);
+    const QString data[] = {sync.folders[0] + "/data.txt", sync.folders[1] + "/data.txt"};
+    Run sides[] = {Run(seed, sync.folders[0], log, error, "alpha"),
+        Run(~seed, sync.folders[1], log, error, "beta")};
     std::mt19937 rng(seed);
     const Counts first = contribution(whole(readTallies(data[0])));
-    const auto failed = [&] {
-        for (Run &side : sides)
-            log += side.log, side.log.clear(), error = error.empty() ? side.error : error;
-        return !error.empty();
-    };
     const auto synchronize = [&] {
         sync.run();
-        for (Run &side : sides)
-            side.reread();
+        sides[0].reread(), sides[1].reread();
         log += "synced\n";
     };
-    for (int n = 0, offline = 0; n < 60 && !failed(); ++n) {
+    for (int n = 0, offline = 0; n < 60 && error.empty(); ++n) {
         const int r = int(rng() % 100), s = int(rng() % 2);
         if (offline == 0 && r < 12)
             synchronize();
@@ -750,9 +717,8 @@ void runSynced(quint32 seed, const QString &folder, std::string &log, std::strin
         else
             offline = std::max(offline - 1, 0), sides[s].turn(), sync.watch(s);
     }
-    for (Run &side : sides)
-        side.stop();
-    if (failed())
+    sides[0].stop(), sides[1].stop();
+    if (!error.empty())
         return;
     // Each computer starts once the copying is done: both merge the copies left.
     synchronize();
@@ -761,26 +727,22 @@ void runSynced(quint32 seed, const QString &folder, std::string &log, std::strin
         Session start(data[s], s ? "beta" : "alpha");
         start.load();
         for (const CopyReport &copy : start.mergeCopies(takeRefused).copies)
-            if (error.empty() && copy.outcome.kind != CopyOutcome::Kind::Merged)
-                error = "a conflict copy is left: " + copy.path.toStdString();
+            sides[s].expect(copy.outcome.kind == CopyOutcome::Kind::Merged,
+                "a conflict copy is left: " + copy.path.toStdString());
     }
     synchronize();
     Counts owed = sides[0].owed();
     add(owed, sides[1].owed());
     add(owed, first, -1);
-    if (failed())
-        return;
-    if (readAll(data[0]) != readAll(data[1])
-        || std::any_of(sync.synced.begin(), sync.synced.end(),
-            [](const auto &file) { return file.first.contains(".sync-conflict-"); }))
-        error = "once synced, the computers' data.txt differ or a conflict copy is left";
-    else if (contribution(whole(readTallies(data[0]))) != owed)
-        error = "data.txt and both computers' offers do not add up to the counts made";
+    sides[0].expect(readAll(data[0]) == readAll(data[1])
+            && QDir(sync.folders[0]).entryList({"*.sync-conflict-*"}, QDir::Files).isEmpty(),
+        "once synced, the computers' data.txt differ or a conflict copy is left");
+    sides[0].expect(contribution(whole(readTallies(data[0]))) == owed,
+        "data.txt and both computers' offers do not add up to the counts made");
 }
 
-// Runs `run` for each seed, in a new folder each time.
-void eachSeed(int runs,
-    const std::function<void(quint32, const QString &, std::string &log, std::string &error)> &run)
+// Runs each seed in a new folder; the runs must reach what they are there to catch.
+void eachSeed(int runs, bool synced, std::initializer_list<const char *> reached)
 {
     seen.clear();
     if (qEnvironmentVariableIsSet("HOSTALLY_MODEL_RUNS"))
@@ -794,13 +756,18 @@ void eachSeed(int runs,
                 : QDir::tempPath() + QStringLiteral("/tst_crash_model-XXXXXX"));
         QVERIFY(folder.isValid());
         std::string log, error;
-        run(seed, folder.path(), log, error);
+        if (synced)
+            runSynced(seed, folder.path(), log, error);
+        else
+            Run(seed, folder.path(), log, error).go(40);
         if (!error.empty()) // QtTest cuts long messages short
             std::fprintf(stderr, "%s", log.c_str());
         QVERIFY2(error.empty(), ("seed " + std::to_string(seed) + ": " + error).c_str());
     }
     for (const auto &[what, times] : seen)
         qInfo("%s: %d", what.c_str(), times);
+    for (const char *what : reached)
+        QVERIFY2(seen[what] > 0, what);
 }
 
 } // namespace
@@ -814,24 +781,14 @@ private slots:
     // scripts/fuzz runs them longer: HOSTALLY_MODEL_RUNS=20000 HOSTALLY_MODEL_SEED=7.
     void countsAreNeverLostNorDoubled()
     {
-        eachSeed(
-            300, [](quint32 seed, const QString &folder, std::string &log, std::string &error) {
-                Run run(seed, folder);
-                run.go(40);
-                log = run.log, error = run.error;
-            });
-        // The runs reach what they are there to catch.
-        for (const char *what : {"crash at Swapped data", "fail at Swapped data",
-                 "fail at Start recovery", "crashed after the swap", "a Reset refused at restore"})
-            QVERIFY2(seen[what] > 0, what);
+        eachSeed(300, false,
+            {"crash at Swapped data", "fail at Swapped data", "fail at Start recovery",
+                "crashed after the swap", "a Reset refused at restore"});
     }
 
     void syncedComputersLoseNoCount()
     {
-        eachSeed(150, runSynced);
-        for (const char *what :
-            {"a conflict copy made", "saved with copies", "crash at Start copy"})
-            QVERIFY2(seen[what] > 0, what);
+        eachSeed(150, true, {"a conflict copy made", "saved with copies", "crash at Start copy"});
     }
 };
 

@@ -67,8 +67,9 @@ check_failed_save() {
   [[ -z "$(xdotool search --onlyvisible --name '^Saved$' 2>/dev/null)" ]] || problems+=("Saved shown")
   cmp -s "$dir/data.txt" "$old" || problems+=("data.txt changed")
   local left
-  # The recovery file keeps the unsaved counts meanwhile, as it should.
-  left="$(cd "$dir" && ls -A | grep -vxE 'hostally|data.txt(\.unsaved(\.lock)?)?|filler|strace.log' || true)"
+  # The recovery file keeps the unsaved counts meanwhile, as it should; the
+  # record of saves may name a save whose swap then failed.
+  left="$(cd "$dir" && ls -A | grep -vxE 'hostally|data.txt(\.unsaved(\.lock)?|\.saved-.*)?|filler|strace.log' || true)"
   [[ -z "$left" ]] || problems+=("left behind: $left")
   kill -0 "$app" 2>/dev/null || problems+=("program ended")
   grep -qF "hostally: $dir/data.txt: " "$dir.stderr" || problems+=("no error on stderr")
@@ -195,14 +196,14 @@ fi
 
 # --- The final rename, or every sync, fails ----------------------------------------
 # strace counts each thread's calls: the recovery file's thread renames it
-# in a second after the Add; the window's thread renames it again, naming
-# the save's new file, just before data.txt's own rename, its second. A disk
-# that fails its syncs never gets "Saved".
+# in a second after the Add; the window's thread renames the record of saves,
+# then the recovery file, naming the save's new file, just before data.txt's
+# own rename, its third. A disk that fails its syncs never gets "Saved".
 for fault in rename sync; do
   problems=()
   dir="$(make_program_dir "$old")"
   if [[ $fault == rename ]]; then
-    calls=rename,renameat,renameat2 inject="$calls:error=EIO:when=2"
+    calls=rename,renameat,renameat2 inject="$calls:error=EIO:when=3"
     expected='rename(".*/data.txt.new-[^"]*", ".*/data.txt") = -1 EIO'
   else
     calls=fsync,fdatasync inject="fsync,fdatasync:error=EIO"

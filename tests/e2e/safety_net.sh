@@ -79,7 +79,8 @@ holds 4 7 6
 report "a second window keeps its counts beside a killed window's" "$dir.stderr"
 
 # --- The save's folder sync, or the recovery file's deletion, fails after the swap ---
-# Only the data file's folder fails to sync (the recovery file's goes first),
+# Only the data file's folder fails to sync (the record's and the recovery
+# file's go first),
 # or the recovery file cannot be deleted: either way the counts are in
 # data.txt, so a restart must not add them again.
 for fault in sync unlink; do
@@ -89,7 +90,7 @@ for fault in sync unlink; do
   adds 2
   sleep 2
   if [[ $fault == sync ]]; then
-    trace -P "$dir" -e trace=fsync -e inject=fsync:error=EIO:when=2
+    trace -P "$dir" -e trace=fsync -e inject=fsync:error=EIO:when=3
     choose_menu "$main" Save
     box="$(wait_window "$pid" DIALOG 10)"
     [[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no Hostally box")
