@@ -64,6 +64,7 @@ std::vector<ComputerSaves> readSaveHistory(const QString &dataPath)
         saves.saves.erase(std::remove_if(saves.saves.begin(), saves.saves.end(),
                               [&](const SaveRecord &save) {
                                   return !save.swapping.empty()
+                                      && save.swapping.find_first_of("/\\") == std::string::npos
                                       && QFileInfo::exists(target.absolutePath() + QLatin1Char('/')
                                           + QString::fromStdString(save.swapping));
                               }),
@@ -88,6 +89,7 @@ Status rewriteRecord(const QString &dataPath, const QString &computer,
     kept.erase(std::remove_if(kept.begin(), kept.end(),
                    [&](const SaveRecord &save) {
                        return !save.swapping.empty()
+                           && save.swapping.find_first_of("/\\") == std::string::npos
                            && QFileInfo::exists(folder + QString::fromStdString(save.swapping));
                    }),
         kept.end());

@@ -242,6 +242,9 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     std::vector<CopyOutcome> outcomes;
     // The file with the copies merged so far, as a save of its own: a copy
     // that descends from one merged before it adds only what is new in it.
+    // The copies' writers are found among the saves recorded, never among
+    // the steps below, which no record keeps.
+    const std::vector<ComputerSaves> recorded = history;
     history.push_back({{}, {}});
     std::string current = fileBytes;
     std::optional<SaveId> previous = merge.from.empty() ? std::nullopt : merge.from[0];
@@ -262,9 +265,15 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         outcome.refused = std::move(merged.refused);
         // What it counted, but for the lines that cannot be placed.
         for (const RecoveredLine &line : differingLines(base, copy)) {
-            if (std::none_of(outcome.refused.begin(), outcome.refused.end(), [&](const auto &r) {
-                    return r.line.league == line.league && r.line.name == line.name;
-                }))
+            // A line the copy lacks (renamed or deleted there) adds nothing.
+            const TallyTable &table = line.league ? copy.leagues : copy.events;
+            bool inCopy = false;
+            for (int j = 0; j < table.used(); ++j)
+                inCopy = inCopy || table.name(j) == line.name;
+            if (inCopy
+                && std::none_of(outcome.refused.begin(), outcome.refused.end(), [&](const auto &r) {
+                       return r.line.league == line.league && r.line.name == line.name;
+                   }))
                 outcome.counted.push_back(line);
         }
         outcome.kind = outcome.refused.empty() || takeRefused ? CopyOutcome::Kind::Merged
@@ -274,7 +283,7 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         file = std::move(merged.restored);
         merge.from.resize(merge.replaced.size());
         merge.replaced.push_back(bytes);
-        merge.from.push_back(lastWriter(history, bytes));
+        merge.from.push_back(lastWriter(recorded, bytes));
         SaveRecord step {merge.ms + std::int64_t(merge.replaced.size()), {current, bytes},
             formatDataFile(file.leagues, file.events), {previous, merge.from.back()}};
         previous = SaveId {{}, step.ms};

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "conflict_copies.h"
 #include "data_file.h"
 #include "durable_file.h"
 #include "recovery_file.h"
@@ -22,7 +23,7 @@ namespace {
 // before the swap; the rename takes the name away, and a failed swap has the
 // recovery file written again before it deletes the file. A file still there
 // is a save that never happened: the recovery file forgets it, then it goes.
-bool savedSince(Offer &offer, const QString &dataPath)
+bool savedSince(Offer &offer, const QString &dataPath, const QString &computer)
 {
     Recovery &recovery = offer.recovery;
     if (recovery.saving.empty())
@@ -38,7 +39,10 @@ bool savedSince(Offer &offer, const QString &dataPath)
         return true;
     recovery.saving.clear();
     Replaced replaced = Replaced::No;
-    if (writeDurably(offer.path, QByteArray::fromStdString(formatRecovery(recovery)), replaced).ok)
+    // The record of saves forgets it first: once its new file is gone, it
+    // would pass for a save that happened.
+    if (writeDurably(offer.path, QByteArray::fromStdString(formatRecovery(recovery)), replaced).ok
+        && unrecordSaves(dataPath, computer, {}).ok)
         QFile::remove(leftOver);
     return false;
 }
@@ -243,7 +247,7 @@ std::vector<Offer> Session::leftOffers()
         // asked about.
         if (empty
             || (offer.read.ok
-                && (savedSince(offer, m_dataPath)
+                && (savedSince(offer, m_dataPath, m_computer)
                     || (changedLines(offer.recovery).empty() && !offer.recovery.resets.any()))))
             drop(offer.path);
         else

@@ -64,18 +64,25 @@ bool MainForm::eventFilter(QObject *watched, QEvent *event)
 void MainForm::mergeConflictCopies()
 {
     const QString title = QStringLiteral("Counts from another computer");
-    const hostally::Tallies before = m_session.tallies();
-    hostally::SaveResult result = m_session.mergeCopies(false);
-    if (const QString question = messages::copiesQuestion(result.copies); !question.isEmpty()
-        && m_dialogs->ask(this, question, title, Dialogs::Default::No, Dialogs::Escape::AnswersNo)
-            == Dialogs::Answer::Yes)
-        result = m_session.mergeCopies(true);
-    if (result.saved) {
-        showTallies(before);
-        m_dialogs->inform(this, messages::copiesMerged(result.copies), title);
+    // The copies that merge whole, then, after Yes, those that do not.
+    hostally::SaveResult result;
+    for (const bool takeRefused : {false, true}) {
+        if (takeRefused
+            && (messages::copiesQuestion(result.copies).isEmpty()
+                || m_dialogs->ask(this, messages::copiesQuestion(result.copies), title,
+                       Dialogs::Default::No, Dialogs::Escape::AnswersNo)
+                    != Dialogs::Answer::Yes))
+            break;
+        const hostally::Tallies before = m_session.tallies();
+        result = m_session.mergeCopies(takeRefused);
+        if (result.saved) {
+            showTallies(before);
+            m_dialogs->inform(this, messages::copiesMerged(result.copies), title);
+        }
+        if (!result.status.ok)
+            reportFailure(m_dialogs, this, result.status,
+                messages::text(result.saved ? Text::SavedNotSynced : Text::CopiesNotMerged));
     }
-    if (!result.status.ok)
-        reportFailure(m_dialogs, this, result.status, messages::text(Text::CopiesNotMerged));
     if (const QString left = messages::copiesLeft(result.copies); !left.isEmpty())
         m_dialogs->showError(this, left, title);
 }

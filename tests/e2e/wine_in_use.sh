@@ -43,7 +43,7 @@ for seconds in 1 10; do
       problems+=("not said that another program has data.txt")
     [[ -n "${SCREENSHOT:-}" ]] && sleep 0.5 && import -window root "$SCREENSHOT"
     cmp -s "$dir/data.txt" <(records 4) || problems+=("data.txt changed")
-    [[ "$(ls -A "$dir" | grep -vxE 'hostally.exe|data.txt(\.unsaved(\.lock)?)?')" == "" ]] ||
+    [[ "$(ls -A "$dir" | grep -vxE 'hostally.exe|data.txt(\.unsaved(\.lock)?|\.saved-.*)?')" == "" ]] ||
       problems+=("a file left behind")
     press "$box" Return
     wait "$holder"
