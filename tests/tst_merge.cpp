@@ -240,8 +240,18 @@ void TestMerge::copies()
         const auto outcomes
             = hostally::mergeCopies(history, versions[file], tables, copyBytes, false, merge);
         QString seen;
-        for (const hostally::CopyOutcome &outcome : outcomes)
-            seen += QString("MRUX")[int(outcome.kind)];
+        for (std::size_t c = 0; c < outcomes.size(); ++c) {
+            seen += QString("MRUX")[int(outcomes[c].kind)];
+            // What a copy is said to have counted is what it holds.
+            const hostally::Tallies copy = read(copyBytes[c]);
+            for (const hostally::RecoveredLine &line : outcomes[c].counted) {
+                const hostally::TallyTable &t = line.league ? copy.leagues : copy.events;
+                int at = 0;
+                while (at < t.used() && t.name(at) != line.name)
+                    ++at;
+                QVERIFY(at < t.used() && t.count(at) == line.after);
+            }
+        }
         QCOMPARE(seen, kinds);
         QVERIFY(tables == tallies(merged));
         QCOMPARE(merge.replaced.size(), std::size_t(1 + kinds.count('M')));
