@@ -676,7 +676,8 @@ struct Sync {
             if (f[0].when && f[1].when && f[0].bytes != f[1].bytes && changed[0] && changed[1]) {
                 const int dot = name.lastIndexOf('.');
                 const QString copy = name.left(dot) + ".sync-conflict-"
-                    + QDateTime::fromSecsSinceEpoch(1700000000 + 61 * f[!from].when, Qt::UTC)
+                    + QDateTime::fromSecsSinceEpoch(1700000000 + 61 * f[!from].when)
+                          .toUTC()
                           .toString("yyyyMMdd-HHmmss")
                     + (from ? "-AAAAAAA" : "-BBBBBBB") + name.mid(dot);
                 for (const QString &folder : folders)

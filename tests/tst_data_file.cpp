@@ -547,7 +547,7 @@ void TestDataFile::recoveryFilesOfRunningWindows()
 void TestDataFile::conflictCopiesFound()
 {
     const QStringList copies {"data (Ann's conflicted copy 2026-12-09).txt",
-        u"data (Ann’s conflicted copy 2026-12-09 (1)).txt"_qs,
+        QString::fromUtf16(u"data (Ann\u2019s conflicted copy 2026-12-09 (1)).txt"),
         "data (conflicted copy 2026-12-09 074240).txt", "data-laptop.txt",
         "data.sync-conflict-20261209-074240-7ITJG26.txt"};
     for (const QString &name : copies
