@@ -27,6 +27,26 @@ QByteArray readSmallFile(const QString &path, bool &ok)
     return ok ? file.readAll() : QByteArray();
 }
 
+// Whether `save` never happened: a crash ended it before its swap, and its
+// new file is still beside data.txt.
+bool neverSwapped(const QString &folder, const SaveRecord &save)
+{
+    return !save.swapping.empty() && save.swapping.find_first_of("/\\") == std::string::npos
+        && QFileInfo::exists(folder + QString::fromStdString(save.swapping));
+}
+
+// This computer's saves as they ended: those a crash stopped before their
+// swap left out, the others done. Another computer's new files are never
+// here, so its saves still marked are only known to have begun.
+void settle(std::vector<SaveRecord> &saves, const QString &folder)
+{
+    saves.erase(std::remove_if(saves.begin(), saves.end(),
+                    [&](const SaveRecord &save) { return neverSwapped(folder, save); }),
+        saves.end());
+    for (SaveRecord &save : saves)
+        save.swapping.clear();
+}
+
 } // namespace
 
 QString computerName()
@@ -47,28 +67,22 @@ QString saveRecordPath(const QString &dataPath, const QString &computer)
     return dataFileTarget(dataPath) + kRecordInfix + computer;
 }
 
-std::vector<ComputerSaves> readSaveHistory(const QString &dataPath)
+std::vector<ComputerSaves> readSaveHistory(const QString &dataPath, const QString &computer)
 {
     const QFileInfo target(dataFileTarget(dataPath));
     const QString prefix = target.fileName() + kRecordInfix;
+    const QString folder = target.absolutePath() + QLatin1Char('/');
     std::vector<ComputerSaves> history;
     for (const QFileInfo &record :
-        QDir(target.absolutePath()).entryInfoList({prefix + QLatin1Char('*')}, QDir::Files)) {
+        QDir(folder).entryInfoList({prefix + QLatin1Char('*')}, QDir::Files)) {
         bool ok = false;
         const QByteArray bytes = readSmallFile(record.filePath(), ok);
         ComputerSaves saves {record.fileName().mid(prefix.size()).toStdString(), {}};
         if (!ok || saves.computer.find('.') != std::string::npos
             || !parseSaveRecords(bytes.toStdString(), saves.saves).ok)
             continue;
-        // A save whose new file is still there ended before its swap.
-        saves.saves.erase(std::remove_if(saves.saves.begin(), saves.saves.end(),
-                              [&](const SaveRecord &save) {
-                                  return !save.swapping.empty()
-                                      && save.swapping.find_first_of("/\\") == std::string::npos
-                                      && QFileInfo::exists(target.absolutePath() + QLatin1Char('/')
-                                          + QString::fromStdString(save.swapping));
-                              }),
-            saves.saves.end());
+        if (saves.computer == computer.toStdString())
+            settle(saves.saves, folder);
         history.push_back(std::move(saves));
     }
     return history;
@@ -76,27 +90,23 @@ std::vector<ComputerSaves> readSaveHistory(const QString &dataPath)
 
 namespace {
 
-// Rewrites `computer`'s record as `change` leaves it, with the saves that a
-// crash ended before their swap left out, as they never happened.
+// Rewrites `computer`'s record, settled, as `change` leaves it; a record
+// that would stay as it is is not written.
 Status rewriteRecord(const QString &dataPath, const QString &computer,
     const std::function<void(std::vector<SaveRecord> &)> &change)
 {
     const QString path = saveRecordPath(dataPath, computer);
     bool ok = false;
     std::vector<SaveRecord> kept;
-    parseSaveRecords(readSmallFile(path, ok).toStdString(), kept);
-    const QString folder = QFileInfo(path).absolutePath() + QLatin1Char('/');
-    kept.erase(std::remove_if(kept.begin(), kept.end(),
-                   [&](const SaveRecord &save) {
-                       return !save.swapping.empty()
-                           && save.swapping.find_first_of("/\\") == std::string::npos
-                           && QFileInfo::exists(folder + QString::fromStdString(save.swapping));
-                   }),
-        kept.end());
+    const QByteArray was = readSmallFile(path, ok);
+    parseSaveRecords(was.toStdString(), kept);
+    settle(kept, QFileInfo(path).absolutePath() + QLatin1Char('/'));
     change(kept);
+    const QByteArray bytes = QByteArray::fromStdString(formatSaveRecords(kept));
+    if ((ok && bytes == was) || (kept.empty() && !QFileInfo::exists(path)))
+        return Status::success();
     Replaced replaced = Replaced::No;
-    const Status written
-        = writeDurably(path, QByteArray::fromStdString(formatSaveRecords(kept)), replaced);
+    const Status written = writeDurably(path, bytes, replaced);
     // In place, though the folder's sync failed: the save's own write will
     // meet that failure, and say so.
     return replaced == Replaced::Yes ? Status::success() : written;
@@ -127,6 +137,11 @@ Status unrecordSaves(
                        }),
             kept.end());
     });
+}
+
+Status settleRecord(const QString &dataPath, const QString &computer)
+{
+    return rewriteRecord(dataPath, computer, [](std::vector<SaveRecord> &) { });
 }
 
 QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history)

@@ -21,8 +21,9 @@ QString computerName();
 QString saveRecordPath(const QString &dataPath, const QString &computer);
 
 // Every computer's record of its saves beside the data file at `dataPath`;
-// one that cannot be read counts as none.
-std::vector<ComputerSaves> readSaveHistory(const QString &dataPath);
+// one that cannot be read counts as none. Of `computer`'s, the saves that
+// ended before their swap are left out; another's that may have are marked.
+std::vector<ComputerSaves> readSaveHistory(const QString &dataPath, const QString &computer);
 
 // Appends `saves` to `computer`'s record beside the data file at `dataPath`,
 // through writeDurably(), but for those that changed nothing; a record that
@@ -34,6 +35,10 @@ Status recordSaves(
 // at `dataPath`: saves whose swap failed, which never happened.
 Status unrecordSaves(
     const QString &dataPath, const QString &computer, const std::vector<std::int64_t> &times);
+
+// Rewrites `computer`'s record, where needed, to tell the other computers
+// which of its saves swapped data.txt in, and forget those that never did.
+Status settleRecord(const QString &dataPath, const QString &computer);
 
 // A conflict copy of the data file, and what became of it.
 struct CopyReport {

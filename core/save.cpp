@@ -114,7 +114,10 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
             result = SaveResult();
             // The copies' counts join the file's before the window's are added.
             FileState merged = now;
-            const std::vector<ComputerSaves> history = readSaveHistory(path);
+            // A save of this computer's that a crash ended is told to the
+            // others before anything else is recorded.
+            settleRecord(path, hooks.computer);
+            const std::vector<ComputerSaves> history = readSaveHistory(path, hooks.computer);
             SaveRecord record {QDateTime::currentMSecsSinceEpoch(), {now.bytes.toStdString()}, {},
                 {lastWriter(history, now.bytes.toStdString())}};
             // Its time names it: later than any save of this computer before it.
@@ -182,6 +185,9 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
                     if (copy.outcome.kind == CopyOutcome::Kind::Merged)
                         removeDurably(copy.path);
                 }
+                // Until then, another computer cannot tell this save from one
+                // a crash ended before its swap.
+                settleRecord(path, hooks.computer);
             }
             return result.status.cause != Status::Cause::InUse;
         }

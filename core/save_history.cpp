@@ -56,7 +56,8 @@ std::string versionKey(
 }
 
 // Every version of the data file that `start` descends from, each older than
-// the version after it. Each save names the saves that wrote the files it
+// the version after it; none when a save on the way may never have swapped
+// its file in, as its history may be another's. Each save names the saves that wrote the files it
 // replaced: the same bytes may have been written by several, say after an
 // Add and a Remove, and only that one's history is theirs.
 std::map<std::string, Version> ancestry(
@@ -81,6 +82,8 @@ std::map<std::string, Version> ancestry(
                                .first->second;
         if (step.save == nullptr || !visited.insert(step.save).second)
             continue;
+        if (!step.save->swapping.empty())
+            return {};
         const std::int64_t at = std::min(step.save->ms, step.before - 1);
         version.time = std::max(version.time, at);
         for (std::size_t i = 0; i < step.save->replaced.size(); ++i) {

@@ -36,8 +36,9 @@ struct SaveRecord {
     // For each file replaced, in order, the save that wrote it, where known:
     // the same bytes may have been written by more than one.
     std::vector<std::optional<SaveId>> from {};
-    // The new data file's name beside data.txt until the swap: while a file
-    // of that name is there, the save never happened (a crash before it).
+    // The new data file's name beside data.txt, until its computer knows
+    // the swap happened: while a file of that name is there, the save never
+    // did (a crash before it). Another computer cannot tell which.
     std::string swapping {};
 };
 
@@ -64,8 +65,9 @@ std::optional<SaveId> lastWriter(
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save);
 
 // The latest version of the data file that both `a` and `b` descend from, as
-// the saves recorded show it; none when there is no such version, or when two
-// are equally late and which one holds cannot be told.
+// the saves recorded show it; none when there is no such version, when two
+// are equally late and which one holds cannot be told, or when either
+// descends through a save still marked `swapping`.
 std::optional<std::string> commonVersion(
     const std::vector<ComputerSaves> &history, const std::string &a, const std::string &b);
 

@@ -40,9 +40,12 @@ bool savedSince(Offer &offer, const QString &dataPath, const QString &computer)
     recovery.saving.clear();
     Replaced replaced = Replaced::No;
     // The record of saves forgets it first: once its new file is gone, it
-    // would pass for a save that happened.
+    // would pass for a save that happened. Under the saves' lock, so that
+    // no save's record is written over meanwhile.
+    quietLockFileWarnings();
+    QLockFile lock(target + QStringLiteral(".lock"));
     if (writeDurably(offer.path, QByteArray::fromStdString(formatRecovery(recovery)), replaced).ok
-        && unrecordSaves(dataPath, computer, {}).ok)
+        && lock.tryLock(0) && settleRecord(dataPath, computer).ok)
         QFile::remove(leftOver);
     return false;
 }
@@ -139,7 +142,7 @@ SaveResult Session::save(bool answeredYes)
 SaveResult Session::mergeCopies(bool takeRefused)
 {
     // Most starts find none: no lock is taken for nothing then.
-    if (findConflictCopies(m_dataPath, readSaveHistory(m_dataPath)).isEmpty())
+    if (findConflictCopies(m_dataPath, readSaveHistory(m_dataPath, m_computer)).isEmpty())
         return {};
     return save({m_base, m_tallies, m_resets, false, takeRefused, true});
 }

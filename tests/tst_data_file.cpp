@@ -556,7 +556,7 @@ void TestDataFile::conflictCopiesFound()
         QVERIFY(writeAll(m_dir.filePath(name), kOld));
     QVERIFY(recordSaves(m_path, "LAPTOP", {{1, {""}, kOld.toStdString()}}).ok);
     QStringList found;
-    for (const QString &path : findConflictCopies(m_path, readSaveHistory(m_path)))
+    for (const QString &path : findConflictCopies(m_path, readSaveHistory(m_path, "alpha")))
         found.append(QFileInfo(path).fileName());
     QCOMPARE(found, copies);
 }

@@ -128,7 +128,8 @@ QTEST_GUILESS_MAIN(TestMerge)
 void TestMerge::copies_data()
 {
     // Saves in order, each "version=from+n@computer": Quiz counted n more
-    // (-n fewer, ~Name renamed), recorded by computer A, B or C, or by none (-).
+    // (-n fewer, ~Name renamed), recorded by computer A, B or C, or by none (-);
+    // "!" marks a save of another computer's that a crash may have ended.
     QTest::addColumn<QString>("saves");
     QTest::addColumn<QString>("file"); // the version that is data.txt
     QTest::addColumn<QString>("copies"); // the versions in conflict copies
@@ -180,6 +181,11 @@ void TestMerge::copies_data()
                                                         << "a"
                                                         << "R"
                                                         << "A=1, B=0, C=0 | Trivia=3, Relay=0";
+    QTest::newRow("data.txt as a save only begun would write") << "a=v0+2@A p=a-2@A!"
+                                                             << "v0"
+                                                             << "a"
+                                                             << "U"
+                                                             << "A=1, B=0, C=0 | Quiz=3, Relay=0";
     QTest::newRow("its line renamed in the copy") << "a=v0~Trivia@A b=v0+3@B"
                                                   << "b"
                                                   << "a"
@@ -208,7 +214,7 @@ void TestMerge::copies()
         {"v0", bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))}};
     std::vector<hostally::ComputerSaves> history;
     std::int64_t ms = 1000;
-    const QRegularExpression step(R"((\w+)=(\w+)([-+~])(\w+)@([-A-Z]))");
+    const QRegularExpression step(R"((\w+)=(\w+)([-+~])(\w+)@([-A-Z])(!?))");
     for (const QString &save : saves.split(' ')) {
         const QRegularExpressionMatch m = step.match(save);
         QVERIFY(m.hasMatch());
@@ -227,7 +233,7 @@ void TestMerge::copies()
             saver = history.insert(history.end(), {computer, {}});
         const std::string &replaced = versions[m.captured(2)];
         saver->saves.push_back({ms += 1000, {replaced}, versions[m.captured(1)],
-            {hostally::lastWriter(history, replaced)}});
+            {hostally::lastWriter(history, replaced)}, m.captured(6).isEmpty() ? "" : "x"});
     }
     std::vector<std::string> copyBytes;
     for (const QString &copy : copies.split(' '))
