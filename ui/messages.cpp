@@ -22,12 +22,19 @@ QString listName(bool league)
     return league ? QStringLiteral("leagues") : QStringLiteral("events");
 }
 
-// One line's change in a recovery file; its name may be empty, as data.txt allows.
+// A line as the texts name it, "event “Quiz”", or "Event “Quiz”" to begin one;
+// its name may be empty, as data.txt allows.
+QString lineName(bool league, const std::string &name, bool first = false)
+{
+    const char *kind = league ? (first ? "League" : "league") : (first ? "Event" : "event");
+    return QStringLiteral("%1 \u201C%2\u201D").arg(QLatin1String(kind), fromNameBytes(name));
+}
+
+// One line's change in a recovery file.
 QString changeText(const hostally::RecoveredLine &line)
 {
-    return QStringLiteral("%1 \u201C%2\u201D: %3 to %4")
-        .arg(line.league ? QStringLiteral("League") : QStringLiteral("Event"),
-            fromNameBytes(line.name), QString::number(line.before), QString::number(line.after));
+    return lineName(line.league, line.name, true)
+        + QStringLiteral(": %1 to %2").arg(line.before).arg(line.after);
 }
 
 // `lines` one below the other after bullets: the first `most`, then how many more.
@@ -47,9 +54,7 @@ QString refusal(MergeRefusal::Kind kind, bool league, const std::string &name)
     if (kind == MergeRefusal::Kind::ResetChanged)
         return QStringLiteral("you reset the %1, and they have been changed in data.txt since")
             .arg(listName(league));
-    const QString line = QStringLiteral("the %1 \u201C%2\u201D")
-                             .arg(league ? QStringLiteral("league") : QStringLiteral("event"),
-                                 fromNameBytes(name));
+    const QString line = QStringLiteral("the ") + lineName(league, name);
     if (kind == MergeRefusal::Kind::NotInFile)
         return line + QStringLiteral(" is no longer in data.txt");
     if (kind == MergeRefusal::Kind::NotInBase)
@@ -204,12 +209,9 @@ QString copiesMerged(const std::vector<hostally::CopyReport> &copies)
         = copiesOf(copies, hostally::CopyOutcome::Kind::Merged, [](const auto &copy) {
               QStringList counted;
               for (const hostally::RecoveredLine &line : copy.outcome.counted)
-                  counted.append(
-                      QStringLiteral("%1 \u201C%2\u201D %3%4")
-                          .arg(line.league ? QStringLiteral("league") : QStringLiteral("event"),
-                              fromNameBytes(line.name),
-                              line.after > line.before ? QStringLiteral("+") : QString(),
-                              QString::number(line.after - line.before)));
+                  counted.append(lineName(line.league, line.name)
+                      + (line.after > line.before ? QStringLiteral(" +") : QStringLiteral(" "))
+                      + QString::number(line.after - line.before));
               if (counted.size() > kChangesShown)
                   counted = counted.mid(0, kChangesShown)
                       << QStringLiteral("%1 more").arg(counted.size() - kChangesShown);
@@ -250,11 +252,10 @@ QString copiesLeft(const std::vector<hostally::CopyReport> &copies)
         = copiesOf(copies, hostally::CopyOutcome::Kind::Unrelated, [](const auto &copy) {
               QStringList lines;
               for (const hostally::RecoveredLine &line : copy.outcome.counted)
-                  lines.append(
-                      QStringLiteral("%1 \u201C%2\u201D: %3 in data.txt, %4 in the copy")
-                          .arg(line.league ? QStringLiteral("League") : QStringLiteral("Event"),
-                              fromNameBytes(line.name), QString::number(line.before),
-                              QString::number(line.after)));
+                  lines.append(lineName(line.league, line.name, true)
+                      + QStringLiteral(": %1 in data.txt, %2 in the copy")
+                            .arg(line.before)
+                            .arg(line.after));
               return copyName(copy) + QStringLiteral(":\n")
                   + (lines.isEmpty() ? QStringLiteral("\u2022 the same counts as data.txt")
                                      : bulletList(lines, kChangesShown));
