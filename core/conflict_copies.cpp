@@ -141,7 +141,7 @@ Status unrecordSaves(
 
 Status settleRecord(const QString &dataPath, const QString &computer)
 {
-    return rewriteRecord(dataPath, computer, [](std::vector<SaveRecord> &) { });
+    return rewriteRecord(dataPath, computer, [](std::vector<SaveRecord> &) {});
 }
 
 QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history)

@@ -55,23 +55,24 @@ std::string versionKey(
     return {};
 }
 
-// Every version of the data file that `start` descends from, each older than
-// the version after it; none when a save on the way may never have swapped
-// its file in, as its history may be another's. Each save names the saves that wrote the files it
-// replaced: the same bytes may have been written by several, say after an
-// Add and a Remove, and only that one's history is theirs.
-std::map<std::string, Version> ancestry(
-    const std::vector<ComputerSaves> &history, const std::string &start)
+// Every version of the data file that `start`, written by `save`, descends
+// from, each older than the version after it; none when a save on the way
+// may never have swapped its file in, as its history may be another's. Each
+// save names the saves that wrote the files it replaced: the same bytes may
+// have been written by several, say after an Add and a Remove, and only that
+// one's history is theirs.
+using Versions = std::map<std::string, Version>;
+Versions ancestry(const std::vector<ComputerSaves> &history, const std::string &start,
+    const std::optional<SaveId> &save)
 {
     struct Step {
         std::string_view bytes;
         const SaveRecord *save; // the one that wrote them, if recorded
         std::int64_t before; // the time of the version after them
     };
-    std::map<std::string, Version> found;
+    Versions found;
     std::set<const SaveRecord *> visited;
-    const std::optional<SaveId> last = lastWriter(history, start);
-    std::vector<Step> todo {{start, last ? findSave(history, *last, start) : nullptr,
+    std::vector<Step> todo {{start, save ? findSave(history, *save, start) : nullptr,
         std::numeric_limits<std::int64_t>::max()}};
     while (!todo.empty()) {
         const Step step = todo.back();
@@ -94,6 +95,55 @@ std::map<std::string, Version> ancestry(
         }
     }
     return found;
+}
+
+// The save whose file a conflict copy holding `bytes` is, beside a data file
+// with the versions `file`: of the saves recorded that wrote them, the latest
+// one the data file does not descend from, as the same counts may have been
+// reached twice, one of them in the copy; else the latest.
+std::optional<SaveId> copyWriter(
+    const std::vector<ComputerSaves> &history, const Versions &file, const std::string &bytes)
+{
+    std::optional<SaveId> last, outside;
+    for (const ComputerSaves &computer : history) {
+        for (const SaveRecord &save : computer.saves) {
+            if (computer.computer.empty() || save.written != bytes)
+                continue;
+            const SaveId id {computer.computer, save.ms};
+            if (!last || save.ms >= last->ms)
+                last = id;
+            if (!file.count(versionKey(bytes, &save, history))
+                && (!outside || save.ms >= outside->ms))
+                outside = id;
+        }
+    }
+    return outside ? outside : last;
+}
+
+// The latest version in both `a` and `b`: the one whose later save in
+// either is the latest; none when there is none, or two are equally late
+// and which one holds cannot be told.
+std::optional<std::string> latestCommon(const Versions &a, const Versions &b)
+{
+    std::optional<std::string> best;
+    std::int64_t bestTime = kNoSave;
+    bool tied = false;
+    for (const auto &[key, inA] : a) {
+        const auto inB = b.find(key);
+        if (inB == b.end())
+            continue;
+        const std::int64_t time = std::min(inA.time, inB->second.time);
+        if (best && time == bestTime) {
+            tied = true;
+        } else if (!best || time > bestTime) {
+            best = std::string(inA.bytes);
+            bestTime = time;
+            tied = false;
+        }
+    }
+    if (tied)
+        return std::nullopt;
+    return best;
 }
 
 } // namespace
@@ -185,33 +235,6 @@ void keepSave(std::vector<SaveRecord> &saves, SaveRecord save)
         saves.erase(saves.begin(), saves.end() - kSavesKept);
 }
 
-std::optional<std::string> commonVersion(
-    const std::vector<ComputerSaves> &history, const std::string &a, const std::string &b)
-{
-    const auto ofA = ancestry(history, a);
-    const auto ofB = ancestry(history, b);
-    // The latest version in both: the one whose later save in either is the latest.
-    std::optional<std::string> best;
-    std::int64_t bestTime = kNoSave;
-    bool tied = false;
-    for (const auto &[key, inA] : ofA) {
-        const auto inB = ofB.find(key);
-        if (inB == ofB.end())
-            continue;
-        const std::int64_t time = std::min(inA.time, inB->second.time);
-        if (best && time == bestTime) {
-            tied = true;
-        } else if (!best || time > bestTime) {
-            best = std::string(inA.bytes);
-            bestTime = time;
-            tied = false;
-        }
-    }
-    if (tied)
-        return std::nullopt;
-    return best;
-}
-
 RestoreResult mergeCopy(const Tallies &base, const Tallies &copy, const Tallies &file)
 {
     // The copy as a window that read `base`: its names, the copy's counts.
@@ -245,9 +268,7 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     std::vector<CopyOutcome> outcomes;
     // The file with the copies merged so far, as a save of its own: a copy
     // that descends from one merged before it adds only what is new in it.
-    // The copies' writers are found among the saves recorded, never among
-    // the steps below, which no record keeps.
-    const std::vector<ComputerSaves> recorded = history;
+    // No record keeps these steps: they are saves of no computer.
     history.push_back({{}, {}});
     std::string current = fileBytes;
     std::optional<SaveId> previous = merge.from.empty() ? std::nullopt : merge.from[0];
@@ -260,7 +281,11 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
             outcome.kind = CopyOutcome::Kind::Unreadable;
             continue;
         }
-        const std::optional<std::string> common = commonVersion(history, current, bytes);
+        // The version the copy and the file both descend from.
+        const Versions ofFile = ancestry(history, current, previous);
+        const std::optional<SaveId> writer = copyWriter(history, ofFile, bytes);
+        const std::optional<std::string> common
+            = latestCommon(ofFile, ancestry(history, bytes, writer));
         if (!common || !parseDataFile(*common, base.leagues, base.events).ok)
             continue; // its lines are told once every other copy is in
 
@@ -286,7 +311,7 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         file = std::move(merged.restored);
         merge.from.resize(merge.replaced.size());
         merge.replaced.push_back(bytes);
-        merge.from.push_back(lastWriter(recorded, bytes));
+        merge.from.push_back(writer);
         SaveRecord step {merge.ms + std::int64_t(merge.replaced.size()), {current, bytes},
             formatDataFile(file.leagues, file.events), {previous, merge.from.back()}};
         previous = SaveId {{}, step.ms};

@@ -64,13 +64,6 @@ std::optional<SaveId> lastWriter(
 // Appends `save` to `saves`, dropping the oldest beyond kSavesKept.
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save);
 
-// The latest version of the data file that both `a` and `b` descend from, as
-// the saves recorded show it; none when there is no such version, when two
-// are equally late and which one holds cannot be told, or when either
-// descends through a save still marked `swapping`.
-std::optional<std::string> commonVersion(
-    const std::vector<ComputerSaves> &history, const std::string &a, const std::string &b);
-
 // Adds to `file` what was counted in `copy` since `base`, with the merge a
 // save uses. The copy's lines are matched with the base's by name; a line
 // added or renamed in the copy since is refused as NotInBase with its count.
@@ -97,10 +90,12 @@ struct CopyOutcome {
 
 // Adds to `file`, the data file's tables read from `fileBytes`, what was
 // counted in each of `copies` since the version that it and the file both
-// descend from. A copy some of whose counts cannot be placed is merged, but
-// for those, only with `takeRefused`. Each copy merged is recorded in
-// `merge`, the save at hand, as a file it replaced, so that the copies after
-// it, and the next start, know its counts are in the file.
+// descend from, as the saves recorded show it: the latest in both, if no
+// other is as late and neither descends through a save still marked
+// `swapping`. The file was written by the save `merge.from[0]` names. A copy some of whose counts
+// cannot be placed is merged, but for those, only with `takeRefused`. Each copy merged is recorded
+// in `merge`, the save at hand, as a file it replaced, so that the copies after it, and the next
+// start, know its counts are in the file.
 std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     const std::string &fileBytes, Tallies &file, const std::vector<std::string> &copies,
     bool takeRefused, SaveRecord &merge);

@@ -134,63 +134,29 @@ void TestMerge::copies_data()
     QTest::addColumn<QString>("file"); // the version that is data.txt
     QTest::addColumn<QString>("copies"); // the versions in conflict copies
     QTest::addColumn<QString>("kinds"); // each copy Merged, Refused or Unrelated
-    QTest::addColumn<QString>("merged"); // data.txt after
-    QTest::newRow("a copy merged from the records") << "a=v0+2@A b=v0+3@B"
-                                                    << "b"
-                                                    << "a"
-                                                    << "M"
-                                                    << "A=1, B=0, C=0 | Quiz=8, Relay=0";
-    QTest::newRow("two saves offline on one computer") << "a1=v0+2@A a2=a1+2@A b=v0+3@B"
-                                                       << "b"
-                                                       << "a2"
-                                                       << "M"
-                                                       << "A=1, B=0, C=0 | Quiz=10, Relay=0";
-    QTest::newRow("one save online, then one offline") << "a1=v0+2@A b=a1+3@B a2=a1+1@A"
-                                                       << "b"
-                                                       << "a2"
-                                                       << "M"
-                                                       << "A=1, B=0, C=0 | Quiz=9, Relay=0";
-    QTest::newRow("a count undone, back to an older file, then offline")
-        << "a1=v0+1@A a2=a1-1@A a3=a2+5@A b=a1+2@B"
-        << "b"
-        << "a3"
-        << "M"
-        << "A=1, B=0, C=0 | Quiz=10, Relay=0";
-    QTest::newRow("a copy already in data.txt") << "a=v0+2@A m=a+3@B"
-                                                << "m"
-                                                << "a"
-                                                << "M"
-                                                << "A=1, B=0, C=0 | Quiz=8, Relay=0";
-    QTest::newRow("a copy no record knows") << "x=v0+2@- b=v0+3@B"
-                                            << "b"
-                                            << "x"
-                                            << "U"
-                                            << "A=1, B=0, C=0 | Quiz=6, Relay=0";
-    QTest::newRow("copies from two computers") << "a=v0+2@A c=v0+1@C b=v0+3@B"
-                                               << "b"
-                                               << "a c"
-                                               << "MM"
-                                               << "A=1, B=0, C=0 | Quiz=9, Relay=0";
-    QTest::newRow("a copy of a copy: only what is new in it") << "a=v0+2@A c=a+2@C b=v0+3@B"
-                                                              << "b"
-                                                              << "a c"
-                                                              << "MM"
-                                                              << "A=1, B=0, C=0 | Quiz=10, Relay=0";
-    QTest::newRow("its line renamed in data.txt since") << "a=v0+2@A b=v0~Trivia@B"
-                                                        << "b"
-                                                        << "a"
-                                                        << "R"
-                                                        << "A=1, B=0, C=0 | Trivia=3, Relay=0";
-    QTest::newRow("data.txt as a save only begun would write") << "a=v0+2@A p=a-2@A!"
-                                                             << "v0"
-                                                             << "a"
-                                                             << "U"
-                                                             << "A=1, B=0, C=0 | Quiz=3, Relay=0";
-    QTest::newRow("its line renamed in the copy") << "a=v0~Trivia@A b=v0+3@B"
-                                                  << "b"
-                                                  << "a"
-                                                  << "R"
-                                                  << "A=1, B=0, C=0 | Quiz=6, Relay=0";
+    QTest::addColumn<QString>("merged"); // data.txt after, its first event
+    const auto row = [](const char *name, const char *saves, const char *file, const char *copies,
+                         const char *kinds, const char *quizAfter) {
+        QTest::newRow(name) << saves << file << copies << kinds
+                            << QStringLiteral("A=1, B=0, C=0 | %1, Relay=0").arg(quizAfter);
+    };
+    row("a copy merged from the records", "a=v0+2@A b=v0+3@B", "b", "a", "M", "Quiz=8");
+    row("two saves offline on one computer", "a1=v0+2@A a2=a1+2@A b=v0+3@B", "b", "a2", "M",
+        "Quiz=10");
+    row("one save online, then one offline", "a1=v0+2@A b=a1+3@B a2=a1+1@A", "b", "a2", "M",
+        "Quiz=9");
+    row("a count undone, back to an older file, then offline",
+        "a1=v0+1@A a2=a1-1@A a3=a2+5@A b=a1+2@B", "b", "a3", "M", "Quiz=10");
+    row("a copy already in data.txt", "a=v0+2@A m=a+3@B", "m", "a", "M", "Quiz=8");
+    row("its counts reached again in data.txt since", "b=v0+1@B a=b+2@A d=b+2@A", "d", "a", "M",
+        "Quiz=8");
+    row("a copy no record knows", "x=v0+2@- b=v0+3@B", "b", "x", "U", "Quiz=6");
+    row("copies from two computers", "a=v0+2@A c=v0+1@C b=v0+3@B", "b", "a c", "MM", "Quiz=9");
+    row("a copy of a copy: only what is new in it", "a=v0+2@A c=a+2@C b=v0+3@B", "b", "a c", "MM",
+        "Quiz=10");
+    row("its line renamed in data.txt since", "a=v0+2@A b=v0~Trivia@B", "b", "a", "R", "Trivia=3");
+    row("data.txt as a save only begun would write", "a=v0+2@A p=a-2@A!", "v0", "a", "U", "Quiz=3");
+    row("its line renamed in the copy", "a=v0~Trivia@A b=v0+3@B", "b", "a", "R", "Quiz=6");
 }
 
 // A conflict copy adds what its computer counted since the version it and
