@@ -97,27 +97,38 @@ Versions ancestry(const std::vector<ComputerSaves> &history, const std::string &
     return found;
 }
 
+// Of the saves that wrote `bytes` and that `take` accepts, the one a file
+// holding them most likely comes from: the latest whose swap is sure, else
+// the latest (another computer's, which a crash may have ended before it).
+template<class Take>
+std::optional<SaveId> latestWriter(
+    const std::vector<ComputerSaves> &history, const std::string &bytes, Take take)
+{
+    std::optional<SaveId> best;
+    bool bestSure = false;
+    for (const ComputerSaves &computer : history) {
+        for (const SaveRecord &save : computer.saves) {
+            const bool sure = save.swapping.empty();
+            if (computer.computer.empty() || save.written != bytes || !take(save)
+                || (best && (bestSure > sure || (bestSure == sure && save.ms < best->ms))))
+                continue;
+            best = SaveId {computer.computer, save.ms};
+            bestSure = sure;
+        }
+    }
+    return best;
+}
+
 // The save whose file a conflict copy holding `bytes` is, beside a data file
-// with the versions `file`: of the saves recorded that wrote them, the latest
-// one the data file does not descend from, as the same counts may have been
-// reached twice, one of them in the copy; else the latest.
+// with the versions `file`: one the data file does not descend from, as the
+// same counts may have been reached twice, one of them in the copy; else
+// the one the data file holds.
 std::optional<SaveId> copyWriter(
     const std::vector<ComputerSaves> &history, const Versions &file, const std::string &bytes)
 {
-    std::optional<SaveId> last, outside;
-    for (const ComputerSaves &computer : history) {
-        for (const SaveRecord &save : computer.saves) {
-            if (computer.computer.empty() || save.written != bytes)
-                continue;
-            const SaveId id {computer.computer, save.ms};
-            if (!last || save.ms >= last->ms)
-                last = id;
-            if (!file.count(versionKey(bytes, &save, history))
-                && (!outside || save.ms >= outside->ms))
-                outside = id;
-        }
-    }
-    return outside ? outside : last;
+    const std::optional<SaveId> outside = latestWriter(history, bytes,
+        [&](const SaveRecord &save) { return !file.count(versionKey(bytes, &save, history)); });
+    return outside ? outside : lastWriter(history, bytes);
 }
 
 // The latest version in both `a` and `b`: the one whose later save in
@@ -218,14 +229,7 @@ Status parseSaveRecords(std::string_view text, std::vector<SaveRecord> &saves)
 std::optional<SaveId> lastWriter(
     const std::vector<ComputerSaves> &history, const std::string &bytes)
 {
-    std::optional<SaveId> last;
-    for (const ComputerSaves &computer : history) {
-        for (const SaveRecord &save : computer.saves) {
-            if (save.written == bytes && (!last || save.ms >= last->ms))
-                last = SaveId {computer.computer, save.ms};
-        }
-    }
-    return last;
+    return latestWriter(history, bytes, [](const SaveRecord &) { return true; });
 }
 
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save)
@@ -265,15 +269,27 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     const std::string &fileBytes, Tallies &file, const std::vector<std::string> &copies,
     bool takeRefused, SaveRecord &merge)
 {
-    std::vector<CopyOutcome> outcomes;
+    std::vector<CopyOutcome> outcomes(copies.size());
     // The file with the copies merged so far, as a save of its own: a copy
     // that descends from one merged before it adds only what is new in it.
     // No record keeps these steps: they are saves of no computer.
     history.push_back({{}, {}});
     std::string current = fileBytes;
     std::optional<SaveId> previous = merge.from.empty() ? std::nullopt : merge.from[0];
+    // A copy that descends from another, its history the longer, goes first:
+    // it may hold that one merged with versions the file holds too, which,
+    // merged after the other, would be taken as the later common version.
+    const Versions ofFile = ancestry(history, current, previous);
+    std::vector<std::size_t> order, known;
     for (const std::string &bytes : copies) {
-        CopyOutcome &outcome = outcomes.emplace_back();
+        order.push_back(order.size());
+        known.push_back(ancestry(history, bytes, copyWriter(history, ofFile, bytes)).size());
+    }
+    std::stable_sort(order.begin(), order.end(),
+        [&known](std::size_t a, std::size_t b) { return known[a] > known[b]; });
+    for (const std::size_t c : order) {
+        const std::string &bytes = copies[c];
+        CopyOutcome &outcome = outcomes[c];
         Tallies copy;
         Tallies base;
         outcome.problem = parseDataFile(bytes, copy.leagues, copy.events);

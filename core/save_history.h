@@ -56,8 +56,8 @@ std::string formatSaveRecords(const std::vector<SaveRecord> &saves);
 // formatSaveRecords() cannot have written.
 Status parseSaveRecords(std::string_view text, std::vector<SaveRecord> &saves);
 
-// The save in `history` that last wrote `bytes`, if any: the one a data file
-// holding them comes from.
+// The save in `history` that last wrote `bytes`, if any, one whose swap is
+// sure first: the one a data file holding them comes from.
 std::optional<SaveId> lastWriter(
     const std::vector<ComputerSaves> &history, const std::string &bytes);
 

@@ -128,7 +128,8 @@ QTEST_GUILESS_MAIN(TestMerge)
 void TestMerge::copies_data()
 {
     // Saves in order, each "version=from+n@computer": Quiz counted n more
-    // (-n fewer, ~Name renamed), recorded by computer A, B or C, or by none (-);
+    // (-n fewer, ~Name renamed, &v merged with v), recorded by computer A, B or C,
+    // or by none (-);
     // "!" marks a save of another computer's that a crash may have ended.
     QTest::addColumn<QString>("saves");
     QTest::addColumn<QString>("file"); // the version that is data.txt
@@ -152,6 +153,8 @@ void TestMerge::copies_data()
         "Quiz=8");
     row("a copy no record knows", "x=v0+2@- b=v0+3@B", "b", "x", "U", "Quiz=6");
     row("copies from two computers", "a=v0+2@A c=v0+1@C b=v0+3@B", "b", "a c", "MM", "Quiz=9");
+    row("a merge of copies and one it holds", "a=v0+2@A b=v0+3@B m=a&b@A d=a+1@B", "d", "b m", "MM",
+        "Quiz=9");
     row("a copy of a copy: only what is new in it", "a=v0+2@A c=a+2@C b=v0+3@B", "b", "a c", "MM",
         "Quiz=10");
     row("its line renamed in data.txt since", "a=v0+2@A b=v0~Trivia@B", "b", "a", "R", "Trivia=3");
@@ -180,13 +183,14 @@ void TestMerge::copies()
         {"v0", bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))}};
     std::vector<hostally::ComputerSaves> history;
     std::int64_t ms = 1000;
-    const QRegularExpression step(R"((\w+)=(\w+)([-+~])(\w+)@([-A-Z])(!?))");
+    const QRegularExpression step(R"((\w+)=(\w+)([-+~&])(\w+)@([-A-Z])(!?))");
     for (const QString &save : saves.split(' ')) {
         const QRegularExpressionMatch m = step.match(save);
         QVERIFY(m.hasMatch());
         hostally::Tallies t = read(versions[m.captured(2)]);
         const QString op = m.captured(3);
-        const std::int64_t n = m.captured(4).toLongLong() * (op == "-" ? -1 : 1);
+        const std::int64_t n = op == "&" ? read(versions[m.captured(4)]).events.count(0) - 3
+                                         : m.captured(4).toLongLong() * (op == "-" ? -1 : 1);
         t.events.setEntry(0, op == "~" ? m.captured(4).toStdString() : t.events.name(0),
             t.events.count(0) + (op == "~" ? 0 : n));
         versions[m.captured(1)] = bytes(t);
@@ -197,9 +201,14 @@ void TestMerge::copies()
             [&](const auto &saves) { return saves.computer == computer; });
         if (saver == history.end())
             saver = history.insert(history.end(), {computer, {}});
-        const std::string &replaced = versions[m.captured(2)];
-        saver->saves.push_back({ms += 1000, {replaced}, versions[m.captured(1)],
-            {hostally::lastWriter(history, replaced)}, m.captured(6).isEmpty() ? "" : "x"});
+        hostally::SaveRecord record {ms += 1000, {}, versions[m.captured(1)]};
+        for (const QString &from : {m.captured(2), op == "&" ? m.captured(4) : QString()}) {
+            if (!from.isEmpty())
+                record.replaced.push_back(versions[from]),
+                    record.from.push_back(hostally::lastWriter(history, versions[from]));
+        }
+        record.swapping = m.captured(6).isEmpty() ? "" : "x";
+        saver->saves.push_back(record);
     }
     std::vector<std::string> copyBytes;
     for (const QString &copy : copies.split(' '))

@@ -318,7 +318,7 @@ choose_menu "$fast_main" Save
 sleep 2.5 # the first has read data.txt and syncs what it merged
 sed -i 's/^1\r$/3\r/' "$dir/data.txt"
 for pid in "$slow" "$fast_launcher"; do
-  box="$(wait_window "$pid" DIALOG 30)"
+  box="$(wait_window "$pid" DIALOG 60)"
   [[ -n "$box" && "$(xdotool getwindowname "$box")" == Saved ]] || problems+=("$pid: no Saved")
   [[ -n "$box" ]] && press "$box" Return
 done
