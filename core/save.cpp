@@ -119,7 +119,7 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
             settleRecord(path, hooks.computer);
             const std::vector<ComputerSaves> history = readSaveHistory(path, hooks.computer);
             SaveRecord record {QDateTime::currentMSecsSinceEpoch(), {now.bytes.toStdString()}, {},
-                {lastWriter(history, now.bytes.toStdString())}};
+                {writersOf(history, now.bytes.toStdString())}};
             // Its time names it: later than any save of this computer before it.
             for (const ComputerSaves &computer : history) {
                 if (computer.computer == hooks.computer.toStdString() && !computer.saves.empty())
@@ -156,7 +156,7 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
             if (record.replaced.size() > 1)
                 records = {{record.ms, record.replaced, merged.bytes.toStdString(), record.from},
                     {record.ms + 1, {merged.bytes.toStdString()}, record.written,
-                        {SaveId {hooks.computer.toStdString(), record.ms}}}};
+                        {{SaveId {hooks.computer.toStdString(), record.ms}}}}};
             checks.beforeSwap = [&](const QString &newName) {
                 for (SaveRecord &save : records)
                     save.swapping = newName.toStdString();

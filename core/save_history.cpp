@@ -32,6 +32,56 @@ const SaveRecord *findSave(
     return nullptr;
 }
 
+// The save of `writers` that wrote `bytes`: the first still recorded.
+const SaveRecord *writerOf(
+    const std::vector<ComputerSaves> &history, const Writers &writers, std::string_view bytes)
+{
+    for (const SaveId &id : writers) {
+        if (const SaveRecord *save = findSave(history, id, bytes))
+            return save;
+    }
+    return nullptr;
+}
+
+// The computer whose record holds `save`.
+const std::string *computerOf(const std::vector<ComputerSaves> &history, const SaveRecord *save)
+{
+    for (const ComputerSaves &computer : history) {
+        if (!computer.saves.empty() && &computer.saves.front() <= save
+            && save <= &computer.saves.back())
+            return &computer.computer;
+    }
+    return nullptr;
+}
+
+// Whether `save`, another computer's, may never have swapped its file in
+// while its bytes may have come from elsewhere: another save wrote them, or
+// replaced them as another's. Bytes that only it wrote can only come from it.
+bool unsure(const std::vector<ComputerSaves> &history, const SaveRecord &save)
+{
+    if (save.swapping.empty())
+        return false;
+    const SaveId id {*computerOf(history, &save), save.ms};
+    for (const ComputerSaves &computer : history) {
+        for (const SaveRecord &other : computer.saves) {
+            if (computer.computer.empty() || &other == &save)
+                continue;
+            if (other.written == save.written)
+                return true;
+            for (std::size_t i = 0; i < other.replaced.size(); ++i) {
+                const Writers none;
+                const Writers &from = i < other.from.size() ? other.from[i] : none;
+                if (other.replaced[i] == save.written
+                    && std::none_of(from.begin(), from.end(), [&id](const SaveId &w) {
+                           return w.computer == id.computer && w.ms == id.ms;
+                       }))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
 // A version of the data file that a file descends from.
 struct Version {
     std::string_view bytes;
@@ -47,12 +97,8 @@ std::string versionKey(
 {
     if (save == nullptr || save->replaced.size() > 1)
         return "=" + std::string(bytes);
-    for (const ComputerSaves &computer : history) {
-        if (!computer.saves.empty() && &computer.saves.front() <= save
-            && save <= &computer.saves.back())
-            return computer.computer + ' ' + std::to_string(save->ms);
-    }
-    return {};
+    const std::string *computer = computerOf(history, save);
+    return computer ? *computer + ' ' + std::to_string(save->ms) : std::string();
 }
 
 // Every version of the data file that `start`, written by `save`, descends
@@ -62,18 +108,21 @@ std::string versionKey(
 // have been written by several, say after an Add and a Remove, and only that
 // one's history is theirs.
 using Versions = std::map<std::string, Version>;
-Versions ancestry(const std::vector<ComputerSaves> &history, const std::string &start,
-    const std::optional<SaveId> &save)
+Versions ancestry(
+    const std::vector<ComputerSaves> &history, const std::string &start, const Writers &writers)
 {
     struct Step {
         std::string_view bytes;
         const SaveRecord *save; // the one that wrote them, if recorded
         std::int64_t before; // the time of the version after them
+        // Named by a later save of its own computer, which settles its own
+        // saves as it reads them: it happened.
+        bool vouched = false;
     };
     Versions found;
     std::set<const SaveRecord *> visited;
-    std::vector<Step> todo {{start, save ? findSave(history, *save, start) : nullptr,
-        std::numeric_limits<std::int64_t>::max()}};
+    std::vector<Step> todo {
+        {start, writerOf(history, writers, start), std::numeric_limits<std::int64_t>::max()}};
     while (!todo.empty()) {
         const Step step = todo.back();
         todo.pop_back();
@@ -83,52 +132,62 @@ Versions ancestry(const std::vector<ComputerSaves> &history, const std::string &
                                .first->second;
         if (step.save == nullptr || !visited.insert(step.save).second)
             continue;
-        if (!step.save->swapping.empty())
+        if (!step.vouched && unsure(history, *step.save))
             return {};
         const std::int64_t at = std::min(step.save->ms, step.before - 1);
         version.time = std::max(version.time, at);
         for (std::size_t i = 0; i < step.save->replaced.size(); ++i) {
-            const std::optional<SaveId> &from
-                = i < step.save->from.size() ? step.save->from[i] : std::nullopt;
             const std::string &replaced = step.save->replaced[i];
-            todo.push_back({replaced, from ? findSave(history, *from, replaced) : nullptr, at});
+            const SaveRecord *writer = i < step.save->from.size()
+                ? writerOf(history, step.save->from[i], replaced)
+                : nullptr;
+            todo.push_back({replaced, writer, at,
+                writer && *computerOf(history, writer) == *computerOf(history, step.save)});
         }
     }
     return found;
 }
 
-// Of the saves that wrote `bytes` and that `take` accepts, the one a file
-// holding them most likely comes from: the latest whose swap is sure, else
-// the latest (another computer's, which a crash may have ended before it).
+// The saves that wrote `bytes` and that `take` accepts, as Writers.
 template<class Take>
-std::optional<SaveId> latestWriter(
-    const std::vector<ComputerSaves> &history, const std::string &bytes, Take take)
+Writers writersThat(const std::vector<ComputerSaves> &history, const std::string &bytes, Take take)
 {
-    std::optional<SaveId> best;
-    bool bestSure = false;
+    Writers maybe;
+    std::optional<SaveId> sure;
     for (const ComputerSaves &computer : history) {
         for (const SaveRecord &save : computer.saves) {
-            const bool sure = save.swapping.empty();
-            if (computer.computer.empty() || save.written != bytes || !take(save)
-                || (best && (bestSure > sure || (bestSure == sure && save.ms < best->ms))))
+            if (computer.computer.empty() || save.written != bytes || !take(save))
                 continue;
-            best = SaveId {computer.computer, save.ms};
-            bestSure = sure;
+            const SaveId id {computer.computer, save.ms};
+            if (unsure(history, save))
+                maybe.push_back(id);
+            else if (!sure || save.ms >= sure->ms)
+                sure = id;
         }
     }
-    return best;
+    // Latest first, down to the latest sure one: a later save is the one that
+    // wrote a file, unless it never happened.
+    std::sort(
+        maybe.begin(), maybe.end(), [](const SaveId &a, const SaveId &b) { return a.ms > b.ms; });
+    if (sure) {
+        maybe.erase(std::remove_if(maybe.begin(), maybe.end(),
+                        [&sure](const SaveId &id) { return id.ms < sure->ms; }),
+            maybe.end());
+        maybe.push_back(*sure);
+    }
+    return maybe;
 }
 
-// The save whose file a conflict copy holding `bytes` is, beside a data file
-// with the versions `file`: one the data file does not descend from, as the
-// same counts may have been reached twice, one of them in the copy; else
-// the one the data file holds.
-std::optional<SaveId> copyWriter(
+// The saves whose file a conflict copy holding `bytes` may be, beside a data
+// file with the versions `file`: those the data file does not descend from,
+// as the same counts may have been reached twice, one of them in the copy;
+// else those the data file holds.
+Writers copyWriters(
     const std::vector<ComputerSaves> &history, const Versions &file, const std::string &bytes)
 {
-    const std::optional<SaveId> outside = latestWriter(history, bytes,
+    const Writers outside = writersThat(history, bytes,
         [&](const SaveRecord &save) { return !file.count(versionKey(bytes, &save, history)); });
-    return outside ? outside : lastWriter(history, bytes);
+    return outside.empty() ? writersOf(history, bytes) : outside;
 }
 
 // The latest version in both `a` and `b`: the one whose later save in
@@ -171,9 +230,8 @@ std::string formatSaveRecords(const std::vector<SaveRecord> &saves)
         out.append("save " + std::to_string(save.ms) + ' ' + std::to_string(save.replaced.size()))
             .append(kLineEnd);
         for (std::size_t i = 0; i < save.replaced.size(); ++i) {
-            if (i < save.from.size() && save.from[i])
-                out.append(
-                       "from " + std::to_string(save.from[i]->ms) + ' ' + save.from[i]->computer)
+            for (const SaveId &from : i < save.from.size() ? save.from[i] : Writers())
+                out.append("from " + std::to_string(from.ms) + ' ' + from.computer)
                     .append(kLineEnd);
             block("replaced", save.replaced[i]);
         }
@@ -202,14 +260,14 @@ Status parseSaveRecords(std::string_view text, std::vector<SaveRecord> &saves)
             || count > 100)
             return Status::failure(0, "it is incomplete or damaged");
         for (; count > 0; --count) {
-            std::optional<SaveId> from;
-            if (reader.optional("from", line)) {
-                from.emplace();
+            Writers from;
+            while (from.size() < 100 && reader.optional("from", line)) {
+                SaveId &id = from.emplace_back();
                 const std::size_t space = line.find(' ');
                 if (space == line.npos || space + 1 == line.size()
-                    || !toNumber(std::string_view(line).substr(0, space), from->ms))
+                    || !toNumber(std::string_view(line).substr(0, space), id.ms))
                     return Status::failure(0, "it is incomplete or damaged");
-                from->computer = line.substr(space + 1);
+                id.computer = line.substr(space + 1);
             }
             if (!reader.block("replaced", bytes))
                 return Status::failure(0, "it is incomplete or damaged");
@@ -226,10 +284,9 @@ Status parseSaveRecords(std::string_view text, std::vector<SaveRecord> &saves)
     return Status::success();
 }
 
-std::optional<SaveId> lastWriter(
-    const std::vector<ComputerSaves> &history, const std::string &bytes)
+Writers writersOf(const std::vector<ComputerSaves> &history, const std::string &bytes)
 {
-    return latestWriter(history, bytes, [](const SaveRecord &) { return true; });
+    return writersThat(history, bytes, [](const SaveRecord &) { return true; });
 }
 
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save)
@@ -275,15 +332,15 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     // No record keeps these steps: they are saves of no computer.
     history.push_back({{}, {}});
     std::string current = fileBytes;
-    std::optional<SaveId> previous = merge.from.empty() ? std::nullopt : merge.from[0];
+    Writers previous = merge.from.empty() ? Writers() : merge.from[0];
     // A copy that descends from another, its history the longer, goes first:
     // it may hold that one merged with versions the file holds too, which,
     // merged after the other, would be taken as the later common version.
-    const Versions ofFile = ancestry(history, current, previous);
+    const Versions ofStart = ancestry(history, current, previous);
     std::vector<std::size_t> order, known;
     for (const std::string &bytes : copies) {
         order.push_back(order.size());
-        known.push_back(ancestry(history, bytes, copyWriter(history, ofFile, bytes)).size());
+        known.push_back(ancestry(history, bytes, copyWriters(history, ofStart, bytes)).size());
     }
     std::stable_sort(order.begin(), order.end(),
         [&known](std::size_t a, std::size_t b) { return known[a] > known[b]; });
@@ -299,7 +356,7 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         }
         // The version the copy and the file both descend from.
         const Versions ofFile = ancestry(history, current, previous);
-        const std::optional<SaveId> writer = copyWriter(history, ofFile, bytes);
+        const Writers writer = copyWriters(history, ofFile, bytes);
         const std::optional<std::string> common
             = latestCommon(ofFile, ancestry(history, bytes, writer));
         if (!common || !parseDataFile(*common, base.leagues, base.events).ok)
@@ -330,7 +387,7 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         merge.from.push_back(writer);
         SaveRecord step {merge.ms + std::int64_t(merge.replaced.size()), {current, bytes},
             formatDataFile(file.leagues, file.events), {previous, merge.from.back()}};
-        previous = SaveId {{}, step.ms};
+        previous = {SaveId {{}, step.ms}};
         current = step.written;
         history.back().saves.push_back(std::move(step));
     }

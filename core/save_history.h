@@ -27,15 +27,21 @@ struct SaveId {
     std::int64_t ms = 0;
 };
 
+// The saves that may have written a file, latest first: those of another
+// computer's that a crash may have ended before their swap, down to the
+// latest that surely swapped. The first still recorded wrote it; while that
+// one is unsure, so is everything the file descends from.
+using Writers = std::vector<SaveId>;
+
 // One save: the data file it replaced and the one it wrote. A save that
 // merged conflict copies replaced those too, so data.txt descends from them.
 struct SaveRecord {
     std::int64_t ms = 0; // when, in ms since 1970 UTC by the saving computer's clock
     std::vector<std::string> replaced; // the data file first (empty when there was none)
     std::string written;
-    // For each file replaced, in order, the save that wrote it, where known:
+    // For each file replaced, in order, the saves that may have written it:
     // the same bytes may have been written by more than one.
-    std::vector<std::optional<SaveId>> from {};
+    std::vector<Writers> from {};
     // The new data file's name beside data.txt, until its computer knows
     // the swap happened: while a file of that name is there, the save never
     // did (a crash before it). Another computer cannot tell which.
@@ -56,10 +62,8 @@ std::string formatSaveRecords(const std::vector<SaveRecord> &saves);
 // formatSaveRecords() cannot have written.
 Status parseSaveRecords(std::string_view text, std::vector<SaveRecord> &saves);
 
-// The save in `history` that last wrote `bytes`, if any, one whose swap is
-// sure first: the one a data file holding them comes from.
-std::optional<SaveId> lastWriter(
-    const std::vector<ComputerSaves> &history, const std::string &bytes);
+// The saves in `history` that a data file holding `bytes` may come from.
+Writers writersOf(const std::vector<ComputerSaves> &history, const std::string &bytes);
 
 // Appends `save` to `saves`, dropping the oldest beyond kSavesKept.
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save);
@@ -92,7 +96,7 @@ struct CopyOutcome {
 // counted in each of `copies` since the version that it and the file both
 // descend from, as the saves recorded show it: the latest in both, if no
 // other is as late and neither descends through a save still marked
-// `swapping`. The file was written by the save `merge.from[0]` names. A copy some of whose counts
+// `swapping`. The file was written by a save of `merge.from[0]`. A copy some of whose counts
 // cannot be placed is merged, but for those, only with `takeRefused`. Each copy merged is recorded
 // in `merge`, the save at hand, as a file it replaced, so that the copies after it, and the next
 // start, know its counts are in the file.

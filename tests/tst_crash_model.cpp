@@ -197,9 +197,9 @@ Injected hook(FileStep step, const QString &path)
         return Injected::Proceed;
     Injection &in = *active;
     const bool data = path.endsWith(QStringLiteral("/data.txt"));
-    in.dataSwapped = in.dataSwapped || (data && step == FileStep::Swapped);
     if (in.crashed) // the program is gone: nothing more of it reaches the disk
         return Injected::Crash;
+    in.dataSwapped = in.dataSwapped || (data && step == FileStep::Swapped);
     in.crashed = ++in.calls == in.crashAt;
     if (in.crashed)
         in.atCrash = filesIn(in.folder);
@@ -471,7 +471,7 @@ private:
             expect(in.crashed || m.refusals.empty(), "saved without asking about a refused line");
         }
         if (!in.dataSwapped) {
-            expect(!r.saved, "saved without replacing data.txt");
+            expect(in.crashed || !r.saved, "saved without replacing data.txt");
             return in.crashed ? die(w, plusNow(at(w)), true, true)
                               : void(at(w).disk = plusNow(at(w)));
         }

@@ -158,6 +158,8 @@ void TestMerge::copies_data()
     row("a copy of a copy: only what is new in it", "a=v0+2@A c=a+2@C b=v0+3@B", "b", "a c", "MM",
         "Quiz=10");
     row("its line renamed in data.txt since", "a=v0+2@A b=v0~Trivia@B", "b", "a", "R", "Trivia=3");
+    row("data.txt as only a save only begun writes it", "a=v0+2@A p=v0+3@B!", "p", "a", "M",
+        "Quiz=8");
     row("data.txt as a save only begun would write", "a=v0+2@A p=a-2@A!", "v0", "a", "U", "Quiz=3");
     row("its line renamed in the copy", "a=v0~Trivia@A b=v0+3@B", "b", "a", "R", "Quiz=6");
 }
@@ -205,7 +207,7 @@ void TestMerge::copies()
         for (const QString &from : {m.captured(2), op == "&" ? m.captured(4) : QString()}) {
             if (!from.isEmpty())
                 record.replaced.push_back(versions[from]),
-                    record.from.push_back(hostally::lastWriter(history, versions[from]));
+                    record.from.push_back(hostally::writersOf(history, versions[from]));
         }
         record.swapping = m.captured(6).isEmpty() ? "" : "x";
         saver->saves.push_back(record);
@@ -217,7 +219,7 @@ void TestMerge::copies()
     for (const bool again : {false, true}) {
         hostally::Tallies tables = read(versions[file]);
         hostally::SaveRecord merge {
-            ms += 1000, {versions[file]}, {}, {hostally::lastWriter(history, versions[file])}};
+            ms += 1000, {versions[file]}, {}, {hostally::writersOf(history, versions[file])}};
         const auto outcomes
             = hostally::mergeCopies(history, versions[file], tables, copyBytes, false, merge);
         QString seen;

@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (int start = 0; start < 2 && otherWay.ok() && ours != theirs; ++start) {
         Tallies file = start == 0 ? second : otherWay.merged;
         const std::string now = formatDataFile(file.leagues, file.events);
-        SaveRecord merge {3, {now}, {}, {lastWriter(history, now)}};
+        SaveRecord merge {3, {now}, {}, {writersOf(history, now)}};
         mergeCopies(history, now, file, {theirs}, false, merge);
         if (!(file == otherWay.merged))
             std::abort();
