@@ -59,7 +59,8 @@ const std::string *computerOf(const std::vector<ComputerSaves> &history, const S
 // replaced them as another's. Bytes that only it wrote can only come from it.
 bool unsure(const std::vector<ComputerSaves> &history, const SaveRecord &save)
 {
-    if (save.swapping.empty())
+    // A merge that added nothing to the file stands for it either way.
+    if (save.swapping.empty() || save.replaced.front() == save.written)
         return false;
     const SaveId id {*computerOf(history, &save), save.ms};
     for (const ComputerSaves &computer : history) {
