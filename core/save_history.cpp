@@ -109,8 +109,8 @@ std::string versionKey(
 // have been written by several, say after an Add and a Remove, and only that
 // one's history is theirs.
 using Versions = std::map<std::string, Version>;
-Versions ancestry(
-    const std::vector<ComputerSaves> &history, const std::string &start, const Writers &writers)
+Versions ancestry(const std::vector<ComputerSaves> &history, const std::string &start,
+    const Writers &writers, bool trustFirst = false)
 {
     struct Step {
         std::string_view bytes;
@@ -122,8 +122,8 @@ Versions ancestry(
     };
     Versions found;
     std::set<const SaveRecord *> visited;
-    std::vector<Step> todo {
-        {start, writerOf(history, writers, start), std::numeric_limits<std::int64_t>::max()}};
+    std::vector<Step> todo {{start, writerOf(history, writers, start),
+        std::numeric_limits<std::int64_t>::max(), trustFirst}};
     while (!todo.empty()) {
         const Step step = todo.back();
         todo.pop_back();
@@ -189,6 +189,25 @@ Writers copyWriters(
     const Writers outside = writersThat(history, bytes,
         [&](const SaveRecord &save) { return !file.count(versionKey(bytes, &save, history)); });
     return outside.empty() ? writersOf(history, bytes) : outside;
+}
+
+// What a file holding `bytes` and written by one of `writers` may descend
+// from: each save not yet settled that may have written it taken in turn as
+// its writer, then, as though it never happened, the next.
+std::vector<Versions> readings(
+    const std::vector<ComputerSaves> &history, const std::string &bytes, const Writers &writers)
+{
+    std::vector<Versions> out;
+    for (std::size_t first = 0;;) {
+        const Writers rest(writers.begin() + std::ptrdiff_t(first), writers.end());
+        out.push_back(ancestry(history, bytes, rest, true));
+        const SaveRecord *writer = writerOf(history, rest, bytes);
+        if (writer == nullptr || !unsure(history, *writer))
+            return out;
+        while (findSave(history, writers[first], bytes) != writer)
+            ++first;
+        ++first;
+    }
 }
 
 // The latest version in both `a` and `b`: the one whose later save in
@@ -356,10 +375,17 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
             continue;
         }
         // The version the copy and the file both descend from.
-        const Versions ofFile = ancestry(history, current, previous);
-        const Writers writer = copyWriters(history, ofFile, bytes);
-        const std::optional<std::string> common
-            = latestCommon(ofFile, ancestry(history, bytes, writer));
+        const std::vector<Versions> ofFile = readings(history, current, previous);
+        const Writers writer = copyWriters(history, ofFile.front(), bytes);
+        // Merged only where every reading of the records finds the same.
+        std::vector<std::optional<std::string>> found;
+        for (const Versions &a : ofFile) {
+            for (const Versions &b : readings(history, bytes, writer))
+                found.push_back(latestCommon(a, b));
+        }
+        std::optional<std::string> common = found.front();
+        if (std::count(found.begin(), found.end(), common) != std::ptrdiff_t(found.size()))
+            common.reset();
         if (!common || !parseDataFile(*common, base.leagues, base.events).ok)
             continue; // its lines are told once every other copy is in
 
