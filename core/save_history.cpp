@@ -160,7 +160,7 @@ Writers writersThat(const std::vector<ComputerSaves> &history, const std::string
             if (computer.computer.empty() || save.written != bytes || !take(save))
                 continue;
             const SaveId id {computer.computer, save.ms};
-            if (unsure(history, save))
+            if (!save.swapping.empty())
                 maybe.push_back(id);
             else if (!sure || save.ms >= sure->ms)
                 sure = id;
