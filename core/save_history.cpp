@@ -60,7 +60,7 @@ const std::string *computerOf(const std::vector<ComputerSaves> &history, const S
 bool unsure(const std::vector<ComputerSaves> &history, const SaveRecord &save)
 {
     // A merge that added nothing to the file stands for it either way.
-    if (save.swapping.empty() || save.replaced.front() == save.written)
+    if (save.swapping.empty() || save.replaced.empty() || save.replaced.front() == save.written)
         return false;
     const SaveId id {*computerOf(history, &save), save.ms};
     for (const ComputerSaves &computer : history) {
@@ -102,9 +102,11 @@ std::string versionKey(
     return computer ? *computer + ' ' + std::to_string(save->ms) : std::string();
 }
 
-// Every version of the data file that `start`, written by `save`, descends
-// from, each older than the version after it; none when a save on the way
-// may never have swapped its file in, as its history may be another's. Each
+// Every version of the data file that `start`, written by the first of
+// `writers` still recorded (taken as having happened with `trustFirst`),
+// descends from, each older than the version after it; none when a save on
+// the way may never have swapped its file in, as its history may be
+// another's. Each
 // save names the saves that wrote the files it replaced: the same bytes may
 // have been written by several, say after an Add and a Remove, and only that
 // one's history is theirs.
