@@ -1,6 +1,7 @@
 #include "conflict_copies.h"
 
 #include "data_file.h"
+#include "platform_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,9 +92,9 @@ std::vector<ComputerSaves> readSaveHistory(const QString &dataPath, const QStrin
 namespace {
 
 // Rewrites `computer`'s record, settled, as `change` leaves it; a record
-// that would stay as it is is not written.
+// that would stay as it is is not written; one not `durable` is not synced.
 Status rewriteRecord(const QString &dataPath, const QString &computer,
-    const std::function<void(std::vector<SaveRecord> &)> &change)
+    const std::function<void(std::vector<SaveRecord> &)> &change, bool durable = true)
 {
     const QString path = saveRecordPath(dataPath, computer);
     bool ok = false;
@@ -105,6 +106,17 @@ Status rewriteRecord(const QString &dataPath, const QString &computer,
     const QByteArray bytes = QByteArray::fromStdString(formatSaveRecords(kept));
     if ((ok && bytes == was) || (kept.empty() && !QFileInfo::exists(path)))
         return Status::success();
+    if (!durable) {
+        // A dot in its name: never read as a computer's record.
+        QFile file(path + QStringLiteral(".settling"));
+        QString reason;
+        bool held = false;
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
+            && (file.close(), renameOver(file.fileName(), path, reason, held)))
+            return Status::success();
+        file.remove();
+        return fileFailure(path, QStringLiteral("cannot settle the record of saves"));
+    }
     Replaced replaced = Replaced::No;
     const Status written = writeDurably(path, bytes, replaced);
     // In place, though the folder's sync failed: the save's own write will
@@ -139,9 +151,10 @@ Status unrecordSaves(
     });
 }
 
-Status settleRecord(const QString &dataPath, const QString &computer)
+Status settleRecord(const QString &dataPath, const QString &computer, bool durable)
 {
-    return rewriteRecord(dataPath, computer, [](std::vector<SaveRecord> &) {});
+    return rewriteRecord(
+        dataPath, computer, [](std::vector<SaveRecord> &) {}, durable);
 }
 
 QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history)

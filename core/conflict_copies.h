@@ -38,7 +38,9 @@ Status unrecordSaves(
 
 // Rewrites `computer`'s record, where needed, to tell the other computers
 // which of its saves swapped data.txt in, and forget those that never did.
-Status settleRecord(const QString &dataPath, const QString &computer);
+// Not `durable`, it is not synced: fit for telling of a swap, news that a
+// crash may lose and the next save here then tells again.
+Status settleRecord(const QString &dataPath, const QString &computer, bool durable = true);
 
 // A conflict copy of the data file, and what became of it.
 struct CopyReport {

@@ -186,8 +186,9 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
                         removeDurably(copy.path);
                 }
                 // Until then, another computer cannot tell this save from one
-                // a crash ended before its swap.
-                settleRecord(path, hooks.computer);
+                // a crash ended before its swap. Not synced: on a slow disk,
+                // the lock is held no longer than it must be.
+                settleRecord(path, hooks.computer, false);
             }
             return result.status.cause != Status::Cause::InUse;
         }
