@@ -190,13 +190,22 @@ QStringList findConflictCopies(const QString &dataPath, const std::vector<Comput
     return copies;
 }
 
+bool countsToMerge(const QString &dataPath, const QString &computer)
+{
+    const std::vector<ComputerSaves> history = readSaveHistory(dataPath, computer);
+    bool ok = false;
+    const QByteArray bytes = readSmallFile(dataPath, ok);
+    return !findConflictCopies(dataPath, history).isEmpty()
+        || (ok && countsDropped(history, bytes.toStdString()));
+}
+
 std::vector<CopyReport> mergeConflictCopies(const QString &dataPath,
     const std::vector<ComputerSaves> &history, QByteArray &bytes, bool takeRefused,
     SaveRecord &save)
 {
     const QStringList paths = findConflictCopies(dataPath, history);
     Tallies file;
-    if (paths.isEmpty() || !parseDataFile(bytes.toStdString(), file.leagues, file.events).ok)
+    if (!parseDataFile(bytes.toStdString(), file.leagues, file.events).ok)
         return {};
     std::vector<std::string> copies;
     std::vector<CopyReport> reports;
@@ -212,6 +221,11 @@ std::vector<CopyReport> mergeConflictCopies(const QString &dataPath,
     }
     const std::vector<CopyOutcome> outcomes
         = mergeCopies(history, bytes.toStdString(), file, copies, takeRefused, save);
+    // Dropped counts that do not merge whole are left unsaid: there is no
+    // copy to tell the user of, nor to leave for them.
+    if (outcomes.size() > std::size_t(paths.size())
+        && outcomes.back().kind == CopyOutcome::Kind::Merged)
+        reports.push_back({dataPath, outcomes.back(), true});
     bool merged = false;
     for (std::size_t i = 0; i < reports.size(); ++i) {
         if (reports[i].outcome.kind != CopyOutcome::Kind::Unreadable)

@@ -46,6 +46,8 @@ Status settleRecord(const QString &dataPath, const QString &computer, bool durab
 struct CopyReport {
     QString path;
     CopyOutcome outcome;
+    // No copy: the counts a sync program dropped from the data file itself.
+    bool dropped = false;
 };
 
 // The conflict copies that Syncthing, Dropbox, OneDrive and Nextcloud make of
@@ -53,9 +55,14 @@ struct CopyReport {
 // ("data-<computer>.txt") is one only for a computer that keeps a record here.
 QStringList findConflictCopies(const QString &dataPath, const std::vector<ComputerSaves> &history);
 
+// Whether a start finds counts to merge beside the data file at `dataPath`:
+// conflict copies, or counts a sync program dropped (countsDropped()).
+bool countsToMerge(const QString &dataPath, const QString &computer);
+
 // Merges the conflict copies beside the data file at `dataPath` into `bytes`,
 // the data file as just read, with mergeCopies() and the records `history`:
 // `bytes` becomes the file to write, and `save` lists the copies merged.
+// Counts a sync program dropped are reported, `dropped`, once merged.
 // Nothing is done when `bytes` does not read as a data file.
 std::vector<CopyReport> mergeConflictCopies(const QString &dataPath,
     const std::vector<ComputerSaves> &history, QByteArray &bytes, bool takeRefused,

@@ -182,7 +182,7 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
                 // The record says data.txt holds them: a copy that outlives
                 // this adds nothing at the next start.
                 for (const CopyReport &copy : result.copies) {
-                    if (copy.outcome.kind == CopyOutcome::Kind::Merged)
+                    if (copy.outcome.kind == CopyOutcome::Kind::Merged && !copy.dropped)
                         removeDurably(copy.path);
                 }
                 // Until then, another computer cannot tell this save from one

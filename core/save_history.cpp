@@ -193,6 +193,28 @@ Writers copyWriters(
     return outside.empty() ? writersOf(history, bytes) : outside;
 }
 
+// The saves, settled, that wrote `bytes` on another computer than the first
+// of `writers` still recorded, which wrote the data file, though that file
+// does not descend from them: a sync program met the same bytes on both
+// sides. Only those later than the oldest save the file still knows of: for
+// an older one, the records that would show it descends from it may be gone.
+Writers droppedWriters(
+    const std::vector<ComputerSaves> &history, const Writers &writers, const std::string &bytes)
+{
+    const SaveRecord *writer = writerOf(history, writers, bytes);
+    const Versions file = ancestry(history, bytes, writers);
+    std::int64_t oldest = std::numeric_limits<std::int64_t>::max();
+    for (const auto &[key, version] : file) {
+        if (version.time != kNoSave)
+            oldest = std::min(oldest, version.time);
+    }
+    return writersThat(history, bytes, [&](const SaveRecord &save) {
+        return save.swapping.empty() && save.ms > oldest
+            && *computerOf(history, &save) != *computerOf(history, writer)
+            && !file.count(versionKey(bytes, &save, history));
+    });
+}
+
 // What a file holding `bytes` and written by one of `writers` may descend
 // from: each save not yet settled that may have written it taken in turn as
 // its writer, then, as though it never happened, the next.
@@ -311,6 +333,11 @@ Writers writersOf(const std::vector<ComputerSaves> &history, const std::string &
     return writersThat(history, bytes, [](const SaveRecord &) { return true; });
 }
 
+bool countsDropped(const std::vector<ComputerSaves> &history, const std::string &fileBytes)
+{
+    return !droppedWriters(history, writersOf(history, fileBytes), fileBytes).empty();
+}
+
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save)
 {
     saves.push_back(std::move(save));
@@ -348,26 +375,30 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     const std::string &fileBytes, Tallies &file, const std::vector<std::string> &copies,
     bool takeRefused, SaveRecord &merge)
 {
-    std::vector<CopyOutcome> outcomes(copies.size());
     // The file with the copies merged so far, as a save of its own: a copy
     // that descends from one merged before it adds only what is new in it.
     // No record keeps these steps: they are saves of no computer.
     history.push_back({{}, {}});
     std::string current = fileBytes;
     Writers previous = merge.from.empty() ? Writers() : merge.from[0];
+    // Counts a sync program dropped are merged as the copy it did not make.
+    std::vector<std::string> all = copies;
+    if (!droppedWriters(history, previous, fileBytes).empty())
+        all.push_back(fileBytes);
+    std::vector<CopyOutcome> outcomes(all.size());
     // A copy that descends from another, its history the longer, goes first:
     // it may hold that one merged with versions the file holds too, which,
     // merged after the other, would be taken as the later common version.
     const Versions ofStart = ancestry(history, current, previous);
     std::vector<std::size_t> order, known;
-    for (const std::string &bytes : copies) {
+    for (const std::string &bytes : all) {
         order.push_back(order.size());
         known.push_back(ancestry(history, bytes, copyWriters(history, ofStart, bytes)).size());
     }
     std::stable_sort(order.begin(), order.end(),
         [&known](std::size_t a, std::size_t b) { return known[a] > known[b]; });
     for (const std::size_t c : order) {
-        const std::string &bytes = copies[c];
+        const std::string &bytes = all[c];
         CopyOutcome &outcome = outcomes[c];
         Tallies copy;
         Tallies base;
@@ -406,8 +437,9 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
                    }))
                 outcome.counted.push_back(line);
         }
-        outcome.kind = outcome.refused.empty() || takeRefused ? CopyOutcome::Kind::Merged
-                                                              : CopyOutcome::Kind::Refused;
+        outcome.kind = outcome.refused.empty() || (takeRefused && c < copies.size())
+            ? CopyOutcome::Kind::Merged
+            : CopyOutcome::Kind::Refused;
         if (outcome.kind != CopyOutcome::Kind::Merged)
             continue;
         file = std::move(merged.restored);
@@ -420,10 +452,10 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         current = step.written;
         history.back().saves.push_back(std::move(step));
     }
-    for (std::size_t i = 0; i < copies.size(); ++i) {
+    for (std::size_t i = 0; i < all.size(); ++i) {
         Tallies copy;
         if (outcomes[i].kind == CopyOutcome::Kind::Unrelated
-            && parseDataFile(copies[i], copy.leagues, copy.events).ok)
+            && parseDataFile(all[i], copy.leagues, copy.events).ok)
             outcomes[i].counted = differingLines(file, copy);
     }
     return outcomes;

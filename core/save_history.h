@@ -92,6 +92,11 @@ struct CopyOutcome {
     Status problem; // Unreadable: why
 };
 
+// Whether another computer's save wrote `fileBytes` from a history of its
+// own: a sync program that meets the same bytes on both sides keeps one file
+// and makes no conflict copy, so that save's counts are missing from it.
+bool countsDropped(const std::vector<ComputerSaves> &history, const std::string &fileBytes);
+
 // Adds to `file`, the data file's tables read from `fileBytes`, what was
 // counted in each of `copies` since the version that it and the file both
 // descend from, as the saves recorded show it: the latest in both, if no
@@ -99,7 +104,8 @@ struct CopyOutcome {
 // `swapping`. The file was written by a save of `merge.from[0]`. A copy some of whose counts
 // cannot be placed is merged, but for those, only with `takeRefused`. Each copy merged is recorded
 // in `merge`, the save at hand, as a file it replaced, so that the copies after it, and the next
-// start, know its counts are in the file.
+// start, know its counts are in the file. Where countsDropped(), the file's
+// bytes join as one more copy, its outcome last, merged only whole.
 std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     const std::string &fileBytes, Tallies &file, const std::vector<std::string> &copies,
     bool takeRefused, SaveRecord &merge);

@@ -142,7 +142,7 @@ SaveResult Session::save(bool answeredYes)
 SaveResult Session::mergeCopies(bool takeRefused)
 {
     // Most starts find none: no lock is taken for nothing then.
-    if (findConflictCopies(m_dataPath, readSaveHistory(m_dataPath, m_computer)).isEmpty())
+    if (!countsToMerge(m_dataPath, m_computer))
         return {};
     return save({m_base, m_tallies, m_resets, false, takeRefused, true});
 }

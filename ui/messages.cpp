@@ -205,27 +205,37 @@ QString restoreOffer(const hostally::Recovery &recovery, const hostally::Restore
 
 QString copiesMerged(const std::vector<hostally::CopyReport> &copies)
 {
-    const QStringList merged
-        = copiesOf(copies, hostally::CopyOutcome::Kind::Merged, [](const auto &copy) {
-              QStringList counted;
-              for (const hostally::RecoveredLine &line : copy.outcome.counted)
-                  counted.append(lineName(line.league, line.name)
-                      + (line.after > line.before ? QStringLiteral(" +") : QStringLiteral(" "))
-                      + QString::number(line.after - line.before));
-              if (counted.size() > kChangesShown)
-                  counted = counted.mid(0, kChangesShown)
-                      << QStringLiteral("%1 more").arg(counted.size() - kChangesShown);
-              return (counted.isEmpty() ? QStringLiteral("nothing to add")
-                                        : counted.join(QStringLiteral(", ")))
-                  + QStringLiteral(" from ") + copyName(copy);
-          });
+    QStringList merged;
+    QString dropped;
+    for (const hostally::CopyReport &copy : copies) {
+        if (copy.outcome.kind != hostally::CopyOutcome::Kind::Merged)
+            continue;
+        QStringList counted;
+        for (const hostally::RecoveredLine &line : copy.outcome.counted)
+            counted.append(lineName(line.league, line.name)
+                + (line.after > line.before ? QStringLiteral(" +") : QStringLiteral(" "))
+                + QString::number(line.after - line.before));
+        if (counted.size() > kChangesShown)
+            counted = counted.mid(0, kChangesShown)
+                << QStringLiteral("%1 more").arg(counted.size() - kChangesShown);
+        const QString said = counted.isEmpty() ? QStringLiteral("nothing to add")
+                                               : counted.join(QStringLiteral(", "));
+        if (copy.dropped)
+            dropped = QStringLiteral("Hostally added to data.txt the counts made on another "
+                                     "computer that a sync program had dropped, as data.txt "
+                                     "there held the same as here: %1.")
+                          .arg(said);
+        else
+            merged.append(said + QStringLiteral(" from ") + copyName(copy));
+    }
     if (merged.isEmpty())
-        return {};
+        return dropped;
     return QStringLiteral("Hostally added to data.txt the counts made on another computer that "
-                          "a sync program had kept in %1, and deleted %2: %3.")
+                          "a sync program had kept in %1, and deleted %2: %3.%4")
         .arg(merged.size() == 1 ? QStringLiteral("a copy of it") : QStringLiteral("copies of it"),
             merged.size() == 1 ? QStringLiteral("the copy") : QStringLiteral("the copies"),
-            merged.join(QStringLiteral("; ")));
+            merged.join(QStringLiteral("; ")),
+            dropped.isEmpty() ? QString() : QStringLiteral("\n\n") + dropped);
 }
 
 QString copiesQuestion(const std::vector<hostally::CopyReport> &copies)
