@@ -87,6 +87,9 @@ bool unsure(const std::vector<ComputerSaves> &history, const SaveRecord &save)
 struct Version {
     std::string_view bytes;
     std::int64_t time; // of the save that wrote it; kNoSave when none recorded did
+    // That save's own time: where clocks or saves within a millisecond make
+    // two versions equally late, the later save is the one that holds.
+    std::int64_t ms = kNoSave;
 };
 
 // What tells a version apart from another with the same bytes: the save that
@@ -139,6 +142,7 @@ Versions ancestry(const std::vector<ComputerSaves> &history, const std::string &
             return {};
         const std::int64_t at = std::min(step.save->ms, step.before - 1);
         version.time = std::max(version.time, at);
+        version.ms = std::max(version.ms, step.save->ms);
         for (std::size_t i = 0; i < step.save->replaced.size(); ++i) {
             const std::string &replaced = step.save->replaced[i];
             const SaveRecord *writer = i < step.save->from.size()
@@ -240,13 +244,14 @@ std::vector<Versions> readings(
 std::optional<std::string> latestCommon(const Versions &a, const Versions &b)
 {
     std::optional<std::string> best;
-    std::int64_t bestTime = kNoSave;
+    std::pair<std::int64_t, std::int64_t> bestTime {kNoSave, kNoSave};
     bool tied = false;
     for (const auto &[key, inA] : a) {
         const auto inB = b.find(key);
         if (inB == b.end())
             continue;
-        const std::int64_t time = std::min(inA.time, inB->second.time);
+        const std::pair time {
+            std::min(inA.time, inB->second.time), std::min(inA.ms, inB->second.ms)};
         if (best && time == bestTime) {
             tied = true;
         } else if (!best || time > bestTime) {

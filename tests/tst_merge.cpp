@@ -130,7 +130,8 @@ void TestMerge::copies_data()
     // Saves in order, each "version=from+n@computer": Quiz counted n more
     // (-n fewer, ~Name renamed, &v merged with v), recorded by computer A, B or C,
     // or by none (-);
-    // "!" marks a save of another computer's that a crash may have ended.
+    // "!" marks a save of another computer's that a crash may have ended;
+    // ":ms" gives its time, as clocks or saves a millisecond apart may.
     QTest::addColumn<QString>("saves");
     QTest::addColumn<QString>("file"); // the version that is data.txt
     QTest::addColumn<QString>("copies"); // the versions in conflict copies
@@ -164,6 +165,8 @@ void TestMerge::copies_data()
         "Quiz=8");
     row("data.txt as a save only begun would write", "a=v0+2@A p=a-2@A!", "v0", "a", "U", "Quiz=3");
     row("its line renamed in the copy", "a=v0~Trivia@A b=v0+3@B", "b", "a", "R", "Quiz=6");
+    row("a copy saved in the millisecond of the save it merged",
+        "a=v0+1@A c=a+1@B:2001 m=c&a@A:2001 d=c+2@B", "d", "m", "M", "Quiz=8");
     row("the same file saved on two computers", "a=v0+2@A b=a+1@B c=a+1@A", "c", "", "m", "Quiz=7");
     row("the same file, but the other save only begun", "a=v0+2@A b=a+1@B! c=a+1@A", "c", "", "",
         "Quiz=6");
@@ -192,7 +195,7 @@ void TestMerge::copies()
         {"v0", bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))}};
     std::vector<hostally::ComputerSaves> history;
     std::int64_t ms = 1000;
-    const QRegularExpression step(R"((\w+)=(\w+)([-+~&])(\w+)@([-A-Z])(!?))");
+    const QRegularExpression step(R"((\w+)=(\w+)([-+~&])(\w+)@([-A-Z])(!?):?(\d*))");
     for (const QString &save : saves.split(' ')) {
         const QRegularExpressionMatch m = step.match(save);
         QVERIFY(m.hasMatch());
@@ -210,7 +213,9 @@ void TestMerge::copies()
             [&](const auto &saves) { return saves.computer == computer; });
         if (saver == history.end())
             saver = history.insert(history.end(), {computer, {}});
-        hostally::SaveRecord record {ms += 1000, {}, versions[m.captured(1)]};
+        ms += 1000;
+        hostally::SaveRecord record {
+            m.captured(7).isEmpty() ? ms : m.captured(7).toLongLong(), {}, versions[m.captured(1)]};
         for (const QString &from : {m.captured(2), op == "&" ? m.captured(4) : QString()}) {
             if (!from.isEmpty())
                 record.replaced.push_back(versions[from]),
