@@ -2,7 +2,9 @@
 # Two computers, alpha and beta, share the program's folder through two real
 # Syncthing instances on 127.0.0.1. Saves made online add up; saves made while
 # beta was paused leave a conflict copy, which the next start merges and
-# removes, telling the user once. A window open on one computer has its
+# removes, telling the user once; the same change saved on both while paused
+# is one file to Syncthing, and the next start adds the other's counts back
+# from the records. A window open on one computer has its
 # recovery file offered on neither, and a Quit leaves no lock behind.
 # Usage: sync.sh HOSTALLY_BINARY
 set -uo pipefail
@@ -186,4 +188,21 @@ both_hold 8 8
 left="$(ls -A "${dir[alpha]}" "${dir[beta]}" | grep -E '^data\.txt\.unsaved|\.lock$' | tr '\n' ' ')"
 [[ -z "$left" ]] || problems+=("left behind: $left")
 report "a window's recovery file is offered on no other computer; Quit leaves no lock" "${dir[beta]}.stderr"
+
+problems=()
+rest beta POST /rest/system/pause >/dev/null
+for side in alpha beta; do
+  start_on "$side" ""
+  add_and_check 0 1 Quiz 9
+  leave save
+done
+rest beta POST "/rest/db/scan?folder=hostally" >/dev/null
+rest beta POST /rest/system/resume >/dev/null
+synced 0
+start_on alpha "Counts from another computer;"
+leave save
+synced
+both_hold 10 8
+report "offline, the same change on both: the sync keeps one file, the next start adds the other" \
+  "${dir[alpha]}.stderr"
 finish
