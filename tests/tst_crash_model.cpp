@@ -421,7 +421,9 @@ private:
     {
         int l = pick(4) == 0, i = pick((at(w).now.view.*kList[l]).used());
         // Two computers that make the same change write the same bytes, which
-        // a sync program takes for one: each counts events of its own.
+        // a sync program takes for one; the next start adds the other's back
+        // where the records show both saves (tst_merge, e2e sync). Here each
+        // computer counts events of its own.
         if (m_synced)
             l = 0, i = (i & ~1) | int(m_computer == "beta");
         const bool up = pick(3) != 0;
