@@ -221,11 +221,8 @@ std::vector<CopyReport> mergeConflictCopies(const QString &dataPath,
     }
     const std::vector<CopyOutcome> outcomes
         = mergeCopies(history, bytes.toStdString(), file, copies, takeRefused, save);
-    // Dropped counts that do not merge whole are left unsaid: there is no
-    // copy to tell the user of, nor to leave for them.
-    if (outcomes.size() > std::size_t(paths.size())
-        && outcomes.back().kind == CopyOutcome::Kind::Merged)
-        reports.push_back({dataPath, outcomes.back(), true});
+    for (std::size_t i = reports.size(); i < outcomes.size(); ++i)
+        reports.push_back({dataPath, outcomes[i], true});
     bool merged = false;
     for (std::size_t i = 0; i < reports.size(); ++i) {
         if (reports[i].outcome.kind != CopyOutcome::Kind::Unreadable)

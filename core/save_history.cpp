@@ -90,6 +90,7 @@ struct Version {
     // That save's own time: where clocks or saves within a millisecond make
     // two versions equally late, the later save is the one that holds.
     std::int64_t ms = kNoSave;
+    const SaveRecord *save = nullptr; // one that wrote it
 };
 
 // What tells a version apart from another with the same bytes: the save that
@@ -143,6 +144,7 @@ Versions ancestry(const std::vector<ComputerSaves> &history, const std::string &
         const std::int64_t at = std::min(step.save->ms, step.before - 1);
         version.time = std::max(version.time, at);
         version.ms = std::max(version.ms, step.save->ms);
+        version.save = step.save;
         for (std::size_t i = 0; i < step.save->replaced.size(); ++i) {
             const std::string &replaced = step.save->replaced[i];
             const SaveRecord *writer = i < step.save->from.size()
@@ -197,26 +199,20 @@ Writers copyWriters(
     return outside.empty() ? writersOf(history, bytes) : outside;
 }
 
-// The saves, settled, that wrote `bytes` on another computer than the first
-// of `writers` still recorded, which wrote the data file, though that file
-// does not descend from them: a sync program met the same bytes on both
-// sides. Only those later than the oldest save the file still knows of: for
-// an older one, the records that would show it descends from it may be gone.
-Writers droppedWriters(
-    const std::vector<ComputerSaves> &history, const Writers &writers, const std::string &bytes)
+// Whether a save replaced `bytes` as the file `written` wrote: its counts
+// went on in that save's file, not dropped.
+bool carriedOn(const std::vector<ComputerSaves> &history, const SaveRecord &written)
 {
-    const SaveRecord *writer = writerOf(history, writers, bytes);
-    const Versions file = ancestry(history, bytes, writers);
-    std::int64_t oldest = std::numeric_limits<std::int64_t>::max();
-    for (const auto &[key, version] : file) {
-        if (version.time != kNoSave)
-            oldest = std::min(oldest, version.time);
+    for (const ComputerSaves &computer : history) {
+        for (const SaveRecord &save : computer.saves) {
+            for (std::size_t i = 0; i < save.replaced.size() && i < save.from.size(); ++i) {
+                if (save.replaced[i] == written.written
+                    && writerOf(history, save.from[i], written.written) == &written)
+                    return true;
+            }
+        }
     }
-    return writersThat(history, bytes, [&](const SaveRecord &save) {
-        return save.swapping.empty() && save.ms > oldest
-            && *computerOf(history, &save) != *computerOf(history, writer)
-            && !file.count(versionKey(bytes, &save, history));
-    });
+    return false;
 }
 
 // What a file holding `bytes` and written by one of `writers` may descend
@@ -263,6 +259,41 @@ std::optional<std::string> latestCommon(const Versions &a, const Versions &b)
     if (tied)
         return std::nullopt;
     return best;
+}
+
+// The files of the saves whose counts a sync program dropped from the data
+// file holding `bytes`, written by one of `writers`: it met the same bytes on
+// two computers, and kept one. Each such save wrote the bytes of a version
+// the file descends from, on another computer than that version's writer,
+// and is settled, though neither the file nor a later save of it descends
+// from it. Only where the two histories meet: a save from a version the
+// file's history does not show may be one it descends from, through records
+// since gone.
+std::vector<std::string> droppedFiles(
+    const std::vector<ComputerSaves> &history, const Writers &writers, const std::string &bytes)
+{
+    const Versions file = ancestry(history, bytes, writers);
+    std::set<std::string> dropped;
+    for (const auto &[key, version] : file) {
+        const SaveRecord *writer = version.save;
+        if (writer == nullptr || writer->replaced.empty())
+            continue;
+        for (const ComputerSaves &computer : history) {
+            for (const SaveRecord &save : computer.saves) {
+                if (save.written != version.bytes || !save.swapping.empty() || save.replaced.empty()
+                    || computer.computer.empty()
+                    || computer.computer == *computerOf(history, writer)
+                    || file.count(versionKey(save.written, &save, history))
+                    || carriedOn(history, save))
+                    continue;
+                const Versions other
+                    = ancestry(history, save.written, {SaveId {computer.computer, save.ms}});
+                if (latestCommon(file, other))
+                    dropped.insert(save.written);
+            }
+        }
+    }
+    return {dropped.begin(), dropped.end()};
 }
 
 } // namespace
@@ -340,7 +371,7 @@ Writers writersOf(const std::vector<ComputerSaves> &history, const std::string &
 
 bool countsDropped(const std::vector<ComputerSaves> &history, const std::string &fileBytes)
 {
-    return !droppedWriters(history, writersOf(history, fileBytes), fileBytes).empty();
+    return !droppedFiles(history, writersOf(history, fileBytes), fileBytes).empty();
 }
 
 void keepSave(std::vector<SaveRecord> &saves, SaveRecord save)
@@ -388,8 +419,8 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     Writers previous = merge.from.empty() ? Writers() : merge.from[0];
     // Counts a sync program dropped are merged as the copy it did not make.
     std::vector<std::string> all = copies;
-    if (!droppedWriters(history, previous, fileBytes).empty())
-        all.push_back(fileBytes);
+    const std::vector<std::string> dropped = droppedFiles(history, previous, fileBytes);
+    all.insert(all.end(), dropped.begin(), dropped.end());
     std::vector<CopyOutcome> outcomes(all.size());
     // A copy that descends from another, its history the longer, goes first:
     // it may hold that one merged with versions the file holds too, which,
@@ -442,7 +473,11 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
                    }))
                 outcome.counted.push_back(line);
         }
-        outcome.kind = outcome.refused.empty() || (takeRefused && c < copies.size())
+        // Dropped counts merge only whole, and only where there are some.
+        const bool isDropped = c >= copies.size();
+        if (isDropped && outcome.counted.empty())
+            continue;
+        outcome.kind = outcome.refused.empty() || (takeRefused && !isDropped)
             ? CopyOutcome::Kind::Merged
             : CopyOutcome::Kind::Refused;
         if (outcome.kind != CopyOutcome::Kind::Merged)
@@ -463,6 +498,10 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
             && parseDataFile(all[i], copy.leagues, copy.events).ok)
             outcomes[i].counted = differingLines(file, copy);
     }
+    // Dropped counts not merged are no copy to tell of.
+    outcomes.erase(std::remove_if(outcomes.begin() + std::ptrdiff_t(copies.size()), outcomes.end(),
+                       [](const CopyOutcome &o) { return o.kind != CopyOutcome::Kind::Merged; }),
+        outcomes.end());
     return outcomes;
 }
 

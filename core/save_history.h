@@ -92,9 +92,10 @@ struct CopyOutcome {
     Status problem; // Unreadable: why
 };
 
-// Whether another computer's save wrote `fileBytes` from a history of its
-// own: a sync program that meets the same bytes on both sides keeps one file
-// and makes no conflict copy, so that save's counts are missing from it.
+// Whether another computer's save wrote the bytes of `fileBytes` or of a
+// version it descends from, from a history of its own: a sync program that
+// meets the same bytes on both sides keeps one file and makes no conflict
+// copy, so that save's counts are missing from it.
 bool countsDropped(const std::vector<ComputerSaves> &history, const std::string &fileBytes);
 
 // Adds to `file`, the data file's tables read from `fileBytes`, what was
@@ -104,8 +105,9 @@ bool countsDropped(const std::vector<ComputerSaves> &history, const std::string 
 // `swapping`. The file was written by a save of `merge.from[0]`. A copy some of whose counts
 // cannot be placed is merged, but for those, only with `takeRefused`. Each copy merged is recorded
 // in `merge`, the save at hand, as a file it replaced, so that the copies after it, and the next
-// start, know its counts are in the file. Where countsDropped(), the file's
-// bytes join as one more copy, its outcome last, merged only whole.
+// start, know its counts are in the file. Where countsDropped(), the files
+// of the saves dropped join as copies, their outcomes after the copies'
+// where they merge: only whole, and only where they add something.
 std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
     const std::string &fileBytes, Tallies &file, const std::vector<std::string> &copies,
     bool takeRefused, SaveRecord &merge);

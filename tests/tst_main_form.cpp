@@ -1539,16 +1539,17 @@ void TestMainForm::messages_data()
                           u"“North” -1, event “Quiz” +2 from "
                           u"“data.sync-conflict-20261209-074240-7ITJG26.txt”; nothing to add from "
                           u"“data (Ann's conflicted copy 2026-12-09).txt”.");
-    hostally::CopyReport dropped = copies[0];
-    dropped.dropped = true;
+    hostally::CopyReport dropped = copies[0], droppedToo = copies[0];
+    dropped.dropped = droppedToo.dropped = true;
+    droppedToo.outcome.counted = {{false, "Relay", 0, 1}};
     QTest::newRow("copies merged, and counts a sync program dropped")
-        << messages::copiesMerged({copies[1], dropped})
+        << messages::copiesMerged({copies[1], dropped, droppedToo})
         << QStringLiteral(u"Hostally added to data.txt the counts made on another computer that a "
                           u"sync program had kept in a copy of it, and deleted the copy: nothing "
                           u"to add from “data (Ann's conflicted copy 2026-12-09).txt”.\n\nHostally "
                           u"added to data.txt the counts made on another computer that a sync "
-                          u"program had dropped, as data.txt there held the same as here: league "
-                          u"“North” -1, event “Quiz” +2.");
+                          u"program had dropped when both computers' data.txt held the same: "
+                          u"league “North” -1, event “Quiz” +2, event “Relay” +1.");
     QTest::newRow("copies: none merged") << messages::copiesMerged({copies[2]}) << QString();
     QTest::newRow("copies: what cannot be placed")
         << messages::copiesQuestion(copies)

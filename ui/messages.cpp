@@ -205,8 +205,15 @@ QString restoreOffer(const hostally::Recovery &recovery, const hostally::Restore
 
 QString copiesMerged(const std::vector<hostally::CopyReport> &copies)
 {
+    // What each copy added; those a sync program dropped, all together.
+    const auto shown = [](QStringList lines) {
+        if (lines.size() > kChangesShown)
+            lines = lines.mid(0, kChangesShown)
+                << QStringLiteral("%1 more").arg(lines.size() - kChangesShown);
+        return lines.join(QStringLiteral(", "));
+    };
     QStringList merged;
-    QString dropped;
+    QStringList dropped;
     for (const hostally::CopyReport &copy : copies) {
         if (copy.outcome.kind != hostally::CopyOutcome::Kind::Merged)
             continue;
@@ -215,27 +222,27 @@ QString copiesMerged(const std::vector<hostally::CopyReport> &copies)
             counted.append(lineName(line.league, line.name)
                 + (line.after > line.before ? QStringLiteral(" +") : QStringLiteral(" "))
                 + QString::number(line.after - line.before));
-        if (counted.size() > kChangesShown)
-            counted = counted.mid(0, kChangesShown)
-                << QStringLiteral("%1 more").arg(counted.size() - kChangesShown);
-        const QString said = counted.isEmpty() ? QStringLiteral("nothing to add")
-                                               : counted.join(QStringLiteral(", "));
-        if (copy.dropped)
-            dropped = QStringLiteral("Hostally added to data.txt the counts made on another "
-                                     "computer that a sync program had dropped, as data.txt "
-                                     "there held the same as here: %1.")
-                          .arg(said);
-        else
-            merged.append(said + QStringLiteral(" from ") + copyName(copy));
+        if (copy.dropped) {
+            dropped += counted;
+            continue;
+        }
+        merged.append((counted.isEmpty() ? QStringLiteral("nothing to add") : shown(counted))
+            + QStringLiteral(" from ") + copyName(copy));
     }
+    const QString droppedText = dropped.isEmpty()
+        ? QString()
+        : QStringLiteral("Hostally added to data.txt the counts made on another computer that a "
+                         "sync program had dropped when both computers' data.txt held the same: "
+                         "%1.")
+              .arg(shown(dropped));
     if (merged.isEmpty())
-        return dropped;
+        return droppedText;
     return QStringLiteral("Hostally added to data.txt the counts made on another computer that "
                           "a sync program had kept in %1, and deleted %2: %3.%4")
         .arg(merged.size() == 1 ? QStringLiteral("a copy of it") : QStringLiteral("copies of it"),
             merged.size() == 1 ? QStringLiteral("the copy") : QStringLiteral("the copies"),
             merged.join(QStringLiteral("; ")),
-            dropped.isEmpty() ? QString() : QStringLiteral("\n\n") + dropped);
+            droppedText.isEmpty() ? QString() : QStringLiteral("\n\n") + droppedText);
 }
 
 QString copiesQuestion(const std::vector<hostally::CopyReport> &copies)
