@@ -419,13 +419,9 @@ private:
 
     void step(int w)
     {
-        int l = pick(4) == 0, i = pick((at(w).now.view.*kList[l]).used());
-        // Two computers that make the same change write the same bytes, which
-        // a sync program takes for one; the next start adds the other's back
-        // where the records show both saves (tst_merge, e2e sync). Here each
-        // computer counts events of its own.
-        if (m_synced)
-            l = 0, i = (i & ~1) | int(m_computer == "beta");
+        // Two computers may make the same change: the same bytes, which a
+        // sync program takes for one, the records telling the other's apart.
+        const int l = pick(4) == 0, i = pick((at(w).now.view.*kList[l]).used());
         const bool up = pick(3) != 0;
         TallyTable &t = at(w).now.view.*kList[l];
         const bool moves = up || t.count(i) != 0;
@@ -453,8 +449,9 @@ private:
     void save(int w)
     {
         const Merged m = merge(at(w).now, m_file, false);
-        // Their counts join data.txt's: only the sum at the end is known.
-        const bool copies = m_synced
+        // Their counts join data.txt's, as do those a sync program dropped:
+        // only the sum at the end is known.
+        bool copies = m_synced
             && !QDir(QFileInfo(m_data).path()).entryList({"data.sync-conflict-*"}).isEmpty();
         SaveResult r;
         Injection in = inject([&] { r = at(w).s->save(false); });
@@ -477,6 +474,8 @@ private:
             return in.crashed ? die(w, plusNow(at(w)), true, true)
                               : void(at(w).disk = plusNow(at(w)));
         }
+        for (const CopyReport &copy : r.copies)
+            copies = copies || copy.dropped, seen["dropped counts merged"] += copy.dropped;
         ++seen[in.crashed ? "crashed after the swap" : copies ? "saved with copies" : "saved"];
         expect(in.crashed || r.saved, "data.txt was replaced, but the save says it failed");
         add(m_dropped, contribution(whole(m_file)));
@@ -561,6 +560,8 @@ private:
             SaveResult merged;
             const Injection in = inject([&] { merged = at(w).s->mergeCopies(pick(2)); });
             note(w, "started, " + std::to_string(merged.copies.size()) + " copies", in);
+            for (const CopyReport &copy : merged.copies)
+                seen["dropped counts merged"] += copy.dropped;
             reread();
             if (merged.saved)
                 at(w).now = {m_file, m_file, {}};
