@@ -1,7 +1,7 @@
 #include "conflict_copies.h"
 
 #include "data_file.h"
-#include "platform_file.h"
+#include "durable_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,19 +106,10 @@ Status rewriteRecord(const QString &dataPath, const QString &computer,
     const QByteArray bytes = QByteArray::fromStdString(formatSaveRecords(kept));
     if ((ok && bytes == was) || (kept.empty() && !QFileInfo::exists(path)))
         return Status::success();
-    if (!durable) {
-        // A dot in its name: never read as a computer's record.
-        QFile file(path + QStringLiteral(".settling"));
-        QString reason;
-        bool held = false;
-        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
-            && (file.close(), renameOver(file.fileName(), path, reason, held)))
-            return Status::success();
-        file.remove();
-        return fileFailure(path, QStringLiteral("cannot settle the record of saves"));
-    }
     Replaced replaced = Replaced::No;
-    const Status written = writeDurably(path, bytes, replaced);
+    SwapChecks checks;
+    checks.toDisk = durable;
+    const Status written = writeDurably(path, bytes, replaced, checks);
     // In place, though the folder's sync failed: the save's own write will
     // meet that failure, and say so.
     return replaced == Replaced::Yes ? Status::success() : written;

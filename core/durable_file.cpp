@@ -152,7 +152,7 @@ Status writeDurably(
         discard();
         return fileFailure(path, QStringLiteral("cannot write the file: ") + reason);
     }
-    if (!syncToDisk(file, &reason)) {
+    if (checks.toDisk && !syncToDisk(file, &reason)) {
         discard();
         return fileFailure(path, QStringLiteral("cannot write the file to the disk: ") + reason);
     }
@@ -184,6 +184,10 @@ Status writeDurably(
         return fileFailure(path, QStringLiteral("cannot save the file: ") + reason);
     }
     replaced = Replaced::Yes;
+    if (!checks.toDisk) {
+        const Injected how = injected(FileStep::Swapped, path);
+        return how == Injected::Proceed ? Status::success() : stopped(path, how);
+    }
     // Until the folder's new entry is on the disk, a power cut can bring the
     // old file back.
     return syncFolderOf(path, FileStep::Swapped);

@@ -52,6 +52,9 @@ struct SwapChecks {
     std::function<Status(const QString &newName)> beforeSwap;
     // After a beforeSwap, told that no swap happened, the new file still there.
     std::function<void()> swapFailed;
+    // False for news a crash may lose: the file is still never half written,
+    // but neither it nor the folder is synced, which on a slow disk takes long.
+    bool toDisk = true;
 };
 
 // Replaces the plain file at `path` (or makes it) with `bytes`: they are
