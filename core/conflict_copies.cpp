@@ -212,10 +212,11 @@ std::vector<CopyReport> mergeConflictCopies(const QString &dataPath,
     }
     const std::vector<CopyOutcome> outcomes
         = mergeCopies(history, bytes.toStdString(), file, copies, takeRefused, save);
-    for (std::size_t i = reports.size(); i < outcomes.size(); ++i)
-        reports.push_back({dataPath, outcomes[i], true});
     bool merged = false;
-    for (std::size_t i = 0; i < reports.size(); ++i) {
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        // Past the copies: counts a sync program dropped, read from no file of their own.
+        if (i >= reports.size())
+            reports.push_back({dataPath, {}, true});
         if (reports[i].outcome.kind != CopyOutcome::Kind::Unreadable)
             reports[i].outcome = outcomes[i];
         merged = merged || outcomes[i].kind == CopyOutcome::Kind::Merged;

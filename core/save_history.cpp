@@ -276,11 +276,11 @@ std::vector<std::string> droppedFiles(
     std::set<std::string> dropped;
     for (const auto &[key, version] : file) {
         const SaveRecord *writer = version.save;
-        if (writer == nullptr || writer->replaced.empty())
+        if (writer == nullptr)
             continue;
         for (const ComputerSaves &computer : history) {
             for (const SaveRecord &save : computer.saves) {
-                if (save.written != version.bytes || !save.swapping.empty() || save.replaced.empty()
+                if (save.written != version.bytes || !save.swapping.empty()
                     || computer.computer.empty()
                     || computer.computer == *computerOf(history, writer)
                     || file.count(versionKey(save.written, &save, history))
@@ -492,10 +492,10 @@ std::vector<CopyOutcome> mergeCopies(std::vector<ComputerSaves> history,
         current = step.written;
         history.back().saves.push_back(std::move(step));
     }
-    for (std::size_t i = 0; i < all.size(); ++i) {
+    for (std::size_t i = 0; i < copies.size(); ++i) {
         Tallies copy;
         if (outcomes[i].kind == CopyOutcome::Kind::Unrelated
-            && parseDataFile(all[i], copy.leagues, copy.events).ok)
+            && parseDataFile(copies[i], copy.leagues, copy.events).ok)
             outcomes[i].counted = differingLines(file, copy);
     }
     // Dropped counts not merged are no copy to tell of.
