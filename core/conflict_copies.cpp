@@ -130,18 +130,6 @@ Status recordSaves(
     });
 }
 
-Status unrecordSaves(
-    const QString &dataPath, const QString &computer, const std::vector<std::int64_t> &times)
-{
-    return rewriteRecord(dataPath, computer, [&times](std::vector<SaveRecord> &kept) {
-        kept.erase(std::remove_if(kept.begin(), kept.end(),
-                       [&times](const SaveRecord &save) {
-                           return std::find(times.begin(), times.end(), save.ms) != times.end();
-                       }),
-            kept.end());
-    });
-}
-
 Status settleRecord(const QString &dataPath, const QString &computer, bool durable)
 {
     return rewriteRecord(

@@ -31,13 +31,9 @@ std::vector<ComputerSaves> readSaveHistory(const QString &dataPath, const QStrin
 Status recordSaves(
     const QString &dataPath, const QString &computer, const std::vector<SaveRecord> &saves);
 
-// Takes the saves at `times` out of `computer`'s record beside the data file
-// at `dataPath`: saves whose swap failed, which never happened.
-Status unrecordSaves(
-    const QString &dataPath, const QString &computer, const std::vector<std::int64_t> &times);
-
 // Rewrites `computer`'s record, where needed, to tell the other computers
-// which of its saves swapped data.txt in, and forget those that never did.
+// which of its saves swapped data.txt in, and forget those that never did:
+// those whose new file is still beside data.txt, as after a failed swap.
 // Not `durable`, it is not synced: fit for telling of a swap, news that a
 // crash may lose and the next save here then tells again.
 Status settleRecord(const QString &dataPath, const QString &computer, bool durable = true);

@@ -165,11 +165,9 @@ SaveResult saveTallies(const QString &path, const SaveRequest &request, const Sa
                     return recorded;
                 return hooks.beforeSwap ? hooks.beforeSwap(newName) : Status::success();
             };
+            // Its new file still there, the record forgets this save.
             checks.swapFailed = [&] {
-                std::vector<std::int64_t> times;
-                for (const SaveRecord &save : records)
-                    times.push_back(save.ms);
-                unrecordSaves(path, hooks.computer, times);
+                settleRecord(path, hooks.computer);
                 if (hooks.swapFailed)
                     hooks.swapFailed();
             };

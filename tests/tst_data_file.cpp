@@ -640,6 +640,7 @@ void TestDataFile::saveTalliesOnTheFileAsItIs_data()
     row("renamed back while the question was up: read again and merged", trivia,
         "answer after another save", "saved", withQuiz(6));
     row("the disk fails its sync: nothing replaced", kOld, "sync fails", "failed", kOld);
+    row("refused just before the swap: nothing replaced", kOld, "swap refused", "failed", kOld);
     row("the folder's sync fails after the swap: saved, with a warning", kOld, "folder sync fails",
         "saved", withQuiz(4));
     row("another save holds the lock: this one waits and adds to it", kOld, "locked", "saved",
@@ -706,6 +707,8 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
             || (meanwhile == "folder sync fails" && step == FileStep::Swapped);
         return fails ? Injected::Fail : Injected::Proceed;
     });
+    if (meanwhile == "swap refused")
+        hooks.beforeSwap = [](const QString &) { return Status::failure(0, "refused"); };
     SaveResult result = saveTallies(m_path, request, hooks);
     setFileHookForTesting({});
     if (otherSave.joinable())
@@ -727,6 +730,9 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
         outcome);
     QCOMPARE(readAll(m_path), after);
     QCOMPARE(filesLeft(m_dir.path()), QStringList {"data.txt"});
+    // Recorded only where it wrote a new data.txt.
+    const std::vector<ComputerSaves> recorded = readSaveHistory(m_path, computerName());
+    QCOMPARE(recorded.empty() ? 0 : int(recorded[0].saves.size()), int(after != before));
     if (result.saved) {
         QCOMPARE(result.saved->bytes, after);
         QVERIFY(result.saved->tallies == talliesOf(after)); // what was written reads back
