@@ -475,7 +475,7 @@ private:
                               : void(at(w).disk = plusNow(at(w)));
         }
         for (const CopyReport &copy : r.copies)
-            copies = copies || copy.dropped, seen["dropped counts merged"] += copy.dropped;
+            copies = copies || copy.dropped;
         ++seen[in.crashed ? "crashed after the swap" : copies ? "saved with copies" : "saved"];
         expect(in.crashed || r.saved, "data.txt was replaced, but the save says it failed");
         add(m_dropped, contribution(whole(m_file)));
@@ -560,8 +560,6 @@ private:
             SaveResult merged;
             const Injection in = inject([&] { merged = at(w).s->mergeCopies(pick(2)); });
             note(w, "started, " + std::to_string(merged.copies.size()) + " copies", in);
-            for (const CopyReport &copy : merged.copies)
-                seen["dropped counts merged"] += copy.dropped;
             reread();
             if (merged.saved)
                 at(w).now = {m_file, m_file, {}};

@@ -179,8 +179,6 @@ void TestMerge::copies_data()
         "a1=v0+2@A a2=a1+1@A b1=v0+1@B b2=b1+2@B", "b2", "", "m", "Quiz=9");
     row("the same file again, saved from it on a computer whose clock is behind",
         "w=v0+1@B:5000 x=w+1@A u=x-1@A:4500", "w", "", "", "Quiz=4");
-    row("the same file, the later save from an older version", "a=v0+2@A t=a-1@A w=v0+1@B", "w", "",
-        "m", "Quiz=5");
     row("the same file, but saved from a version not in data.txt's history",
         "b=v0+1@B x=v0+5@- c=x-4@A", "c", "", "", "Quiz=4");
 }
