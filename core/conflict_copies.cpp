@@ -172,10 +172,9 @@ QStringList findConflictCopies(const QString &dataPath, const std::vector<Comput
 bool countsToMerge(const QString &dataPath, const QString &computer)
 {
     const std::vector<ComputerSaves> history = readSaveHistory(dataPath, computer);
-    bool ok = false;
-    const QByteArray bytes = readSmallFile(dataPath, ok);
+    QByteArray bytes;
     return !findConflictCopies(dataPath, history).isEmpty()
-        || (ok && countsDropped(history, bytes.toStdString()));
+        || (readDataFileBytes(dataPath, bytes).ok && countsDropped(history, bytes.toStdString()));
 }
 
 std::vector<CopyReport> mergeConflictCopies(const QString &dataPath,
