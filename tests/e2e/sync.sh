@@ -131,6 +131,22 @@ leave() {
   wait_exit "$pid" 10
   [[ "$exit_status" == 0 ]] || problems+=("$me: exit status $exit_status")
 }
+# While beta is paused, each turn "computer adds shown" adds to event line $1,
+# named $2, and saves; once beta is back, waits for $3 conflict copies.
+save_offline() {
+  local line=$1 name=$2 copies=$3 turn side adds shown
+  shift 3
+  rest beta POST /rest/system/pause >/dev/null
+  for turn in "$@"; do
+    read -r side adds shown <<<"$turn"
+    start_on "$side" ""
+    add_and_check "$line" "$adds" "$name" "$shown"
+    leave save
+  done
+  rest beta POST "/rest/db/scan?folder=hostally" >/dev/null # beta has seen its save before it is back
+  rest beta POST /rest/system/resume >/dev/null
+  synced "$copies"
+}
 # Both data.txt must hold Quiz $1 and Relay $2, byte for byte, with no
 # conflict copy beside them.
 both_hold() {
@@ -158,16 +174,7 @@ both_hold 8 3
 report "online: each computer's saves add up" "${dir[beta]}.stderr"
 
 problems=()
-rest beta POST /rest/system/pause >/dev/null
-for turn in "alpha 2 5" "beta 3 6"; do
-  read -r side adds expected <<<"$turn"
-  start_on "$side" ""
-  add_and_check 1 "$adds" Relay "$expected"
-  leave save
-done
-rest beta POST "/rest/db/scan?folder=hostally" >/dev/null # beta has seen its save before it is back
-rest beta POST /rest/system/resume >/dev/null
-synced 1
+save_offline 1 Relay 1 "alpha 2 5" "beta 3 6"
 start_on alpha "Counts from another computer;"
 add_and_check 1 1 Relay 9
 leave no
@@ -176,15 +183,7 @@ both_hold 8 8
 report "offline: the conflict copy is merged at the next start, once" "${dir[alpha]}.stderr"
 
 problems=()
-rest beta POST /rest/system/pause >/dev/null
-for side in alpha beta; do
-  start_on "$side" ""
-  add_and_check 0 1 Quiz 9
-  leave save
-done
-rest beta POST "/rest/db/scan?folder=hostally" >/dev/null
-rest beta POST /rest/system/resume >/dev/null
-synced 0
+save_offline 0 Quiz 0 "alpha 1 9" "beta 1 9"
 start_on alpha "Counts from another computer;"
 leave save
 synced
