@@ -1,4 +1,4 @@
-#include "data_file.h"
+#include "file_io.h"
 #include "dialogs.h"
 #include "end_from_outside.h"
 #include "main_form.h"

@@ -4,9 +4,8 @@
 // and what the recovery file's thread does a second after a change.
 // Run build/bin/hostally_microbench; it needs no display (offscreen by
 // default).
-#include "data_file.h"
-#include "durable_file.h"
 #include "dialogs.h"
+#include "file_io.h"
 #include "main_form.h"
 #include "recovery_file.h"
 #include "save.h"
@@ -106,7 +105,7 @@ void loadFullFile(benchmark::State &state)
 bool unchangedOnDisk(const QString &path, const QByteArray &known)
 {
     QByteArray now;
-    return hostally::readDataFileBytes(path, now).ok && now == known;
+    return hostally::readFile(path, now).ok && now == known;
 }
 
 void checkFullFile(benchmark::State &state)
@@ -122,23 +121,28 @@ void checkFullFile(benchmark::State &state)
     }
 }
 
-// The save as the window makes it (the lock, the check for changes made
-// outside, the write and its syncs), with the disk syncs it waits for taken
-// out and shown as the "sync" counter (seconds per save).
+// The save of one Add as the window makes it (the lock, the logs, the check
+// for changes made outside, the writes and their syncs), with the disk syncs
+// it waits for taken out and shown as the "sync" counter (seconds per save).
 void saveFullFile(benchmark::State &state, bool skipSync)
 {
     DataFolder folder;
     hostally::SaveRequest request;
     hostally::loadDataFile(
         folder.path, request.window.leagues, request.window.events, &request.base);
+    const hostally::Computer computer = hostally::thisComputer();
     g_skipSync = skipSync;
     double syncTotal = 0;
     for (auto _ : state) {
         g_syncSeconds = 0;
+        const hostally::Tallies base = request.window;
+        request.window.events.add(50);
+        request.batch = hostally::diff(base, request.window);
         const auto start = std::chrono::steady_clock::now();
-        const hostally::SaveResult result = hostally::saveTallies(folder.path, request);
+        const hostally::SaveResult result = hostally::saveTallies(folder.path, computer, request);
         if (!result.saved || result.saved->merged)
             fail(state, "save failed or merged");
+        request.base = result.saved->bytes;
         const double all
             = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(all - g_syncSeconds);
@@ -155,18 +159,18 @@ void writeRecovery(benchmark::State &state)
 {
     DataFolder folder;
     hostally::Recovery recovery;
-    QByteArray known;
-    hostally::loadDataFile(folder.path, recovery.window.leagues, recovery.window.events, &known);
-    recovery.base = known.toStdString();
-    recovery.window.events.add(50);
-    const QString path = hostally::recoveryFilePath(folder.path, 1);
+    hostally::Tallies base;
+    hostally::loadDataFile(folder.path, base.leagues, base.events);
+    hostally::Tallies window = base;
+    window.events.add(50);
+    recovery.id = "0123456789abcdef";
+    recovery.batch = hostally::diff(base, window);
+    const QString path = hostally::recoveryFilePath(folder.path, hostally::thisComputer().id, 1);
     double syncTotal = 0;
     for (auto _ : state) {
         g_syncSeconds = 0;
         const auto start = std::chrono::steady_clock::now();
-        hostally::Replaced replaced;
-        if (!hostally::writeDurably(
-                path, QByteArray::fromStdString(hostally::formatRecovery(recovery)), replaced)
+        if (!hostally::writeDurably(path, QByteArray::fromStdString(hostally::formatRecovery(recovery)))
                  .ok)
             fail(state, "write failed");
         const double all

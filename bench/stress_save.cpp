@@ -4,7 +4,7 @@
 // end every line must hold its first count plus what all of them added: a
 // lost save or a count added twice shows as a difference.
 // Usage: stress_save [PROCESSES [ROUNDS]]   (defaults 4 and 200; not in CTest)
-#include "data_file.h"
+#include "file_io.h"
 #include "save.h"
 
 #include <QCoreApplication>
@@ -43,6 +43,7 @@ int runSaver(const QString &path, int rounds)
             std::fprintf(stderr, "load: %s\n", loaded.toString().c_str());
             return 1;
         }
+        const hostally::Tallies base = request.window;
         std::vector<std::int64_t> now(kEvents, 0);
         for (int k = random->bounded(1, 4); k > 0; --k) {
             const int line = random->bounded(kEvents);
@@ -51,7 +52,9 @@ int runSaver(const QString &path, int rounds)
         }
         // The user counting before choosing Save; sometimes none at all.
         QThread::usleep(random->bounded(20000));
-        const hostally::SaveResult result = hostally::saveTallies(path, request);
+        request.batch = hostally::diff(base, request.window);
+        const hostally::SaveResult result
+            = hostally::saveTallies(path, hostally::thisComputer(), request);
         if (!result.saved) {
             std::fprintf(stderr, "save %d: %s\n", round,
                 result.question != hostally::SaveQuestion::None

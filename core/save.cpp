@@ -1,10 +1,13 @@
 #include "save.h"
 
-#include "data_file.h"
+#include "file_io.h"
 
-#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+
+#include <algorithm>
 
 namespace hostally {
 
@@ -16,7 +19,7 @@ constexpr int kMaxMerges = 10;
 
 // The data file as one read found it: its bytes, or why it could not be read.
 struct FileState {
-    explicit FileState(const QString &path) : read(readDataFileBytes(path, bytes)) { }
+    explicit FileState(const QString &path) : read(readFile(path, bytes)) { }
 
     QByteArray bytes; // before `read`, which fills it in
     Status read;
@@ -28,171 +31,377 @@ struct FileState {
     }
 };
 
-// Decides what a save writes over the file as `now` found it: the tables,
-// or nothing, with a question or a failure in `result`.
-std::optional<Saved> compose(
-    const QString &path, const SaveRequest &request, const FileState &now, SaveResult &result)
+QString folderOf(const QString &target)
 {
-    if (now.read.ok && now.bytes == request.base)
-        return Saved {{}, request.window};
-    // Nobody changed a file that another program holds, or a path that is no
-    // plain file: say what is wrong rather than ask. A folder that is gone
-    // has been moved or deleted: counts saved in a new one would be lost from
-    // sight, so the window asks for it back instead.
-    const bool folderGone = now.read.cause == Status::Cause::Missing
-        && !QFileInfo(QFileInfo(dataFileTarget(path)).absolutePath()).isDir();
-    result.status = now.read;
-    if (now.read.cause == Status::Cause::InUse || now.read.cause == Status::Cause::NotPlainFile
-        || folderGone)
-        return {};
-    Tallies file, base;
-    const auto reads = [&result](const QByteArray &bytes, Tallies &into) {
-        return (result.status = parseDataFile(bytes.toStdString(), into.leagues, into.events)).ok;
-    };
-    if (now.read.cause == Status::Cause::Missing) {
-        // A data.txt deleted by mistake: its names are only in the window now.
-        result.question = SaveQuestion::Missing;
-    } else if (!now.read.ok) {
-        result.question = SaveQuestion::Unreadable;
-    } else if (!reads(now.bytes, file)
-        // A window always holds what it read or wrote; should that not read,
-        // there are no changes to add, only tables to write or not.
-        || !reads(request.base, base)) {
-        result.question = SaveQuestion::Unparsable;
-    } else {
-        MergeResult merged = mergeTallies(base, request.window, file, request.resets);
-        // Yes keeps every change that can be placed; the lines refused stay as
-        // the file has them.
-        if (merged.ok() || request.answeredYes)
-            return Saved {{}, std::move(merged.merged), true};
-        result.question = SaveQuestion::Refused;
-        result.status = fileFailure(path, QStringLiteral("some changes cannot be added to it"));
-        result.refusals = std::move(merged.refusals);
+    return QFileInfo(target).absolutePath() + QLatin1Char('/');
+}
+
+// This computer's log among `logs`, added when it has none, its next number
+// past any of its batches another log holds: numbers are never used twice.
+Log &ownLog(std::vector<Log> &logs, const Computer &computer)
+{
+    auto own = std::find_if(
+        logs.begin(), logs.end(), [&](const Log &log) { return log.computer == computer.id; });
+    if (own == logs.end()) {
+        own = logs.insert(logs.end(), Log());
+        own->computer = computer.id;
     }
-    // Only a file that no longer reads, or is gone, is replaced with the
-    // window's tables.
-    if (!request.answeredYes)
+    own->name = computer.name;
+    for (const Log &log : logs) {
+        for (const Entry &entry : log.entries) {
+            const auto ranges = entry.held.ranges.find(computer.id);
+            if (ranges != entry.held.ranges.end() && !ranges->second.empty())
+                own->next = std::max(own->next, ranges->second.back().second + 1);
+        }
+    }
+    return *own;
+}
+
+Status writeLog(const QString &target, const Log &log)
+{
+    return writeDurably(logPath(target, log.computer), QByteArray::fromStdString(formatLog(log)));
+}
+
+// The new file of this computer's last save, if its rename never happened as
+// the disk shows it: the file still there, or data.txt (`view`, when read)
+// still the version the save read. Empty when the save is done, or when
+// nothing tells.
+QString unrenamedFile(const QString &target, const std::vector<Log> &logs, const Log &own,
+    const std::optional<std::uint64_t> &view)
+{
+    if (own.entries.empty() || own.entries.back().newFile.empty())
         return {};
-    result = SaveResult();
-    return Saved {{}, request.window};
+    const Entry &last = own.entries.back();
+    const QString name = QString::fromStdString(last.newFile);
+    // Only a name a save gives: never a path that reaches another file.
+    if (!name.startsWith(QFileInfo(target).fileName() + QStringLiteral(".new-"))
+        || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
+        return {};
+    const QString path = folderOf(target) + name;
+    const bool notDone = QFileInfo::exists(path)
+        || (view && fateOf(logs, own.computer, last, *view) == Fate::NotDone);
+    return notDone ? path : QString();
+}
+
+// Forgets this computer's last save when its rename never happened, and
+// deletes its new file once the log no longer names it. Needs the saves' lock.
+Status forgetUnrenamed(const QString &target, std::vector<Log> &logs, Log &own,
+    const std::optional<std::uint64_t> &view)
+{
+    const QString unrenamed = unrenamedFile(target, logs, own, view);
+    if (unrenamed.isEmpty())
+        return Status::success();
+    own.entries.pop_back();
+    const Status written = writeLog(target, own);
+    if (written.ok)
+        QFile::remove(unrenamed);
+    return written;
+}
+
+// Deletes what saves a crash ended left beside the data file `target`: new
+// data files no log's last entry needs, this computer's log being written,
+// and its record of saves of the older form. Needs the saves' lock.
+void tidy(const QString &target, const std::vector<Log> &logs, const Computer &computer)
+{
+    const bool logged = QFileInfo::exists(logPath(target, computer.id));
+    QStringList needed;
+    for (const Log &log : logs) {
+        if (!log.entries.empty())
+            needed.append(QString::fromStdString(log.entries.back().newFile));
+    }
+    const QString name = QFileInfo(target).fileName();
+    const QString oldRecord = name + QStringLiteral(".saved-") + QString::fromStdString(computer.name);
+    const QStringList leftovers = QDir(folderOf(target))
+                                      .entryList({name + QStringLiteral(".new-*"),
+                                                     name + QStringLiteral(".log-")
+                                                         + QString::fromStdString(computer.id)
+                                                         + QStringLiteral(".new-*"),
+                                                     oldRecord, oldRecord + QStringLiteral(".new-*")},
+                                          QDir::Files | QDir::Hidden);
+    for (const QString &leftover : leftovers) {
+        if (!needed.contains(leftover) && (logged || !leftover.startsWith(oldRecord)))
+            QFile::remove(folderOf(target) + leftover);
+    }
+}
+
+SaveResult failed(const Status &status)
+{
+    SaveResult result;
+    result.status = status;
+    return result;
+}
+
+Tallies parsed(const QByteArray &bytes, Status &status)
+{
+    Tallies tallies;
+    status = parseDataFile(bytes.toStdString(), tallies.leagues, tallies.events);
+    return tallies;
+}
+
+// One save as the file is now; `merges` counts the files changed under it.
+// `stale` names an entry of this save's on the disk whose new file went when
+// data.txt changed under it: forgotten in the log's next version. `again`
+// says the file changed, to be merged anew.
+SaveResult attempt(const QString &path, const Computer &computer, const SaveRequest &request,
+    int merges, std::optional<std::int64_t> &stale, bool &again)
+{
+    const QString target = dataFileTarget(path);
+    const Answers &answers = request.answers;
+    {
+        SaveResult result;
+        const FileState now(target);
+        std::vector<Log> logs = readLogs(target);
+        Log &own = ownLog(logs, computer);
+        if (stale && !own.entries.empty() && own.entries.back().seq == *stale)
+            own.entries.pop_back();
+        std::optional<std::uint64_t> view;
+        Tallies tallies = parsed(now.bytes, result.status);
+        if (now.read.ok && result.status.ok)
+            view = versionHash(now.bytes.toStdString());
+        else if (!now.read.ok)
+            result.status = now.read;
+        if (const Status forgot = forgetUnrenamed(target, logs, own, view); !forgot.ok)
+            return failed(forgot);
+
+        // What the view holds, and the copies' batches it lacks.
+        const Tallies read = tallies;
+        Held held;
+        bool ambiguous = false;
+        if (view) {
+            // Counts of another history that wrote the same bytes may be
+            // missing: a sync program takes two computers' equal data.txt for
+            // one file. Only the user can tell a hand correction from that.
+            held = readVersion(logs, *view, computer.id).held;
+            const std::vector<BatchId> missing = mayBeDropped(logs, *view, held);
+            Tallies added = tallies;
+            std::vector<Refusal> refused;
+            if (!missing.empty() && !replay(logs, missing, added, refused))
+                added = tallies;
+            if (!missing.empty() && !answers.addMissing && !(added == tallies)) {
+                result.question = SaveQuestion::SameBytes;
+                result.missing = differingLines(tallies, added);
+                result.missingIds = missing;
+                for (const Log &log : logs) {
+                    if (std::any_of(missing.begin(), missing.end(),
+                            [&](const BatchId &id) { return id.computer == log.computer; }))
+                        result.missingFrom.append(QString::fromStdString(log.name));
+                }
+                return result;
+            }
+            if (answers.addMissing.value_or(false))
+                tallies = added;
+            for (const BatchId &id : missing)
+                held.insert(id);
+            ambiguous = !missing.empty();
+        }
+        bool copiesMerged = false;
+        if (view) {
+            Reconciled reconciled = mergeCopies(logs, computer.id, tallies, held,
+                findConflictCopies(target, logs), answers.takeRefusedCopies.value_or(false));
+            result.copies = std::move(reconciled.copies);
+            for (const CopyReport &copy : result.copies) {
+                copiesMerged = copiesMerged || copy.kind == CopyReport::Kind::Merged;
+                if (copy.kind == CopyReport::Kind::Refused && request.onlyCopies
+                    && !answers.takeRefusedCopies) {
+                    result.question = SaveQuestion::CopiesRefused;
+                    return result;
+                }
+            }
+            tallies = std::move(reconciled.tallies);
+            held = std::move(reconciled.held);
+        }
+
+        // The window's counts on top.
+        const bool folderGone = now.read.cause == Status::Cause::Missing
+            && !QFileInfo(QFileInfo(target).absolutePath()).isDir();
+        if (!view) {
+            // Nobody changed a file that another program holds, or a path that
+            // is no plain file: say what is wrong rather than ask. A folder
+            // gone has been moved or deleted: counts saved in a new one would
+            // be lost from sight, so the window asks for it back instead.
+            if (request.onlyCopies || now.read.cause == Status::Cause::InUse
+                || now.read.cause == Status::Cause::NotPlainFile || folderGone)
+                return result;
+            if (!answers.replace) {
+                result.question = now.read.cause == Status::Cause::Missing ? SaveQuestion::Missing
+                    : !now.read.ok                                         ? SaveQuestion::Unreadable
+                                                                           : SaveQuestion::Unparsable;
+                return result;
+            }
+            // Only a file that no longer reads, or is gone, is replaced with
+            // the window's tables.
+            tallies = request.window;
+        } else if (now.bytes == request.base && tallies == read) {
+            // data.txt as the window read it: the window's tables are what it holds.
+            tallies = request.window;
+        } else {
+            Applied applied = apply(request.batch, tallies, RefusedReset::Zeros);
+            // Yes keeps every change that can be placed; the lines refused
+            // stay as the file has them.
+            if (!applied.ok() && !answers.replace) {
+                result.question = SaveQuestion::Refused;
+                result.status = fileFailure(path, QStringLiteral("some changes cannot be added to it"));
+                result.refusals = std::move(applied.refused);
+                return result;
+            }
+            tallies = std::move(applied.tallies);
+        }
+        result.status = Status::success();
+        // A file with a byte-order mark keeps it, as Notepad wrote it.
+        const QByteArray &form = view ? now.bytes : request.base;
+        const QByteArray bytes = QByteArray::fromStdString(
+            formatDataFile(tallies.leagues, tallies.events, form.startsWith(kByteOrderMark.data())));
+        const bool changed = !view || bytes != now.bytes;
+        // Nothing to write and nothing to note: a start that found nothing to merge.
+        if (request.onlyCopies && !changed && !copiesMerged && !ambiguous)
+            return result;
+        Entry entry {own.next++, view.value_or(0), versionHash(bytes.toStdString()), held,
+            request.batch, request.consumed, {}};
+        if (entry.held.root.computer.empty())
+            entry.held.root = entry.id(computer.id);
+        entry.held.insert(entry.id(computer.id));
+        QString newPath;
+        if (changed) {
+            if (const Status replaceable = checkReplaceable(target); !replaceable.ok)
+                return failed(replaceable);
+            if (const Status written = writeNewFile(target, bytes, newPath); !written.ok)
+                return failed(written);
+            entry.newFile = QFileInfo(newPath).fileName().toStdString();
+        }
+        // A save that writes nothing needs no entry, unless it notes an
+        // answer: the batches of every save that wrote these bytes are held.
+        if (changed || ambiguous) {
+            own.entries.push_back(std::move(entry));
+            if (own.entries.size() > kEntriesKept)
+                own.entries.erase(own.entries.begin());
+            Status committed = writeLog(target, own);
+            const bool logged = committed.ok;
+            if (logged)
+                stale.reset();
+            bool renamed = !changed;
+            // Nothing is written between the last look at data.txt and the
+            // rename: an editor's save a moment before is merged again.
+            if (committed.ok && changed && !(FileState(target) == now)) {
+                again = merges + 1 < kMaxMerges;
+                committed = fileFailure(target, QStringLiteral("the file changed while it was being saved"));
+            } else if (committed.ok && changed) {
+                committed = renameDurably(newPath, target, renamed);
+            }
+            if (again) {
+                stale = own.entries.back().seq;
+                QFile::remove(newPath);
+                return result;
+            }
+            if (!renamed) {
+                // The log forgets it before its new file goes, as that file
+                // is what shows the rename never happened.
+                own.entries.pop_back();
+                if (!logged || writeLog(target, own).ok)
+                    QFile::remove(newPath);
+                return failed(committed);
+            }
+            result.status = committed;
+        }
+        for (const CopyReport &copy : result.copies) {
+            if (copy.kind == CopyReport::Kind::Merged)
+                removeDurably(copy.path);
+        }
+        tidy(target, logs, computer);
+        result.saved = Saved {bytes, tallies, !(tallies == request.window)};
+        return result;
+    }
+}
+
+SaveResult saveOnce(const QString &path, const Computer &computer, const SaveRequest &request)
+{
+    std::optional<std::int64_t> stale;
+    for (int merges = 0;; ++merges) {
+        bool again = false;
+        const SaveResult result = attempt(path, computer, request, merges, stale, again);
+        if (again)
+            continue;
+        if (stale) {
+            // A save that went no further leaves no entry of the one before it.
+            const QString target = dataFileTarget(path);
+            std::vector<Log> logs = readLogs(target);
+            Log &own = ownLog(logs, computer);
+            if (!own.entries.empty() && own.entries.back().seq == *stale) {
+                own.entries.pop_back();
+                writeLog(target, own);
+            }
+        }
+        return result;
+    }
 }
 
 } // namespace
 
-SaveResult saveTallies(const QString &path, const SaveRequest &request, const SaveHooks &hooks)
+bool Answers::take(SaveQuestion question, bool yes)
 {
-    quietLockFileWarnings();
-    // Beside the file a link names, where every save of that file looks.
-    QLockFile lock(dataFileTarget(path) + QStringLiteral(".lock"));
-    SaveResult result;
-    lock.setStaleLockTime(hooks.staleLockMs);
-    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
-        // A save may wait for seconds: what the window holds goes to the disk
-        // first, in case the program is ended meanwhile.
-        if (hooks.beforeWaiting)
-            hooks.beforeWaiting();
-        announceWait(true);
-        const bool locked = lock.tryLock(hooks.lockWaitMs);
-        announceWait(false);
-        if (!locked && lock.error() == QLockFile::LockFailedError) {
-            result.status = fileFailure(path,
-                QStringLiteral("another Hostally has been saving it for over %1 seconds: "
-                               "try again once it is done")
-                    .arg(hooks.lockWaitMs / 1000));
-            return result;
-        }
-    }
-    // Any other error means no lock can be made here (a read-only folder, a
-    // full disk): the save goes on without one, and succeeds or says why not.
+    if (question == SaveQuestion::SameBytes)
+        addMissing = yes;
+    else if (question == SaveQuestion::CopiesRefused)
+        takeRefusedCopies = yes;
+    else
+        replace = yes;
+    return yes || question == SaveQuestion::SameBytes || question == SaveQuestion::CopiesRefused;
+}
 
-    int merges = 0;
+SaveResult saveTallies(
+    const QString &path, const Computer &computer, const SaveRequest &request, const SaveHooks &hooks)
+{
+    Status failure;
+    const std::unique_ptr<QLockFile> lock
+        = lockForSaving(dataFileTarget(path), hooks.waits, hooks.beforeWaiting, failure);
+    if (!failure.ok)
+        return failed(failure);
+    SaveResult result;
     // Windows refuses to replace a file another program holds: wait for it
     // to let go, then merge again from the file as it is then.
-    const auto once = [&] {
-        for (;;) {
-            const FileState now(path);
-            result = SaveResult();
-            // The copies' counts join the file's before the window's are added.
-            FileState merged = now;
-            // A save of this computer's that a crash ended is told to the
-            // others before anything else is recorded.
-            settleRecord(path, hooks.computer);
-            const std::vector<ComputerSaves> history = readSaveHistory(path, hooks.computer);
-            SaveRecord record {QDateTime::currentMSecsSinceEpoch(), {now.bytes.toStdString()}, {},
-                {writersOf(history, now.bytes.toStdString())}};
-            // Its time names it: later than any save of this computer before it.
-            for (const ComputerSaves &computer : history) {
-                if (computer.computer == hooks.computer.toStdString() && !computer.saves.empty())
-                    record.ms = std::max(record.ms, computer.saves.back().ms + 2);
-            }
-            if (now.read.ok)
-                result.copies = mergeConflictCopies(
-                    path, history, merged.bytes, request.takeRefusedCopies, record);
-            if (request.onlyCopies && record.replaced.size() == 1)
-                return true;
-            std::vector<CopyReport> copies = std::move(result.copies);
-            std::optional<Saved> saving = compose(path, request, merged, result);
-            result.copies = std::move(copies);
-            if (!saving)
-                return true;
-            // A file with a byte-order mark keeps it, as Notepad wrote it.
-            const QByteArray &form = now.read.ok ? now.bytes : request.base;
-            saving->bytes = QByteArray::fromStdString(formatDataFile(saving->tallies.leagues,
-                saving->tallies.events, form.startsWith(kByteOrderMark.data())));
-            record.written = saving->bytes.toStdString();
-            SwapChecks checks = hooks;
-            // An editor, or a program that ignores the lock, may have written
-            // the file since it was read: then what was merged is not what is
-            // there.
-            checks.stillCurrent = [&path, &now] { return FileState(path) == now; };
-            // Every data.txt a save writes is in the record first, so that a
-            // conflict copy of it finds the version it came from, and a copy
-            // merged into it is known merged. A crash leaves data.txt either
-            // the file the record says it replaced or the one it wrote.
-            // The copies' merge is a version of its own: another computer
-            // that merges the same copies into the same file makes the same
-            // one, and the next merge of the two computers' files starts there.
-            std::vector<SaveRecord> records {record};
-            if (record.replaced.size() > 1)
-                records = {{record.ms, record.replaced, merged.bytes.toStdString(), record.from},
-                    {record.ms + 1, {merged.bytes.toStdString()}, record.written,
-                        {{SaveId {hooks.computer.toStdString(), record.ms}}}}};
-            checks.beforeSwap = [&](const QString &newName) {
-                for (SaveRecord &save : records)
-                    save.swapping = newName.toStdString();
-                const Status recorded = recordSaves(path, hooks.computer, records);
-                if (!recorded.ok)
-                    return recorded;
-                return hooks.beforeSwap ? hooks.beforeSwap(newName) : Status::success();
-            };
-            // Its new file still there, the record forgets this save.
-            checks.swapFailed = [&] {
-                settleRecord(path, hooks.computer);
-                if (hooks.swapFailed)
-                    hooks.swapFailed();
-            };
-            Replaced replaced = Replaced::No;
-            result.status = writeDataFile(path, saving->bytes, replaced, checks);
-            if (replaced == Replaced::Superseded && ++merges < kMaxMerges)
-                continue;
-            if (replaced == Replaced::Yes) {
-                result.saved = std::move(saving);
-                // The record says data.txt holds them: a copy that outlives
-                // this adds nothing at the next start.
-                for (const CopyReport &copy : result.copies) {
-                    if (copy.outcome.kind == CopyOutcome::Kind::Merged && !copy.dropped)
-                        removeDurably(copy.path);
-                }
-                // Until then, another computer cannot tell this save from one
-                // a crash ended before its swap. Not synced: on a slow disk,
-                // the lock is held no longer than it must be.
-                settleRecord(path, hooks.computer, false);
-            }
-            return result.status.cause != Status::Cause::InUse;
-        }
-    };
-    retryWhileHeld(dataFileTarget(path), once);
+    retryWhileHeld(dataFileTarget(path), [&] {
+        result = saveOnce(path, computer, request);
+        return result.status.cause != Status::Cause::InUse;
+    });
     return result;
+}
+
+Log settleLastSave(const QString &path, const Computer &computer, std::vector<Log> &logs)
+{
+    const QString target = dataFileTarget(path);
+    const auto view = [&target]() -> std::optional<std::uint64_t> {
+        QByteArray bytes;
+        Tallies tallies;
+        if (!readFile(target, bytes).ok
+            || !parseDataFile(bytes.toStdString(), tallies.leagues, tallies.events).ok)
+            return std::nullopt;
+        return versionHash(bytes.toStdString());
+    };
+    logs = readLogs(target);
+    if (!unrenamedFile(target, logs, ownLog(logs, computer), view()).isEmpty()) {
+        Status failure;
+        const std::unique_ptr<QLockFile> lock
+            = lockForSaving(target, SaveWaits(), nullptr, failure);
+        logs = readLogs(target);
+        if (failure.ok)
+            forgetUnrenamed(target, logs, ownLog(logs, computer), view());
+    }
+    return ownLog(logs, computer);
+}
+
+Status noteDeclined(
+    const QString &path, const Computer &computer, const std::vector<std::string> &ids)
+{
+    const QString target = dataFileTarget(path);
+    Status failure;
+    const std::unique_ptr<QLockFile> lock = lockForSaving(target, SaveWaits(), nullptr, failure);
+    if (!failure.ok)
+        return failure;
+    std::vector<Log> logs = readLogs(target);
+    Log &own = ownLog(logs, computer);
+    own.declined.insert(own.declined.end(), ids.begin(), ids.end());
+    if (own.declined.size() > kEntriesKept)
+        own.declined.erase(own.declined.begin(), own.declined.end() - kEntriesKept);
+    return writeLog(target, own);
 }
 
 } // namespace hostally

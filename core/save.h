@@ -1,29 +1,17 @@
 #pragma once
 
-#include "conflict_copies.h"
-#include "durable_file.h"
-#include "merge.h"
+#include "batch.h"
+#include "locks.h"
+#include "reconcile.h"
 #include "status.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace hostally {
-
-// What a window's Save asks for: its tables and what data.txt held when the
-// window last read or wrote it.
-struct SaveRequest {
-    QByteArray base; // data.txt's bytes as the window last read or wrote them
-    Tallies window; // the window's tables, `base`'s names in `base`'s order
-    Resets resets; // the window's lists reset since `base`
-    bool answeredYes = false; // the user answered Yes to the question of a former call
-    // Conflict copies some of whose counts cannot be placed are merged too,
-    // but for those: the user answered Yes to their question.
-    bool takeRefusedCopies = false;
-    bool onlyCopies = false; // nothing is written unless a conflict copy is merged
-};
 
 // Why a save needs the user's answer before it can go on.
 enum class SaveQuestion {
@@ -32,10 +20,33 @@ enum class SaveQuestion {
     Unparsable, // data.txt no longer reads as a data file
     Refused, // some of the window's changes cannot be added to it
     Missing, // data.txt is gone from a folder that is still there
+    SameBytes, // saves that held different batches wrote data.txt's bytes
+    CopiesRefused, // some of a conflict copy's counts cannot be placed
 };
 
-// What a save wrote: data.txt's bytes now, the tables they hold, and whether
-// those are the file's counts with the window's changes added.
+// The user's answers to a save's questions so far.
+struct Answers {
+    bool replace = false; // Yes to Unreadable, Unparsable, Refused or Missing
+    std::optional<bool> addMissing; // SameBytes: add the counts that may be missing
+    std::optional<bool> takeRefusedCopies; // CopiesRefused; unasked, No but at start-up
+
+    // Takes `yes` to `question`. Returns whether the save goes on: No to a
+    // question about the window's own counts stops it.
+    bool take(SaveQuestion question, bool yes);
+};
+
+// What a window's Save asks for.
+struct SaveRequest {
+    QByteArray base; // data.txt's bytes as the window last read or wrote them
+    Tallies window; // the window's tables
+    Batch batch; // what the window counted since `base`
+    std::vector<std::string> consumed; // the recovery files whose counts it holds, by id
+    Answers answers;
+    bool onlyCopies = false; // start-up: data.txt is written only for a copy or missing counts
+};
+
+// What a save wrote, or found written: data.txt's bytes now, the tables they
+// hold, and whether those are more than the window's own.
 struct Saved {
     QByteArray bytes;
     Tallies tallies;
@@ -49,36 +60,46 @@ struct SaveResult {
     Status status;
     std::optional<Saved> saved;
     SaveQuestion question = SaveQuestion::None; // not None: nothing saved, for want of an answer
-    std::vector<MergeRefusal> refusals; // for Refused, each change refused
+    std::vector<Refusal> refusals; // Refused: each change refused
+    // SameBytes: the counts that may be missing, from data.txt's count, and whose.
+    std::vector<BatchLine> missing;
+    QStringList missingFrom;
+    std::vector<BatchId> missingIds;
     // The conflict copies found, and what became of them; those merged are
     // deleted once saved.
     std::vector<CopyReport> copies;
 };
 
 // What a save tells its caller on the way, and how long it waits.
-struct SaveHooks : SwapChecks {
+struct SaveHooks {
     std::function<void()> beforeWaiting; // before waiting for another Hostally's save
-    // A save holds its lock a moment, a slow disk (a USB stick, a share) some
-    // seconds: an older lock whose holder is not running here is a crash's.
-    int staleLockMs = 15000;
-    // Long enough for a slow save to end, and for a crash's lock to go stale.
-    int lockWaitMs = 20000;
-    QString computer = computerName(); // whose record of saves this save goes in
+    SaveWaits waits;
 };
 
-// Saves a window's counts into the data file at `path` as it is now, one save
-// at a time: under a lock beside the file it names, held from reading it to
-// having the new file in place, the window's changes since `base` are added
-// to data.txt, or, while data.txt is still `base`, the window's tables are
-// written. The sync program's conflict copies of data.txt are merged into it
-// first, and the save is recorded, with the copies, in this computer's record
-// before the swap. A file changed again before the swap is merged again. Where the
-// changes cannot be added, returns a question, holding no lock; asked again
-// with `answeredYes`, it reads the file anew and, if some changes still cannot
-// be added, writes every change that can (or the window's tables, when the
-// file cannot be read or is gone). A data file whose folder is gone too is a
-// failure with Status::Cause::Missing. On failure data.txt is as it was.
-SaveResult saveTallies(
-    const QString &path, const SaveRequest &request, const SaveHooks &hooks = {});
+// Saves a window's batch into the data file at `path` as it is now, one save
+// at a time, under the lock beside it, as `computer`'s. The one commit: read
+// data.txt; merge the conflict copies and the batch into it; when no byte
+// changes, write nothing; else write the new file and put it on the disk,
+// append the save's entry to this computer's log, look at data.txt once more
+// (a file changed meanwhile is merged again) and rename the new file over
+// it, then sync the folder. What became of this computer's last save before
+// is decided first, from what is on the disk. Where the changes cannot be
+// added, returns a question, holding no lock, to be asked again with the
+// answer. A data file whose folder is gone is a failure with
+// Status::Cause::Missing. On failure data.txt is as it was.
+SaveResult saveTallies(const QString &path, const Computer &computer, const SaveRequest &request,
+    const SaveHooks &hooks = {});
+
+// Decides this computer's last save beside the data file at `path` as the
+// disk shows it, under the saves' lock: one whose new file is still there,
+// or that left data.txt as it read it, never renamed, and leaves the log.
+// Returns this computer's log as it is then, and every log in `logs`.
+Log settleLastSave(const QString &path, const Computer &computer, std::vector<Log> &logs);
+
+// Notes `ids` in this computer's log beside the data file at `path` as
+// recovery files the user chose not to keep: a file of theirs that could not
+// be deleted is never offered again.
+Status noteDeclined(
+    const QString &path, const Computer &computer, const std::vector<std::string> &ids);
 
 } // namespace hostally

@@ -1,14 +1,11 @@
 #include "session.h"
 
-#include "conflict_copies.h"
-#include "data_file.h"
-#include "durable_file.h"
-#include "recovery_file.h"
+#include "file_io.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <set>
@@ -18,55 +15,35 @@ namespace hostally {
 
 namespace {
 
-// Whether a save of the offer's counts had swapped its new data file in
-// when the recovery file was last written. The save names that file just
-// before the swap; the rename takes the name away, and a failed swap has the
-// recovery file written again before it deletes the file. A file still there
-// is a save that never happened: the recovery file forgets it, then it goes.
-bool savedSince(Offer &offer, const QString &dataPath, const QString &computer)
+std::string newRecoveryId()
 {
-    Recovery &recovery = offer.recovery;
-    if (recovery.saving.empty())
-        return false;
-    const QString name = QString::fromStdString(recovery.saving);
-    // Only a name a save gives: never a path that reaches another file.
-    const QString target = dataFileTarget(dataPath);
-    if (!name.startsWith(QFileInfo(target).fileName() + QStringLiteral(".new-"))
-        || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
-        return false;
-    const QString leftOver = QFileInfo(target).absolutePath() + QLatin1Char('/') + name;
-    if (!QFileInfo::exists(leftOver))
-        return true;
-    recovery.saving.clear();
-    Replaced replaced = Replaced::No;
-    // The record of saves forgets it first: once its new file is gone, it
-    // would pass for a save that happened. Under the saves' lock, so that
-    // no save's record is written over meanwhile.
-    quietLockFileWarnings();
-    QLockFile lock(target + QStringLiteral(".lock"));
-    if (writeDurably(offer.path, QByteArray::fromStdString(formatRecovery(recovery)), replaced).ok
-        && lock.tryLock(0) && settleRecord(dataPath, computer).ok)
-        QFile::remove(leftOver);
-    return false;
+    return QString::number(QRandomGenerator::global()->generate64(), 16)
+        .rightJustified(16, QLatin1Char('0'))
+        .toStdString();
 }
 
-// Deletes the recovery file at `path`, or, where it cannot be deleted (a
-// folder made read-only, a file another program holds), empties it: an empty
-// file holds nothing to offer.
-Status drop(const QString &path)
+// The ids of the recovery files this computer's saves hold, as the disk
+// shows them: those of a finished save, and those of one nothing decides.
+void savedIds(const std::vector<Log> &logs, const Log &own, const QString &dataPath,
+    std::set<std::string> &done, std::set<std::string> &undecided)
 {
-    const Status removed = removeDurably(path);
-    if (removed.ok || !QFileInfo::exists(path) || QFile::resize(path, 0))
-        return Status::success();
-    return removed;
+    QByteArray bytes;
+    const std::uint64_t view
+        = readFile(dataFileTarget(dataPath), bytes).ok ? versionHash(bytes.toStdString()) : 0;
+    for (const Entry &entry : own.entries) {
+        const Fate fate = fateOf(logs, own.computer, entry, view);
+        if (fate != Fate::NotDone)
+            (fate == Fate::Done ? done : undecided).insert(entry.consumed.begin(), entry.consumed.end());
+    }
 }
 
 } // namespace
 
-Session::Session(QString dataPath, QString computer)
+Session::Session(QString dataPath, Computer computer)
     : m_dataPath(std::move(dataPath)),
       m_computer(std::move(computer)),
-      m_recovery(std::make_unique<RecoveryFile>(m_dataPath))
+      m_recoveryId(newRecoveryId()),
+      m_recovery(std::make_unique<RecoveryFile>(m_dataPath, m_computer.id))
 {
 }
 
@@ -99,91 +76,62 @@ void Session::reset(bool league)
     (league ? m_resets.leagues : m_resets.events) = true;
 }
 
-Recovery Session::snapshot() const
+std::string Session::recoveryBytes() const
 {
     Recovery recovery;
-    recovery.writtenMs = QDateTime::currentMSecsSinceEpoch();
-    recovery.computer = m_computer.toStdString();
-    recovery.base = m_base.toStdString();
-    recovery.baseTables = m_baseTables;
-    recovery.window = m_tallies;
-    recovery.resets = m_resets;
-    recovery.changes = static_cast<int>(changedLines(recovery).size()) + int(m_resets.leagues)
-        + int(m_resets.events);
-    for (const Offer &included : m_included)
-        recovery.includes.emplace_back(
-            QFileInfo(included.path).fileName().toStdString(), included.recovery.writtenMs);
-    return recovery;
-}
-
-std::string Session::recoveryBytes(const QString &saving) const
-{
-    Recovery recovery = snapshot();
-    // Counts stepped back to what data.txt holds leave nothing to recover,
-    // unless restored files still there must be known as included.
-    if (recovery.changes == 0 && m_included.empty())
+    recovery.batch = batch();
+    // Restored counts undone in the window still stand for the files they
+    // came from, should one of those not have gone.
+    if (recovery.batch.empty() && m_consumes.empty())
         return {};
-    recovery.saving = saving.toStdString();
+    recovery.id = m_recoveryId;
+    recovery.writtenMs = QDateTime::currentMSecsSinceEpoch();
+    recovery.consumes = m_consumes;
     return formatRecovery(recovery);
 }
 
-void Session::dropIncluded()
+SaveResult Session::save(const Answers &answers)
 {
-    m_included.erase(std::remove_if(m_included.begin(), m_included.end(),
-                         [](const Offer &included) { return drop(included.path).ok; }),
-        m_included.end());
+    std::vector<std::string> consumed = m_consumes;
+    // The window's own file, once it has one, goes with the save.
+    if (!recoveryPath().isEmpty())
+        consumed.push_back(m_recoveryId);
+    return save({m_base, m_tallies, batch(), std::move(consumed), answers});
 }
 
-SaveResult Session::save(bool answeredYes)
+SaveResult Session::start(const Answers &answers)
 {
-    return save({m_base, m_tallies, m_resets, answeredYes});
-}
-
-SaveResult Session::mergeCopies(bool takeRefused)
-{
-    // Most starts find none: no lock is taken for nothing then.
-    if (!countsToMerge(m_dataPath, m_computer))
+    // Most starts find nothing to merge: no lock is taken for nothing then.
+    const QString target = dataFileTarget(m_dataPath);
+    const std::vector<Log> logs = readLogs(target);
+    const std::uint64_t view = versionHash(m_base.toStdString());
+    if (findConflictCopies(target, logs).isEmpty()
+        && mayBeDropped(logs, view, readVersion(logs, view, m_computer.id).held).empty())
         return {};
-    return save({m_base, m_tallies, m_resets, false, takeRefused, true});
+    SaveRequest request {m_base, m_tallies, {}, {}, answers};
+    request.onlyCopies = true;
+    return save(request);
 }
 
-SaveResult Session::save(const SaveRequest &request)
+SaveResult Session::save(SaveRequest request)
 {
     SaveHooks hooks;
-    hooks.computer = m_computer;
     hooks.beforeWaiting = [this] { keepUnsavedNow(); };
-    // While the new data.txt is swapped in, the recovery file names it: after
-    // a crash then, the next start tells whether its counts reached data.txt.
-    // A file that cannot say so goes before the swap, the counts staying in
-    // the window meanwhile; one that can be neither rewritten nor deleted,
-    // or that stands for restored files still there, stops the save.
-    hooks.beforeSwap = [this](const QString &newName) {
-        Status named = m_recovery->writeNow(recoveryBytes(newName), false);
-        if (named.ok)
-            dropIncluded();
-        else if (m_included.empty())
-            named = m_recovery->writeNow({});
-        return named;
-    };
-    hooks.swapFailed = [this] { keepUnsavedNow(); };
-    SaveResult result = saveTallies(m_dataPath, request, hooks);
+    SaveResult result = saveTallies(m_dataPath, m_computer, request, hooks);
     if (!result.saved)
         return result;
     m_base = result.saved->bytes;
     m_baseTables = m_tallies = result.saved->tallies;
     m_resets = {};
-    // The counts are in data.txt. A recovery file that cannot be deleted
-    // names the new file the save swapped in, which is gone now: the next
-    // start knows them saved. One that names restored files still there
-    // stays, so that they are known saved too.
-    if (m_included.empty())
+    // The counts are in data.txt, and the save's entry holds the files they
+    // were kept in: the window's goes, and a new id stands for its next counts.
+    if (!request.onlyCopies) {
+        m_consumes.clear();
+        m_recoveryId = newRecoveryId();
         m_recovery->writeNow({});
+        dropRestored();
+    }
     return result;
-}
-
-QString Session::recoveryPath() const
-{
-    return m_recovery->path();
 }
 
 void Session::keepUnsavedSoon()
@@ -195,8 +143,14 @@ Status Session::keepUnsavedNow()
 {
     const Status kept = m_recovery->writeNow(recoveryBytes());
     if (kept.ok)
-        dropIncluded();
+        dropRestored();
     return kept;
+}
+
+void Session::dropRestored()
+{
+    // The window's own file, or a finished save, holds their ids now.
+    m_restored.removeIf([](const QString &path) { return removeDurably(path).ok; });
 }
 
 void Session::setRecoveryListener(std::function<void(const Status &written)> listener)
@@ -204,83 +158,99 @@ void Session::setRecoveryListener(std::function<void(const Status &written)> lis
     m_recovery->setListener(std::move(listener));
 }
 
+Status Session::drop(const QString &path, std::vector<std::string> ids)
+{
+    const Status removed = removeDurably(path);
+    if (removed.ok || !QFileInfo::exists(path))
+        return Status::success();
+    // Still there, it is offered no more once its id is noted.
+    return noteDeclined(m_dataPath, m_computer, ids).ok ? Status::success() : removed;
+}
+
 Status Session::decline()
 {
-    // Restored files go with the counts they brought.
-    for (const Offer &included : m_included)
-        drop(included.path);
-    m_included.clear();
-    const QString path = m_recovery->path();
-    return m_recovery->writeNow({}).ok || path.isEmpty() ? Status::success() : drop(path);
+    std::vector<std::string> ids = m_consumes;
+    ids.push_back(m_recoveryId);
+    const Status removed = m_recovery->writeNow({});
+    dropRestored();
+    if ((removed.ok || recoveryPath().isEmpty()) && m_restored.isEmpty())
+        return Status::success();
+    // Still there, they are offered no more once their ids are noted.
+    const Status noted = noteDeclined(m_dataPath, m_computer, ids);
+    return noted.ok ? noted : removed.ok ? fileFailure(m_restored.value(0), QStringLiteral("cannot delete the file")) : removed;
 }
 
 std::vector<Offer> Session::leftOffers()
 {
-    // Files other windows hold are read too: another Hostally starting now
-    // may have locked a file that names one of these.
-    std::vector<Offer> found = findLeftRecoveries(m_dataPath, true);
-    for (Offer &offer : found)
-        offer.read = readRecoveryFile(offer.path, offer.recovery);
-    // A window that restored a file into its own, then ended before that
-    // file was gone, named it (as it was then) in its own. The file naming
-    // it waits until it is gone.
-    std::set<QString> included, waiting;
+    std::vector<Log> logs;
+    const Log own = settleLastSave(m_dataPath, m_computer, logs);
+    std::set<std::string> done, undecided, held(own.declined.begin(), own.declined.end());
+    savedIds(logs, own, m_dataPath, done, undecided);
+    // Files other windows hold are read too: a window that restored a file
+    // holds its counts, though it may not have deleted it yet.
+    std::vector<Offer> found = findLeftRecoveries(m_dataPath, m_computer.id, true);
     for (const Offer &offer : found) {
-        for (const auto &[name, writtenMs] : offer.recovery.includes) {
-            for (const Offer &other : found) {
-                if (other.lock && other.read.ok && other.recovery.writtenMs == writtenMs
-                    && QFileInfo(other.path).fileName().toStdString() == name
-                    && included.insert(other.path).second && !drop(other.path).ok)
-                    waiting.insert(offer.path);
-            }
-        }
+        held.insert(offer.recovery.consumes.begin(), offer.recovery.consumes.end());
+        for (const auto &[name, writtenMs] : offer.recovery.includes)
+            held.insert("form1-" + std::to_string(writtenMs) + " " + name);
     }
     std::vector<Offer> offers;
     for (Offer &offer : found) {
-        // Another computer's, brought by a sync program: its window may still
-        // hold the counts, and that computer offers them if not.
-        if (offer.read.ok && !offer.recovery.computer.empty()
-            && offer.recovery.computer != m_computer.toStdString())
+        Recovery &recovery = offer.recovery;
+        const std::string name = QFileInfo(offer.path).fileName().toStdString();
+        // Another computer's file of the older form, brought by a sync
+        // program: that computer offers it.
+        if (!offer.lock || (!recovery.computer.empty() && recovery.computer != m_computer.name))
             continue;
-        if (!offer.lock || included.count(offer.path) || waiting.count(offer.path))
+        if (offer.read.ok
+            && (done.count(recovery.id) || held.count(recovery.id)
+                || held.count(recovery.id + " " + name) || changeCount(recovery.batch) == 0)) {
+            drop(offer.path, {recovery.id});
             continue;
-        // An empty file was emptied when it could not be deleted.
-        const bool empty = QFileInfo(offer.path).size() == 0;
-        // Already in data.txt or in another file, or nothing to offer: never
-        // asked about.
-        if (empty
-            || (offer.read.ok
-                && (savedSince(offer, m_dataPath, m_computer)
-                    || (changedLines(offer.recovery).empty() && !offer.recovery.resets.any()))))
-            drop(offer.path);
-        else
-            offers.push_back(std::move(offer));
+        }
+        offer.maybeSaved = undecided.count(recovery.id) > 0;
+        // The older form named the new data file a save was about to swap in:
+        // still there, that save never happened; gone, nothing tells.
+        if (!recovery.saving.empty()) {
+            const QString leftOver = QFileInfo(dataFileTarget(m_dataPath)).absolutePath()
+                + QLatin1Char('/') + QString::fromStdString(recovery.saving);
+            offer.maybeSaved = !QFileInfo::exists(leftOver);
+            if (recovery.saving.find_first_of("/\\") == std::string::npos
+                && recovery.saving.rfind(QFileInfo(m_dataPath).fileName().toStdString() + ".new-", 0) == 0)
+                QFile::remove(leftOver);
+        }
+        offers.push_back(std::move(offer));
     }
     return offers;
 }
 
-RestoreResult Session::answer(Offer &offer, OfferAnswer answer, Status *problem)
+Applied Session::preview(const Offer &offer) const
 {
-    RestoreResult restored;
-    restored.restored = m_tallies;
+    return apply(offer.recovery.batch, m_tallies, RefusedReset::ListKept);
+}
+
+Applied Session::answer(Offer &offer, OfferAnswer answer, Status *problem)
+{
+    Applied restored {m_tallies, {}, {}};
     Status status;
     if (offer.read.ok && answer == OfferAnswer::Decline) {
-        status = drop(offer.path);
+        std::vector<std::string> ids = offer.recovery.consumes;
+        ids.push_back(offer.recovery.id);
+        status = drop(offer.path, ids);
     } else if (offer.read.ok && answer == OfferAnswer::Restore) {
-        restored = restoreRecovery(offer.recovery, m_tallies);
-        if (!(restored.restored == m_tallies) || restored.resets.any()) {
-            m_tallies = restored.restored;
+        restored = preview(offer);
+        if (!(restored.tallies == m_tallies) || restored.resets.any()) {
+            m_tallies = restored.tallies;
             m_resets.leagues = m_resets.leagues || restored.resets.leagues;
             m_resets.events = m_resets.events || restored.resets.events;
             m_changed = true;
         }
-        // What the file held is now the window's: its slot becomes the
-        // window's own, unless the window has one. A file of its own names
-        // the restored one until that is gone, so that a crash between the
-        // two writes never leaves the counts in both.
-        m_recovery->adopt(offer);
-        if (recoveryPath() != offer.path)
-            m_included.push_back(offer);
+        // The window's own file holds them, and says so, before theirs goes:
+        // a crash between the two never offers them twice.
+        m_consumes.push_back(offer.recovery.id);
+        m_consumes.insert(m_consumes.end(), offer.recovery.consumes.begin(),
+            offer.recovery.consumes.end());
+        m_restored.append(offer.path);
         status = keepUnsavedNow();
     }
     offer.lock.reset();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "merge.h"
-#include "recovery.h"
+#include "batch.h"
+#include "reconcile.h"
 #include "recovery_file.h"
 #include "save.h"
 #include "status.h"
@@ -24,21 +24,18 @@ enum class OfferAnswer {
 
 // One window's document: data.txt as the window last read or wrote it (its
 // base), the window's tables, the lists reset since, and the changed flag;
-// with the recovery file that keeps what the window holds that data.txt
-// lacks. Every decision about reading, saving and recovering the counts is
-// made here; the window only shows them and asks the user.
+// with the recovery file that keeps the window's batch. Every decision about
+// reading, saving and recovering the counts is made here; the window only
+// shows them and asks the user.
 //
 // What it keeps true: every count made reaches data.txt once when it is
-// saved, or stays in this window's recovery file, offered at the next start
-// until the user declines it. A recovery file is one window's alone, and
-// never outlives the save that included its counts in a form that would add
-// them again.
+// saved, or stays in a recovery file of this computer, offered at the next
+// start until a finished save holds it or the user declines it.
 class Session {
 public:
-    // The document of the data file at `dataPath`; empty until load(), and
-    // with no recovery file until a change is kept. Its saves are recorded as
-    // `computer`'s.
-    explicit Session(QString dataPath, QString computer = computerName());
+    // The document of the data file at `dataPath`, as `computer`'s; empty
+    // until load(), and with no recovery file until a change is kept.
+    explicit Session(QString dataPath, Computer computer = thisComputer());
     // Waits for the recovery file's writes; the file stays.
     ~Session();
     Session(const Session &) = delete;
@@ -66,18 +63,19 @@ public:
     void reset(bool league);
 
     // Saves the window's counts into data.txt as it is now (see saveTallies),
-    // `answeredYes` after Yes to a former call's question. Once saved, the
-    // tables are what was written; the changed flag is the caller's to clear.
-    SaveResult save(bool answeredYes = false);
-    // Merges the sync program's conflict copies of data.txt into it, as a
-    // save does first, writing data.txt only when one is merged; those some
-    // of whose counts cannot be placed only with `takeRefused`.
-    SaveResult mergeCopies(bool takeRefused);
+    // with the user's `answers` to the questions of former calls. Once saved,
+    // the tables are what was written and the recovery file goes; the
+    // changed flag is the caller's to clear.
+    SaveResult save(const Answers &answers = {});
+    // Start-up, before any count: merges the sync program's conflict copies
+    // into data.txt, and the counts that may be missing from it, writing
+    // data.txt only where they add some.
+    SaveResult start(const Answers &answers = {});
 
     // Whether the window holds counts that data.txt lacks.
-    bool hasUnsavedCounts() const { return snapshot().changes != 0; }
+    bool hasUnsavedCounts() const { return !batch().empty(); }
     // The window's recovery file, once written; else empty.
-    QString recoveryPath() const;
+    QString recoveryPath() const { return m_recovery->path(); }
     // Has the recovery file brought up to date on its own thread.
     void keepUnsavedSoon();
     // Brings the recovery file up to date now, waiting for the disk.
@@ -85,46 +83,47 @@ public:
     // `listener` hears how each recovery write went, on the thread that made it.
     void setRecoveryListener(std::function<void(const Status &written)> listener);
     // The user chose not to keep the unsaved counts: the recovery file goes,
-    // or is emptied. Fails when neither could be done.
+    // or, where it cannot, its id is noted as declined. Fails when neither
+    // could be done.
     Status decline();
 
-    // The recovery files left by windows gone, with what they hold; those whose
-    // counts are in data.txt or in another file, or that hold none, are deleted.
+    // The recovery files this computer's windows left, with what they hold;
+    // those a finished save holds, that the user declined or that another
+    // holds are deleted, as are those that hold nothing. Another computer's
+    // are never offered here.
     std::vector<Offer> leftOffers();
     // What restoring `offer` would do to the window now.
-    RestoreResult preview(const Offer &offer) const
-    {
-        return restoreRecovery(offer.recovery, m_tallies);
-    }
+    Applied preview(const Offer &offer) const;
     // Does as the user answered `offer`. Restore puts its counts into the
     // window through the merge a save uses, against the window's tables now,
-    // and returns what was and was not placed; nothing placed changes nothing.
-    // The file is deleted once its counts are in this window's own.
-    RestoreResult answer(Offer &offer, OfferAnswer answer, Status *problem = nullptr);
+    // and returns what was and was not placed; the file is deleted once the
+    // window's own holds them. `problem` says what failed on the way.
+    Applied answer(Offer &offer, OfferAnswer answer, Status *problem = nullptr);
 
     // For tests: leaves the recovery file and its lock as a kill would; no more writes.
     void abandonForTesting();
 
 private:
-    // The recovery file's bytes for the window now; empty when it holds no
-    // change. `saving` names the new data file a save is about to swap in.
-    std::string recoveryBytes(const QString &saving = {}) const;
-    SaveResult save(const SaveRequest &request);
-    Recovery snapshot() const;
-    // Deletes the restored files that the window's own file now stands for.
-    void dropIncluded();
+    Batch batch() const { return diff(m_baseTables, m_tallies, m_resets); }
+    // The recovery file's bytes for the window now; empty when it holds nothing.
+    std::string recoveryBytes() const;
+    SaveResult save(SaveRequest request);
+    // Deletes the recovery file at `path`, or notes `ids` declined where it cannot be.
+    Status drop(const QString &path, std::vector<std::string> ids);
+    // Deletes the files restored into the window that are still there.
+    void dropRestored();
 
     QString m_dataPath;
-    QString m_computer;
+    Computer m_computer;
     QByteArray m_base;
     Tallies m_baseTables; // m_base as it reads
     Tallies m_tallies;
     Resets m_resets;
     bool m_changed = false;
+    std::string m_recoveryId; // new after each save
+    std::vector<std::string> m_consumes; // the recovery files restored into the window
+    QStringList m_restored; // their paths, until they are gone
     std::unique_ptr<RecoveryFile> m_recovery;
-    // Files restored into a window that had a recovery file of its own: held,
-    // and named in that file, until they are gone.
-    std::vector<Offer> m_included;
 };
 
 } // namespace hostally

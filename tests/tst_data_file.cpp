@@ -1,7 +1,5 @@
-#include "data_file.h"
-#include "durable_file.h"
 #include "file_helpers.h"
-#include "platform_file.h"
+#include "file_io.h"
 #include "recovery_file.h"
 #include "save.h"
 #include "session.h"
@@ -28,11 +26,14 @@ using namespace hostally;
 
 namespace {
 
-// The files in `folder` but this computer's record of its saves, which every save keeps.
+// The computer the tests save as.
+const Computer kHere {"aaaaaaaa", "here"};
+
+// The files in `folder` but the log of saves, which every save keeps.
 QStringList filesLeft(const QString &folder)
 {
     QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-    files.removeIf([](const QString &name) { return name.endsWith(".saved-" + computerName()); });
+    files.removeAll("data.txt.log-aaaaaaaa");
     return files;
 }
 
@@ -51,7 +52,9 @@ SaveRequest quizCounted()
     SaveRequest request;
     request.base = kOld;
     parseDataFile(kOld.toStdString(), request.window.leagues, request.window.events);
+    const Tallies base = request.window;
     request.window.events.add(0);
+    request.batch = diff(base, request.window);
     return request;
 }
 
@@ -60,10 +63,10 @@ SaveRequest quizCounted()
 Status saveOver(const QString &path, const TallyTable &leagues, const TallyTable &events)
 {
     SaveRequest request;
-    readDataFileBytes(path, request.base);
+    readFile(path, request.base);
     request.window = {leagues, events};
-    request.answeredYes = true;
-    return saveTallies(path, request).status;
+    request.answers.replace = true;
+    return saveTallies(path, kHere, request).status;
 }
 
 // Tables much larger than kOld, so a save of them needs more room than it had.
@@ -90,16 +93,32 @@ Tallies talliesOf(const QByteArray &bytes)
 Recovery kOldRecovery(bool resetEvents = false)
 {
     Recovery recovery;
+    recovery.id = "0123456789abcdef";
     recovery.writtenMs = 1'765'000'000'000;
-    recovery.changes = 4;
-    recovery.base = kOld.toStdString();
-    recovery.baseTables = talliesOf(kOld);
-    recovery.window = recovery.baseTables;
-    recovery.resets.events = resetEvents;
-    recovery.window.leagues.add(0);
+    Tallies window = talliesOf(kOld);
+    window.leagues.add(0);
     for (int i = 0; i < 3; ++i)
-        recovery.window.events.add(0);
+        window.events.add(0);
+    recovery.batch = diff(talliesOf(kOld), window, {false, resetEvents});
     return recovery;
+}
+
+// A recovery file of the form before ids, as that Hostally wrote it: the
+// window's counts as `batch` leaves kOld, or `window` when given, its
+// computer line and the lines after the Resets.
+QByteArray olderForm(const Batch &batch, std::string window = {},
+    const QByteArray &computer = "computer beta\r\n",
+    const QByteArray &after = "saving data.txt.new-1a2b\r\nincludes 42 data.txt.unsaved-2\r\n")
+{
+    const Tallies counted = apply(batch, talliesOf(kOld), RefusedReset::Zeros).tallies;
+    if (window.empty())
+        window = formatDataFile(counted.leagues, counted.events);
+    return "Hostally unsaved counts, form 1\r\nwritten 1765000000000\r\n" + computer
+        + "changes 4\r\nreset leagues 0\r\nreset events "
+        + QByteArray::number(int(batch.resets.events)) + "\r\n" + after + "base "
+        + QByteArray::number(kOld.size()) + "\r\n" + kOld + "\r\nwindow "
+        + QByteArray::number(int(window.size())) + "\r\n" + QByteArray::fromStdString(window)
+        + "\r\n";
 }
 
 #ifdef Q_OS_LINUX
@@ -187,8 +206,8 @@ void TestDataFile::init()
     QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
     QDir(m_dir.path()).rmdir("data.txt");
     QFile::remove(m_path);
-    QFile::remove(m_dir.filePath("target.txt"));
-    for (const QString &left : QDir(m_dir.path()).entryList({"data.txt.*"}, QDir::Files))
+    for (const QString &left :
+        QDir(m_dir.path()).entryList({"data.txt.*", "target.txt*"}, QDir::Files))
         QFile::remove(m_dir.filePath(left));
 #ifdef Q_OS_LINUX
     alarm(0); // a test's timer against waiting forever
@@ -282,8 +301,6 @@ void TestDataFile::onlyAPlainFileIsData()
     const Status loaded = loadDataFile(m_path, leagues, events);
     bigTables(leagues, events);
     const Status saved = saveOver(m_path, leagues, events);
-    QFile opened(m_path); // a FIFO put there after the look is opened without waiting too
-    QVERIFY(kind != "FIFO" || (openForReadingWithoutBlocking(opened) && opened.isSequential()));
     QVERIFY(!QFileInfo(m_path).isFile() || QFileInfo(m_path).isSymLink()); // not replaced
     if (message.isEmpty()) {
         QVERIFY2(loaded.ok && saved.ok, (loaded.toString() + saved.toString()).c_str());
@@ -413,51 +430,51 @@ void TestDataFile::recoveryFileRoundTrip_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("error"); // empty when it reads back as written
     Recovery saving = kOldRecovery(true);
-    saving.saving = "data.txt.new-1a2b";
-    saving.includes = {{"data.txt.unsaved-2", 42}, {"my data.txt.unsaved", -1}};
-    saving.computer = "beta";
+    saving.consumes = {"5e1f", "77aa"};
     const QByteArray good = QByteArray::fromStdString(formatRecovery(saving));
-    Recovery renamed = kOldRecovery();
-    renamed.window.events.setEntry(0, "Quiz night", 6);
+    const QByteArray older = olderForm(kOldRecovery(true).batch);
+    Tallies renamed = talliesOf(kOld);
+    renamed.events.setEntry(0, "Quiz night", 6);
     QTest::newRow("as written") << good << QString();
+    QTest::newRow("the older form, as Hostally wrote it before ids") << older << QString();
     QTest::newRow("another file") << kOld << "it is not a file of unsaved counts Hostally wrote";
     QTest::newRow("cut short") << good.chopped(3) << "it is incomplete or damaged";
     QTest::newRow("a byte more") << good + "x"
                                  << "it is incomplete or damaged";
-    QTest::newRow("a computer without its name")
-        << QByteArray(good).replace("computer beta", "computer ") << "it is incomplete or damaged";
-    QTest::newRow("an included file without its time")
-        << QByteArray(good).replace("includes 42 ", "includes ") << "it is incomplete or damaged";
-    QTest::newRow("window names not the base's")
-        << QByteArray::fromStdString(formatRecovery(renamed)) << "the counts in it are damaged";
+    QTest::newRow("a line no form has")
+        << QByteArray(good).replace("line E", "lane E") << "it is incomplete or damaged";
+    QTest::newRow("older: a computer without its name")
+        << QByteArray(older).replace("computer beta", "computer ") << "it is incomplete or damaged";
+    QTest::newRow("older: an included file without its time")
+        << QByteArray(older).replace("includes 42 ", "includes ") << "it is incomplete or damaged";
+    QTest::newRow("older: window names not the base's")
+        << olderForm({}, formatDataFile(renamed.leagues, renamed.events))
+        << "the counts in it are damaged";
 }
 
 void TestDataFile::recoveryFileRoundTrip()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, error);
-    const QString path = m_dir.filePath("data.txt.unsaved");
-    QVERIFY(writeAll(path, bytes));
     Recovery read;
-    read.changes = -1;
-    const Status status = readRecoveryFile(path, read);
+    read.writtenMs = -1;
+    const Status status = parseRecovery(bytes.toStdString(), read);
     QCOMPARE(QString::fromStdString(status.message), error.isEmpty() ? QString() : error);
     if (!error.isEmpty()) {
-        QCOMPARE(QString::fromStdString(status.file), QDir::toNativeSeparators(path));
-        QCOMPARE(read.changes, -1);
+        QCOMPARE(read.writtenMs, -1);
         return;
     }
     const Recovery written = kOldRecovery(true);
     QCOMPARE(read.writtenMs, written.writtenMs);
-    QCOMPARE(read.changes, written.changes);
-    QCOMPARE(read.base, written.base);
-    QVERIFY(read.resets.events && !read.resets.leagues);
-    QCOMPARE(read.saving, std::string("data.txt.new-1a2b"));
-    QCOMPARE(read.computer, std::string("beta"));
-    QVERIFY(read.includes
-        == (std::vector<std::pair<std::string, std::int64_t>> {
-            {"data.txt.unsaved-2", 42}, {"my data.txt.unsaved", -1}}));
-    QVERIFY(read.window == written.window);
+    QCOMPARE(changeCount(read.batch), 3); // the Reset, North and Quiz
+    QVERIFY(apply(read.batch, talliesOf(kOld), RefusedReset::Zeros).tallies
+        == apply(written.batch, talliesOf(kOld), RefusedReset::Zeros).tallies);
+    const bool older = bytes.startsWith("Hostally unsaved counts, form 1");
+    QCOMPARE(read.id, older ? std::string("form1-1765000000000") : written.id);
+    QVERIFY(read.consumes == (older ? std::vector<std::string>() : std::vector<std::string> {"5e1f", "77aa"}));
+    QCOMPARE(read.computer, std::string(older ? "beta" : ""));
+    QCOMPARE(read.saving, std::string(older ? "data.txt.new-1a2b" : ""));
+    QCOMPARE(read.includes.size(), std::size_t(older ? 1 : 0));
 }
 
 void TestDataFile::restoreIntoChangedFile_data()
@@ -487,12 +504,13 @@ void TestDataFile::restoreIntoChangedFile()
     QFETCH(QByteArray, restored);
     QFETCH(QStringList, refused);
     QFETCH(bool, resetEvents);
-    const RestoreResult result = restoreRecovery(kOldRecovery(resetEvents), talliesOf(now));
+    const Applied result
+        = apply(kOldRecovery(resetEvents).batch, talliesOf(now), RefusedReset::ListKept);
     QCOMPARE(
-        QByteArray::fromStdString(formatDataFile(result.restored.leagues, result.restored.events)),
+        QByteArray::fromStdString(formatDataFile(result.tallies.leagues, result.tallies.events)),
         restored);
     QStringList names;
-    for (const RestoreResult::Refusal &refusal : result.refused)
+    for (const Refusal &refusal : result.refused)
         names.append(QString::fromStdString(refusal.line.name));
     QCOMPARE(names, refused);
     QCOMPARE(result.resets.events, resetEvents && refused.isEmpty());
@@ -503,11 +521,12 @@ void TestDataFile::restoreIntoChangedFile()
 void TestDataFile::recoveryFilesOfRunningWindows()
 {
     const std::string bytes = formatRecovery(kOldRecovery());
-    RecoveryFile first(m_path);
-    auto second = std::make_unique<RecoveryFile>(m_path);
+    const QString mine = m_path + ".unsaved-aaaaaaaa";
+    RecoveryFile first(m_path, kHere.id);
+    auto second = std::make_unique<RecoveryFile>(m_path, kHere.id);
     QVERIFY(first.writeNow(bytes).ok);
     second->post(bytes);
-    QTRY_COMPARE(second->path(), m_path + ".unsaved-2");
+    QTRY_COMPARE(second->path(), mine + "-2");
     QTRY_VERIFY(QFile::exists(second->path()));
     // A later change, posted while the writer thread runs. The wait, without
     // a call that takes the file's mutex, lets ThreadSanitizer see a post
@@ -518,29 +537,32 @@ void TestDataFile::recoveryFilesOfRunningWindows()
     QTRY_COMPARE(readAll(second->path()), QByteArray::fromStdString(reset));
     second->post(bytes);
     QVERIFY(second->writeNow(bytes).ok);
-    QVERIFY(findLeftRecoveries(m_path).empty());
+    QVERIFY(findLeftRecoveries(m_path, kHere.id).empty());
     second.reset();
-    std::vector<Offer> left = findLeftRecoveries(m_path);
+    std::vector<Offer> left = findLeftRecoveries(m_path, kHere.id);
     QCOMPARE(left.size(), std::size_t(1));
-    QCOMPARE(left[0].path, m_path + ".unsaved-2");
+    QCOMPARE(left[0].path, mine + "-2");
     // A file left there is not the next window's to write over.
     left.clear();
-    RecoveryFile third(m_path);
+    RecoveryFile third(m_path, kHere.id);
     QVERIFY(third.writeNow(bytes).ok);
-    QCOMPARE(third.path(), m_path + ".unsaved-3");
+    QCOMPARE(third.path(), mine + "-3");
     QVERIFY(first.writeNow({}).ok && third.writeNow({}).ok);
-    QVERIFY(first.path().isEmpty() && !QFile::exists(m_path + ".unsaved.lock"));
-    // One a sync program brought from another computer is that computer's to offer.
-    Recovery theirs = kOldRecovery();
-    theirs.computer = "beta";
-    QVERIFY(writeAll(m_path + ".unsaved", QByteArray::fromStdString(formatRecovery(theirs))));
-    const auto offered = [this](const QString &computer) {
-        QStringList paths;
+    QVERIFY(first.path().isEmpty() && !QFile::exists(mine + ".lock"));
+    // Another computer's, brought by a sync program, even with this one's host
+    // name, is that computer's to offer; one of the older form names its
+    // computer by host name.
+    QVERIFY(writeAll(m_path + ".unsaved-bbbbbbbb", QByteArray::fromStdString(bytes)));
+    QVERIFY(writeAll(m_path + ".unsaved", olderForm(kOldRecovery().batch)));
+    const auto offered = [this](const Computer &computer) {
+        QStringList names;
         for (const Offer &offer : Session(m_path, computer).leftOffers())
-            paths.append(offer.path);
-        return paths.contains(m_path + ".unsaved");
+            names.append(QFileInfo(offer.path).fileName());
+        return names;
     };
-    QVERIFY(!offered("alpha") && offered("beta"));
+    QCOMPARE(offered(kHere), QStringList {"data.txt.unsaved-aaaaaaaa-2"});
+    QCOMPARE(offered({"bbbbbbbb", "beta"}),
+        (QStringList {"data.txt.unsaved-bbbbbbbb", "data.txt.unsaved"}));
 }
 
 // The names each sync program gives its copy of data.txt, and names it never gives one.
@@ -554,18 +576,22 @@ void TestDataFile::conflictCopiesFound()
             + QStringList {"data (1).txt", "data-backup.txt", "data.sync-conflict-2026-x.txt",
                 "data.txt.unsaved", "data-laptop.txt.tmp"})
         QVERIFY(writeAll(m_dir.filePath(name), kOld));
-    QVERIFY(recordSaves(m_path, "LAPTOP", {{1, {""}, kOld.toStdString()}}).ok);
+    Log laptop;
+    laptop.computer = "cccccccc";
+    laptop.name = "LAPTOP";
+    QVERIFY(writeAll(m_path + ".log-cccccccc", QByteArray::fromStdString(formatLog(laptop))));
     QStringList found;
-    for (const QString &path : findConflictCopies(m_path, readSaveHistory(m_path, "alpha")))
+    for (const QString &path : findConflictCopies(m_path, readLogs(m_path)))
         found.append(QFileInfo(path).fileName());
     QCOMPARE(found, copies);
 }
 
 void TestDataFile::restoredFileNamedByAnother_data()
 {
-    QTest::addColumn<qint64>("named"); // the time the second file names the first by
+    QTest::addColumn<QString>("form"); // of both files: ids, or the older form's names and times
+    QTest::addColumn<qint64>("named"); // the time the second names the first by (older form)
     QTest::addColumn<bool>("held"); // the second is locked by a Hostally starting now
-    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<QStringList>("offered"); // by slot, 1 or 2
     QTest::addColumn<bool>("firstStays");
     QTest::addColumn<QByteArray>("saved"); // data.txt once every offer is restored and saved
     const qint64 written = kOldRecovery().writtenMs;
@@ -574,51 +600,60 @@ void TestDataFile::restoredFileNamedByAnother_data()
         return withQuiz(quiz).replace(
             "\"North\"\r\n4", "\"North\"\r\n" + QByteArray::number(north));
     };
-    QTest::newRow("both left: the first is in the second")
-        << written << false << QStringList {"data.txt.unsaved-2"} << false << counts(5, 6);
-    QTest::newRow("the second held elsewhere: the first offered by no one")
-        << written << true << QStringList {} << false << kOld;
-    QTest::newRow("named as it was earlier: a file written since in its slot")
-        << written - 1 << false << QStringList {"data.txt.unsaved", "data.txt.unsaved-2"} << true
-        << counts(6, 9);
-    QTest::newRow("two windows' files, neither naming the other: both offered, each once")
-        << qint64(-1) << false << QStringList {"data.txt.unsaved", "data.txt.unsaved-2"} << true
-        << counts(6, 9);
+    for (const char *form : {"ids", "older"}) {
+        QTest::addRow("%s: both left, the first in the second", form)
+            << form << written << false << QStringList {"2"} << false << counts(5, 6);
+        QTest::addRow("%s: the second held elsewhere, the first offered by no one", form)
+            << form << written << true << QStringList {} << false << kOld;
+        QTest::addRow("%s: two windows' files, neither naming the other: both offered, once", form)
+            << form << qint64(-1) << false << QStringList {"1", "2"} << true << counts(6, 9);
+    }
+    QTest::newRow("older: named as it was earlier, a file written since in its slot")
+        << "older" << written - 1 << false << QStringList {"1", "2"} << true << counts(6, 9);
 }
 
-// A window that restored a left file into its own names it there until it is
-// gone; a crash between the two writes must not offer those counts twice.
+// A window that restored a left file into its own holds its id there until
+// it is gone; a crash between the two writes must not offer those counts twice.
 void TestDataFile::restoredFileNamedByAnother()
 {
+    QFETCH(QString, form);
     QFETCH(qint64, named);
     QFETCH(bool, held);
     QFETCH(QStringList, offered);
     QFETCH(bool, firstStays);
     QFETCH(QByteArray, saved);
+    const bool older = form == "older";
+    const QString files[] = {m_path + (older ? ".unsaved" : ".unsaved-aaaaaaaa"),
+        m_path + (older ? ".unsaved-2" : ".unsaved-aaaaaaaa-2")};
     Recovery second = kOldRecovery();
+    second.id = "fedcba9876543210";
     if (named >= 0)
-        second.includes = {{"data.txt.unsaved", named}};
+        second.consumes = {kOldRecovery().id};
     QVERIFY(writeAll(m_path, kOld));
-    QVERIFY(
-        writeAll(m_path + ".unsaved", QByteArray::fromStdString(formatRecovery(kOldRecovery()))));
-    QVERIFY(writeAll(m_path + ".unsaved-2", QByteArray::fromStdString(formatRecovery(second))));
-    QLockFile other(m_path + ".unsaved-2.lock");
+    QVERIFY(writeAll(files[0],
+        older ? olderForm(kOldRecovery().batch, {}, "", "")
+              : QByteArray::fromStdString(formatRecovery(kOldRecovery()))));
+    QVERIFY(writeAll(files[1],
+        older ? olderForm(kOldRecovery().batch, {}, "",
+                    named < 0 ? "" : "includes " + QByteArray::number(named) + " data.txt.unsaved\r\n")
+              : QByteArray::fromStdString(formatRecovery(second))));
+    QLockFile other(files[1] + ".lock");
     QVERIFY(!held || other.tryLock(0));
     {
-        Session session(m_path);
+        Session session(m_path, kHere);
         QVERIFY(session.load().ok);
         std::vector<Offer> offers = session.leftOffers();
-        QCOMPARE(QFile::exists(m_path + ".unsaved"), firstStays);
+        QCOMPARE(QFile::exists(files[0]), firstStays);
         QStringList paths;
         for (Offer &offer : offers) {
-            paths.append(QFileInfo(offer.path).fileName());
+            paths.append(offer.path == files[0] ? "1" : "2");
             QVERIFY(session.answer(offer, OfferAnswer::Restore).refused.empty());
         }
         QCOMPARE(paths, offered);
         QVERIFY(session.save().saved);
     }
     QCOMPARE(readAll(m_path), saved);
-    QVERIFY(Session(m_path).leftOffers().empty()); // none offered again
+    QVERIFY(Session(m_path, kHere).leftOffers().empty()); // none offered again
 }
 
 void TestDataFile::saveTalliesOnTheFileAsItIs_data()
@@ -640,7 +675,7 @@ void TestDataFile::saveTalliesOnTheFileAsItIs_data()
     row("renamed back while the question was up: read again and merged", trivia,
         "answer after another save", "saved", withQuiz(6));
     row("the disk fails its sync: nothing replaced", kOld, "sync fails", "failed", kOld);
-    row("refused just before the swap: nothing replaced", kOld, "swap refused", "failed", kOld);
+    row("the log cannot be written: nothing replaced", kOld, "log fails", "failed", kOld);
     row("the folder's sync fails after the swap: saved, with a warning", kOld, "folder sync fails",
         "saved", withQuiz(4));
     row("another save holds the lock: this one waits and adds to it", kOld, "locked", "saved",
@@ -671,7 +706,7 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
     SaveHooks hooks;
     if (meanwhile == "locked past the wait") {
         QVERIFY(lock.tryLock(0));
-        hooks.lockWaitMs = 2000;
+        hooks.waits.lockWaitMs = 2000;
     }
     if (meanwhile == "stale lock from elsewhere") {
         // A lock as QLockFile writes it (process id, program, computer), 5
@@ -685,8 +720,8 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
             && left.flush());
         QVERIFY(left.setFileTime(
             QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
-        hooks.staleLockMs = 2000;
-        hooks.lockWaitMs = 1000;
+        hooks.waits.staleLockMs = 2000;
+        hooks.waits.lockWaitMs = 1000;
     }
     if (meanwhile == "locked") {
         // Another save, here in a thread, that adds 2 while it holds the lock.
@@ -700,16 +735,16 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
     // QLockFile's own warning about a lock file it cannot delete never
     // reaches stderr.
     QTest::failOnWarning(QRegularExpression("lock file"));
-    setFileHookForTesting([&](FileStep step, const QString &) {
+    setFileHookForTesting([&](FileStep step, const QString &path) {
         if (meanwhile == "lock deleted" && step == FileStep::Written)
             QFile::remove(m_path + ".lock");
-        const bool fails = (meanwhile == "sync fails" && step == FileStep::Written)
-            || (meanwhile == "folder sync fails" && step == FileStep::Swapped);
+        const bool data = path == m_path;
+        const bool fails = (meanwhile == "sync fails" && step == FileStep::Written && data)
+            || (meanwhile == "folder sync fails" && step == FileStep::Swapped && data)
+            || (meanwhile == "log fails" && step == FileStep::Start && !data);
         return fails ? Injected::Fail : Injected::Proceed;
     });
-    if (meanwhile == "swap refused")
-        hooks.beforeSwap = [](const QString &) { return Status::failure(0, "refused"); };
-    SaveResult result = saveTallies(m_path, request, hooks);
+    SaveResult result = saveTallies(m_path, kHere, request, hooks);
     setFileHookForTesting({});
     if (otherSave.joinable())
         otherSave.join();
@@ -717,11 +752,11 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
     if (meanwhile.startsWith("answer")) {
         QCOMPARE(result.question, SaveQuestion::Refused);
         QCOMPARE(result.refusals.size(), std::size_t(1));
-        QCOMPARE(result.refusals[0].kind, MergeRefusal::Kind::NotInFile);
+        QCOMPARE(result.refusals[0].kind, Refusal::Kind::NotInFile);
         if (meanwhile == "answer after another save")
             QVERIFY(writeAll(m_path, withQuiz(5)));
-        request.answeredYes = true;
-        result = saveTallies(m_path, request);
+        request.answers.replace = true;
+        result = saveTallies(m_path, kHere, request);
     }
 
     QCOMPARE(result.saved                           ? "saved"
@@ -730,13 +765,13 @@ void TestDataFile::saveTalliesOnTheFileAsItIs()
         outcome);
     QCOMPARE(readAll(m_path), after);
     QCOMPARE(filesLeft(m_dir.path()), QStringList {"data.txt"});
-    // Recorded only where it wrote a new data.txt.
-    const std::vector<ComputerSaves> recorded = readSaveHistory(m_path, computerName());
-    QCOMPARE(recorded.empty() ? 0 : int(recorded[0].saves.size()), int(after != before));
+    // In the log only where it wrote a new data.txt.
+    const std::vector<Log> logs = readLogs(m_path);
+    QCOMPARE(logs.empty() ? 0 : int(logs[0].entries.size()), int(after != before));
     if (result.saved) {
         QCOMPARE(result.saved->bytes, after);
         QVERIFY(result.saved->tallies == talliesOf(after)); // what was written reads back
-        QCOMPARE(result.saved->merged, after != withQuiz(4));
+        QCOMPARE(result.saved->merged, !(talliesOf(after) == talliesOf(withQuiz(4))));
     }
     QCOMPARE(result.status.ok, outcome == "saved" && meanwhile != "folder sync fails");
     if (meanwhile == "locked past the wait")
@@ -795,7 +830,7 @@ void TestDataFile::saveKeepsGroupAndLinks()
     const SaveRequest request = quizCounted();
     SaveResult result;
     const Status check = asNobody([&] {
-        result = saveTallies(path, request);
+        result = saveTallies(path, kHere, request);
         return checkFolderWritable(path);
     });
     QVERIFY(mode(links, 0777) && mode(files, 0777));

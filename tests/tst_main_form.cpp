@@ -1,12 +1,10 @@
-#include "data_file.h"
 #include "dialogs.h"
-#include "durable_file.h"
 #include "fake_dialogs.h"
+#include "file_io.h"
 #include "fitted_font.h"
 #include "fitting_label.h"
 #include "main_form.h"
 #include "messages.h"
-#include "platform_file.h"
 #include "recovery_file.h"
 #include "start_up.h"
 #include "tally_list.h"
@@ -99,17 +97,26 @@ QStringList spokenLines(QListWidget *list)
 }
 
 // Unsaved counts of 14 March 2026, 21:30 on kData: Quiz counted from 3 to 5.
-hostally::Recovery quizRecovery()
+hostally::Recovery quizRecovery(hostally::Resets resets = {})
 {
     hostally::Recovery recovery;
+    recovery.id = "0123456789abcdef";
     recovery.writtenMs = QDateTime(QDate(2026, 3, 14), QTime(21, 30)).toMSecsSinceEpoch();
-    recovery.changes = 2;
-    recovery.base = kData.toStdString();
-    hostally::parseDataFile(recovery.base, recovery.baseTables.leagues, recovery.baseTables.events);
-    recovery.window = recovery.baseTables;
-    recovery.window.events.add(0);
-    recovery.window.events.add(0);
+    hostally::Tallies base;
+    hostally::parseDataFile(kData.toStdString(), base.leagues, base.events);
+    hostally::Tallies window = base;
+    if (resets.leagues)
+        window.leagues.reset();
+    window.events.add(0);
+    window.events.add(0);
+    recovery.batch = hostally::diff(base, window, resets);
     return recovery;
+}
+
+// This computer's first recovery file beside `dataPath`.
+QString recoveryFile(const QString &dataPath)
+{
+    return hostally::recoveryFilePath(dataPath, hostally::thisComputer().id, 1);
 }
 
 QStringList tableLines(const TallyTable &table)
@@ -282,6 +289,7 @@ MainForm &TestMainForm::open(const QByteArray &data)
         qFatal("start-up failed: %s", qPrintable(m_dialogs.log().join("; ")));
     if (!showActive(m_form.get()))
         qWarning("window did not become active");
+    m_form->startUp(); // as the first paint would
     return *m_form;
 }
 
@@ -305,7 +313,7 @@ void TestMainForm::act(MainForm &form, const QString &step)
     if (step == "gone") // the folder moved elsewhere, with the file
         QVERIFY(QDir(m_dir->path()).removeRecursively());
     if (step == "written")
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_path + ".unsaved"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(recoveryFile(m_path)), 2000);
     if (step == "wait")
         QTest::qWait(1500);
     if (step == "unwritable")
@@ -1164,7 +1172,7 @@ void TestMainForm::recoveryFileFollowsChanges_data()
     row("cannot be written: said once, not at every Add",
         {"unwritable", "add", "wait", "add", "wait"},
         {"error|Hostally cannot keep a copy of your unsaved counts beside data.txt at the moment, "
-         "so they would be lost if Hostally were ended now.\n\n%1.unsaved: Input/output "
+         "so they would be lost if Hostally were ended now.\n\n%1: Input/output "
          "error.\n\nChoose File > Save now. If that fails too, free some space on the disk, or "
          "put the folder back where it was; Hostally keeps trying meanwhile.|Hostally"},
         false);
@@ -1176,25 +1184,27 @@ void TestMainForm::recoveryFileFollowsChanges()
     QFETCH(QStringList, log);
     QFETCH(bool, kept);
     MainForm &form = open();
-    const QString path = m_path + ".unsaved";
+    const QString path = recoveryFile(m_path);
     m_dialogs.answers = {true};
     for (const QString &step : steps)
         act(form, step);
     if (!steps.contains("session-end"))
         QTest::qWait(1500);
     hostally::setFileHookForTesting({});
-    QCOMPARE(m_dialogs.log(), QStringList(log).replaceInStrings("%1", m_path));
+    QCOMPARE(m_dialogs.log(), QStringList(log).replaceInStrings("%1", path));
     QCOMPARE(QFile::exists(path), kept);
     // A window holds its slot while it has counts to keep, written or not.
     QCOMPARE(QFile::exists(path + ".lock"), kept || steps.contains("unwritable"));
     if (!kept)
         return;
     hostally::Recovery recovery;
-    QVERIFY(hostally::readRecoveryFile(path, recovery).ok);
-    QCOMPARE(QByteArray::fromStdString(recovery.base), kData);
-    QVERIFY(recovery.window.events == form.eventTable());
+    QVERIFY(hostally::parseRecovery(readAll(path).toStdString(), recovery).ok);
+    hostally::Tallies read;
+    hostally::parseDataFile(kData.toStdString(), read.leagues, read.events);
+    QVERIFY(hostally::apply(recovery.batch, read, hostally::RefusedReset::Zeros).tallies.events
+        == form.eventTable());
     // The Reset and the three events it set to 0, or the Add.
-    QCOMPARE(recovery.changes, steps.contains("reset") ? 4 : 1);
+    QCOMPARE(hostally::changeCount(recovery.batch), steps.contains("reset") ? 4 : 1);
 }
 
 void TestMainForm::unsavedCountsOfferedAtStart_data()
@@ -1232,11 +1242,10 @@ void TestMainForm::unsavedCountsOfferedAtStart()
     QFETCH(QString, notice);
 
     const hostally::Recovery recovery = quizRecovery();
-    const QString path = m_path + ".unsaved";
+    const QString path = recoveryFile(m_path);
     const QByteArray bytes
         = file == "damaged" ? kData : QByteArray::fromStdString(hostally::formatRecovery(recovery));
-    hostally::Replaced replaced;
-    QVERIFY(hostally::writeDurably(path, bytes, replaced).ok);
+    QVERIFY(hostally::writeDurably(path, bytes).ok);
     if (file == "own id") {
         // Process ids come round again, after a restart or under Wine.
         QLockFile earlier(path + ".lock");
@@ -1271,11 +1280,11 @@ void TestMainForm::unsavedCountsOfferedAtStart()
     const Dialogs::Answer answer = answers.isEmpty() ? Dialogs::Answer::Back : answers[0].answer;
     const bool restored = answer == Dialogs::Answer::Yes && quiz != 3;
     QCOMPARE(form.isChanged(), restored);
-    // The file stays unless No deleted it or the restored counts replaced it.
+    // The file stays, as it was, unless No deleted it or the window's own
+    // file took its counts.
     QCOMPARE(readAll(path) == bytes, answer == Dialogs::Answer::Back);
-    QCOMPARE(QFile::exists(path), answer != Dialogs::Answer::No && quiz != 3);
-    // Restored counts stay in the file they came from, now the window's.
-    QCOMPARE(form.recoveryPath(), restored ? path : QString());
+    QCOMPARE(QFile::exists(path), answer == Dialogs::Answer::Back);
+    QCOMPARE(!form.recoveryPath().isEmpty(), answer == Dialogs::Answer::Yes);
 }
 
 void TestMainForm::messageBoxes_data()
@@ -1358,54 +1367,64 @@ void TestMainForm::messageBoxes()
 
 void TestMainForm::conflictCopiesAtStart_data()
 {
-    QTest::addColumn<bool>("recorded"); // both computers' saves in their records
-    QTest::addColumn<QByteArray>("now"); // data.txt, as the other computer saved it
+    // What the other computer did to kData: "+2" saved Quiz +2, "reset" saved
+    // a Reset of the events, "hand" wrote Quiz 5 by hand, saving nothing.
+    QTest::addColumn<QString>("theirs");
     QTest::addColumn<Replies>("answers");
     QTest::addColumn<QString>("boxes"); // the kind of each box shown
     QTest::addColumn<int>("quiz"); // the first event's count in the window and data.txt
     QTest::addColumn<bool>("kept"); // the copy left where it was
-    const QByteArray counted = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n6");
-    const QByteArray renamed = QByteArray(counted).replace("Quiz", "Trivia");
-    QTest::newRow("merged from the records")
-        << true << counted << Replies {} << "inform" << 8 << false;
-    QTest::newRow("no record: named, left alone")
-        << false << counted << Replies {} << "error" << 6 << true;
-    QTest::newRow("renamed since, No: the copy kept")
-        << true << renamed << Replies {false} << "ask" << 6 << true;
-    QTest::newRow("renamed since, Yes: nothing to add, the copy deleted")
-        << true << renamed << Replies {true} << "ask inform" << 6 << false;
+    QTest::newRow("merged from the logs") << "+2" << Replies {} << "inform" << 8 << false;
+    QTest::newRow("no log: named, left alone") << "hand" << Replies {} << "error" << 6 << true;
+    QTest::newRow("a Reset met by counts here, No: the copy kept")
+        << "reset" << Replies {false} << "ask" << 6 << true;
+    QTest::newRow("a Reset met by counts here, Yes: the list kept, the copy deleted")
+        << "reset" << Replies {true} << "ask inform" << 6 << false;
 }
 
 // A copy of data.txt that a sync program kept, saved on another computer while
 // the two could not reach each other, adds its counts to data.txt at start-up
-// once; one whose common version is unknown is only named.
+// once; one that no log places is only named.
 void TestMainForm::conflictCopiesAtStart()
 {
-    QFETCH(bool, recorded);
-    QFETCH(QByteArray, now);
+    QFETCH(QString, theirs);
     QFETCH(Replies, answers);
     QFETCH(QString, boxes);
     QFETCH(int, quiz);
     QFETCH(bool, kept);
-    const QByteArray theirs = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n5");
     const QString copy = m_dir->filePath("data.sync-conflict-20261209-074240-7ITJG26.txt");
-    QVERIFY(writeAll(copy, theirs));
-    if (recorded) {
-        const std::string read = kData.toStdString();
-        QVERIFY(hostally::recordSaves(m_path, "alpha", {{1000, {read}, theirs.toStdString()}}).ok);
-        QVERIFY(hostally::recordSaves(m_path, "beta", {{2000, {read}, now.toStdString()}}).ok);
+    // Each computer saves from kData, here this one Quiz +3.
+    const auto save = [this](const hostally::Computer &computer, const QString &what) {
+        QVERIFY(writeAll(m_path, kData));
+        hostally::Session session(m_path, computer);
+        QVERIFY(session.load().ok);
+        if (what == "reset")
+            session.reset(false);
+        for (int i = 0; i < what.mid(1).toInt(); ++i)
+            session.step(false, 0, true);
+        QVERIFY(session.save().saved);
+    };
+    QByteArray other = QByteArray(kData).replace("\"Quiz\"\r\n3", "\"Quiz\"\r\n5");
+    const QString log = m_path + ".log-aaaaaaaa";
+    if (theirs != "hand") {
+        save({"aaaaaaaa", "alpha"}, theirs);
+        other = readAll(m_path);
+        QVERIFY(QFile::rename(log, log + ".away"));
     }
+    save(hostally::thisComputer(), "+3");
+    // Then the sync program brings the other computer's log and, as a copy,
+    // its data.txt.
+    QVERIFY(theirs == "hand" || QFile::rename(log + ".away", log));
+    QVERIFY(writeAll(copy, other));
     m_dialogs.answers = answers;
     for (int start = 0; start < 2; ++start) {
         m_dialogs.calls.clear();
-        MainForm &form = open(start == 0 ? now : readAll(m_path));
+        MainForm &form = open(readAll(m_path));
         QStringList shown;
         for (const FakeDialogs::Call &call : m_dialogs.calls) {
             shown.append(call.kind);
             QCOMPARE(call.title, QStringLiteral("Counts from another computer"));
-            QVERIFY2(call.prompt.contains(QFileInfo(copy).fileName())
-                    || call.prompt.contains("nothing to add"),
-                qPrintable(call.prompt));
+            QVERIFY2(call.prompt.contains(QFileInfo(copy).fileName()), qPrintable(call.prompt));
         }
         // Merged once: a second start finds nothing, or the copy left as it was.
         QCOMPARE(shown.join(' '), start == 0 || kept ? boxes : QString());
@@ -1424,12 +1443,22 @@ void TestMainForm::conflictCopiesAtStart()
 void TestMainForm::messages_data()
 {
     using hostally::SaveQuestion;
-    using Kind = hostally::MergeRefusal::Kind;
+    using Kind = hostally::Refusal::Kind;
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("expected");
+    const auto line = [](bool league, const char *name, int before, int after) {
+        return hostally::BatchLine {league, name, 0, 1, before, after};
+    };
+    const auto refused = [&line](Kind kind, bool league, const char *name) {
+        return hostally::Refusal {kind, line(league, name, 0, 0)};
+    };
     const auto save = [](SaveQuestion question, const hostally::Status &problem,
-                          const std::vector<hostally::MergeRefusal> &refusals) {
-        return messages::saveQuestion(question, problem, refusals, "/d/data.txt");
+                          const std::vector<hostally::Refusal> &refusals) {
+        hostally::SaveResult asked;
+        asked.question = question;
+        asked.status = problem;
+        asked.refusals = refusals;
+        return messages::saveQuestion(asked, "/d/data.txt");
     };
     QTest::newRow("save: data.txt gone")
         << save(SaveQuestion::Missing, {}, {})
@@ -1446,8 +1475,8 @@ void TestMainForm::messages_data()
     // offer of unsaved counts; a name holding %1 stays as it is.
     QTest::newRow("save: every refusal")
         << save(SaveQuestion::Refused, {},
-               {{Kind::NotInFile, true, 0, "North"}, {Kind::RepeatedName, false, 0, "Quiz"},
-                   {Kind::OutOfRange, false, 1, "50%1 off"}, {Kind::ResetChanged, false, -1, ""}})
+               {refused(Kind::NotInFile, true, "North"), refused(Kind::RepeatedName, false, "Quiz"),
+                   refused(Kind::OutOfRange, false, "50%1 off"), refused(Kind::ResetChanged, false, "")})
         << QStringLiteral(
                u"/d/data.txt was changed outside Hostally, and not all the counts in this window "
                u"can be added to it:\n\n• the league “North” is no longer in data.txt\n• the "
@@ -1460,7 +1489,7 @@ void TestMainForm::messages_data()
                u"them.\nNo leaves it as it is, and nothing is saved.");
     QTest::newRow("save: both Resets refused")
         << save(SaveQuestion::Refused, {},
-               {{Kind::ResetChanged, true, -1, ""}, {Kind::ResetChanged, false, -1, ""}})
+               {refused(Kind::ResetChanged, true, ""), refused(Kind::ResetChanged, false, "")})
         << QStringLiteral(
                u"/d/data.txt was changed outside Hostally, and not all the counts in this window "
                u"can be added to it:\n\n• you reset the leagues, and they have been changed in "
@@ -1468,9 +1497,9 @@ void TestMainForm::messages_data()
                u"since\n\nYes saves what can be saved: the leagues and events as 0 plus what you "
                u"counted since the Reset, and every other count in this window added to data.txt "
                u"as it is now.\nNo leaves it as it is, and nothing is saved.");
-    std::vector<hostally::MergeRefusal> seven;
+    std::vector<hostally::Refusal> seven;
     for (const char *name : {"A", "B", "C", "D", "E", "F", "G"})
-        seven.push_back({Kind::NotInFile, false, 0, name});
+        seven.push_back(refused(Kind::NotInFile, false, name));
     QTest::newRow("save: seven refused, five named")
         << save(SaveQuestion::Refused, {}, seven)
         << QStringLiteral(
@@ -1483,6 +1512,12 @@ void TestMainForm::messages_data()
                u"it as it is, and nothing is saved.");
 
     hostally::Recovery recovery = quizRecovery();
+    const auto offer = [](const hostally::Recovery &recovery, bool maybeSaved = false) {
+        hostally::Offer offer;
+        offer.recovery = recovery;
+        offer.maybeSaved = maybeSaved;
+        return offer;
+    };
     const QLocale locale;
     const QString when = locale.toString(QDate(2026, 3, 14), QLocale::LongFormat) + " at "
         + locale.toString(QTime(21, 30), QLocale::ShortFormat);
@@ -1490,23 +1525,19 @@ void TestMainForm::messages_data()
                             "File > Save to keep them in data.txt. No deletes them. Escape keeps "
                             "them for the next start.";
     // Quiz named "" (data.txt allows it), which is still a line, not a Reset.
-    recovery.baseTables.events.setEntry(0, "", 3);
-    recovery.window.events.setEntry(0, "", 5);
+    recovery.batch.lines[0].name = "";
     QTest::newRow("restore: one change, to a line named \"\"")
-        << messages::restoreOffer(recovery, {})
+        << messages::restoreOffer(offer(recovery), {})
         << QStringLiteral(u"1 change made in Hostally up to %1 was not saved:\n\n• Event “”: "
                           u"3 to 5")
                 .arg(when)
             + restore;
     // The leagues reset, Quiz renamed since: both refused.
-    recovery = quizRecovery();
-    recovery.resets.leagues = true;
-    recovery.window.leagues.reset();
-    hostally::RestoreResult refused;
-    refused.refused
-        = {{{true, "", 0, 0}, Kind::ResetChanged}, {{false, "Quiz", 3, 5}, Kind::NotInFile}};
+    recovery = quizRecovery({true, false});
+    hostally::Applied preview;
+    preview.refused = {refused(Kind::ResetChanged, true, ""), refused(Kind::NotInFile, false, "Quiz")};
     QTest::newRow("restore: a Reset and changes, two refused")
-        << messages::restoreOffer(recovery, refused)
+        << messages::restoreOffer(offer(recovery), preview)
         << QStringLiteral(u"4 changes made in Hostally up to %1 were not saved:\n\n• The Reset of "
                           u"the leagues\n• League “North”: 4 to 0\n• League “West”: -1 to 0\n• "
                           u"Event “Quiz”: 3 to 5\n\nThese cannot be restored, as data.txt has "
@@ -1514,23 +1545,29 @@ void TestMainForm::messages_data()
                           u"in data.txt since\n• the event “Quiz” is no longer in data.txt")
                 .arg(when)
             + restore;
-    using Outcome = hostally::CopyOutcome;
-    const auto copy
-        = [](const char *name, Outcome::Kind kind, std::vector<hostally::RecoveredLine> counted,
-              std::vector<hostally::RestoreResult::Refusal> refused = {}) {
-              return hostally::CopyReport {QStringLiteral("/d/") + name,
-                  {kind, std::move(counted), std::move(refused),
-                      hostally::Status::failure(3, "expected a count")}};
-          };
+    QTest::newRow("restore: a save of them may have reached data.txt")
+        << messages::restoreOffer(offer(quizRecovery(), true), {})
+        << QStringLiteral(u"1 change made in Hostally up to %1 was not saved:\n\n• Event "
+                          u"“Quiz”: 3 to 5\n\nHostally was ended while it saved them, and cannot "
+                          u"tell whether they reached data.txt: look at data.txt before you answer "
+                          u"Yes.\n\n")
+                .arg(when)
+            + restore.mid(2);
+    using Copy = hostally::CopyReport;
+    const auto copy = [](const char *name, Copy::Kind kind,
+                          std::vector<hostally::BatchLine> counted,
+                          std::vector<hostally::Refusal> refusals = {}) {
+        return Copy {QStringLiteral("/d/") + name, kind, std::move(counted), std::move(refusals),
+            {}, hostally::Status::failure(3, "expected a count")};
+    };
     const std::vector<hostally::CopyReport> copies {
-        copy("data.sync-conflict-20261209-074240-7ITJG26.txt", Outcome::Kind::Merged,
-            {{true, "North", 1, 0}, {false, "Quiz", 3, 5}}),
-        copy("data (Ann's conflicted copy 2026-12-09).txt", Outcome::Kind::Merged, {}),
-        copy("data-LAPTOP.txt", Outcome::Kind::Refused, {},
-            {{{false, "Trivia", 0, 4}, Kind::NotInBase}}),
-        copy("data (conflicted copy 2026-12-09 074240).txt", Outcome::Kind::Unrelated,
-            {{false, "Quiz", 6, 5}}),
-        copy("data.sync-conflict-20261209-074241-7ITJG26.txt", Outcome::Kind::Unreadable, {}),
+        copy("data.sync-conflict-20261209-074240-7ITJG26.txt", Copy::Kind::Merged,
+            {line(true, "North", 1, 0), line(false, "Quiz", 3, 5)}),
+        copy("data (Ann's conflicted copy 2026-12-09).txt", Copy::Kind::Merged, {}),
+        copy("data-LAPTOP.txt", Copy::Kind::Refused, {}, {refused(Kind::ResetChanged, false, "")}),
+        copy("data (conflicted copy 2026-12-09 074240).txt", Copy::Kind::Left,
+            {line(false, "Quiz", 6, 5)}),
+        copy("data.sync-conflict-20261209-074241-7ITJG26.txt", Copy::Kind::Unreadable, {}),
     };
     QTest::newRow("copies merged")
         << messages::copiesMerged(copies)
@@ -1539,23 +1576,13 @@ void TestMainForm::messages_data()
                           u"“North” -1, event “Quiz” +2 from "
                           u"“data.sync-conflict-20261209-074240-7ITJG26.txt”; nothing to add from "
                           u"“data (Ann's conflicted copy 2026-12-09).txt”.");
-    hostally::CopyReport dropped = copies[0], droppedToo = copies[0];
-    dropped.dropped = droppedToo.dropped = true;
-    droppedToo.outcome.counted = {{false, "Relay", 0, 1}};
-    QTest::newRow("copies merged, and counts a sync program dropped")
-        << messages::copiesMerged({copies[1], dropped, droppedToo})
-        << QStringLiteral(u"Hostally added to data.txt the counts made on another computer that a "
-                          u"sync program had kept in a copy of it, and deleted the copy: nothing "
-                          u"to add from “data (Ann's conflicted copy 2026-12-09).txt”.\n\nHostally "
-                          u"added to data.txt the counts made on another computer that a sync "
-                          u"program had dropped when both computers' data.txt held the same: "
-                          u"league “North” -1, event “Quiz” +2, event “Relay” +1.");
     QTest::newRow("copies: none merged") << messages::copiesMerged({copies[2]}) << QString();
     QTest::newRow("copies: what cannot be placed")
         << messages::copiesQuestion(copies)
         << QStringLiteral(u"A sync program kept counts made on another computer in a copy of "
                           u"data.txt, but not all of them can be added to it:\n\n“data-LAPTOP.txt”:"
-                          u"\n• the event “Trivia” was added or renamed on the other computer\n\n"
+                          u"\n• the events were reset on the other computer, and have been changed "
+                          u"in data.txt since\n\n"
                           u"Yes adds the others and deletes the copy.\nNo leaves the copy as it "
                           u"is, and adds nothing from it.");
     QTest::newRow("copies left alone")
@@ -1567,6 +1594,16 @@ void TestMainForm::messages_data()
                           u"“data.sync-conflict-20261209-074241-7ITJG26.txt”:\n• Line 3: "
                           u"expected a count.\n\nAdd any counts that data.txt lacks by hand, "
                           u"then delete the copy.");
+    hostally::SaveResult same;
+    same.question = SaveQuestion::SameBytes;
+    same.missing = {line(false, "Quiz", 4, 5)};
+    same.missingFrom = {"beta"};
+    QTest::newRow("the same bytes from saves that counted differently")
+        << messages::saveQuestion(same, "/d/data.txt")
+        << QStringLiteral(u"data.txt is what saves made on more than one computer wrote, though "
+                          u"they did not count the same, so these counts saved on beta may be "
+                          u"missing from it:\n\n• Event “Quiz”: 4 to 5\n\nYes adds them to "
+                          u"data.txt. No takes data.txt as it is.");
 }
 
 // The words of the window's boxes that are built from what happened.
@@ -1688,6 +1725,8 @@ void TestMainForm::archiverFolders()
     QVERIFY(place(QString(folder).replace('\\', '/').mid(3), kData));
     m_form = openMainForm(m_path, &m_dialogs);
     QVERIFY(m_form);
+    QVERIFY(m_dialogs.log().isEmpty()); // not before the window shows
+    m_form->startUp();
     QCOMPARE(m_dialogs.log(),
         archiver ? QStringList {"error|Counts saved here would be lost: the zip tool deletes this "
                                 "folder when it closes.\n\nHostally was started from inside its "

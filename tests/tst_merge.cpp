@@ -1,6 +1,8 @@
-#include "merge.h"
-#include "save_history.h"
+#include "file_helpers.h"
+#include "data_format.h"
+#include "session.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -64,10 +66,10 @@ void TestMerge::merge_data()
         "A=0, B=0, C=0 | Quiz=1, Relay=0, Quiz=0", "", "leagues events");
     row("Reset, counted elsewhere since: asked, zeros kept",
         "A=0, B=1, C=0 | Quiz=4, Relay=0, Quiz=-2", "A=6, B=1, C=-1 | Quiz=5, Relay=0, Quiz=-2",
-        "A=0, B=1, C=0 | Quiz=6, Relay=0, Quiz=-2", "ResetChanged league -1", "leagues");
+        "A=0, B=1, C=0 | Quiz=6, Relay=0, Quiz=-2", "ResetChanged league", "leagues");
     row("Reset after a hand correction: asked, zeros kept",
         "A=4, B=0, C=-1 | Quiz=0, Relay=0, Quiz=0", "A=4, B=0, C=-1 | Quiz=100, Relay=0, Quiz=-2",
-        "A=4, B=0, C=-1 | Quiz=0, Relay=0, Quiz=0", "ResetChanged event -1", "events");
+        "A=4, B=0, C=-1 | Quiz=0, Relay=0, Quiz=0", "ResetChanged event", "events");
     row("two windows' Removes meet at 0", "A=0, B=0, C=-2 | Quiz=3, Relay=0, Quiz=-2",
         "A=1, B=0, C=0 | Quiz=3, Relay=0, Quiz=-2", "A=0, B=0, C=0 | Quiz=3, Relay=0, Quiz=-2");
     row("a count may reach the limit", "A=4, B=0, C=-1 | Quiz=4, Relay=0, Quiz=-2",
@@ -78,21 +80,21 @@ void TestMerge::merge_data()
     row("a UTF-8 name saved as Windows-1252", "A=4 | Caf\u00e9=4", "A=4 | cp:Caf\u00e9=5",
         "A=4 | cp:Caf\u00e9=6", "", "", "A=4 | Caf\u00e9=3");
     row("refused: a counted event renamed", "A=4, B=0, C=-1 | Quiz=3, Relay=1, Quiz=-2",
-        "A=4, B=0, C=-1 | Quiz=3, Relay race=0, Quiz=-2", "", "NotInFile event 1");
+        "A=4, B=0, C=-1 | Quiz=3, Relay race=0, Quiz=-2", "", "NotInFile event Relay");
     row("refused: a counted league renamed", "A=4, B=0, C=0 | Quiz=3, Relay=0, Quiz=-2",
-        "A=4, B=0, D=-1 | Quiz=3, Relay=0, Quiz=-2", "", "NotInFile league 2");
+        "A=4, B=0, D=-1 | Quiz=3, Relay=0, Quiz=-2", "", "NotInFile league C");
     row("refused: the other line of a repeated name deleted",
         "A=4, B=0, C=-1 | Quiz=4, Relay=0, Quiz=-2", "A=4, B=0, C=-1 | Relay=0, Quiz=-2", "",
-        "RepeatedName event 0");
+        "RepeatedName event Quiz");
     row("refused: a counted name added again", "A=4, B=0, C=-1 | Quiz=3, Relay=1, Quiz=-2",
-        "A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-2, Relay=0", "", "RepeatedName event 1");
+        "A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-2, Relay=0", "", "RepeatedName event Relay");
     row("refused: past the largest count", "A=4, B=0, C=-1 | Quiz=4, Relay=0, Quiz=-2",
-        "A=4, B=0, C=-1 | Quiz=999999999999999, Quiz=-2", "", "OutOfRange event 0");
+        "A=4, B=0, C=-1 | Quiz=999999999999999, Quiz=-2", "", "OutOfRange event Quiz");
     row("refused: past the most negative count", "A=4, B=0, C=-1 | Quiz=3, Relay=0, Quiz=-3",
-        "A=4, B=0, C=-1 | Quiz=3, Quiz=-999999999999999", "", "OutOfRange event 2");
+        "A=4, B=0, C=-1 | Quiz=3, Quiz=-999999999999999", "", "OutOfRange event Quiz#1");
     row("refused lines left, every other change kept", "A=5, B=1, C=-1 | Quiz=4, Relay=2, Quiz=-2",
         "B=3, C=-1, D=2 | Quiz=10, Relay=0, Film=1", "B=4, C=-1, D=2 | Quiz=10, Relay=2, Film=1",
-        "NotInFile league 0; RepeatedName event 0");
+        "NotInFile league A; RepeatedName event Quiz");
 }
 
 // A save adds the window's changes since it read the file to the file as it
@@ -105,168 +107,167 @@ void TestMerge::merge()
     QFETCH(QString, refused);
     QFETCH(QString, resets);
     QFETCH(QString, base);
-    const hostally::Tallies read = tallies(base);
-    const hostally::MergeResult result = hostally::mergeTallies(read, tallies(window),
-        tallies(file), {resets.contains("leagues"), resets.contains("events")});
-    QVERIFY(result.merged == tallies(merged.isEmpty() ? file : merged));
+    const hostally::Applied result
+        = hostally::apply(hostally::diff(tallies(base), tallies(window),
+                              {resets.contains("leagues"), resets.contains("events")}),
+            tallies(file), hostally::RefusedReset::Zeros);
+    QVERIFY(result.tallies == tallies(merged.isEmpty() ? file : merged));
     QStringList seen;
-    for (const hostally::MergeRefusal &r : result.refusals) {
+    for (const hostally::Refusal &r : result.refused) {
         const char *kinds[] = {"NotInFile", "RepeatedName", "OutOfRange", "ResetChanged"};
-        seen.append(QStringLiteral("%1 %2 %3")
-                        .arg(kinds[static_cast<int>(r.kind)], r.league ? "league" : "event",
-                            QString::number(r.line)));
-        if (r.line >= 0)
-            QCOMPARE(r.name, (r.league ? read.leagues : read.events).name(r.line));
+        seen.append(QStringLiteral("%1 %2%3%4")
+                        .arg(kinds[static_cast<int>(r.kind)], r.line.league ? "league" : "event",
+                            r.kind == hostally::Refusal::Kind::ResetChanged
+                                ? QString()
+                                : " " + QString::fromStdString(r.line.name),
+                            r.line.nth > 0 ? "#" + QString::number(r.line.nth) : QString()));
     }
     QCOMPARE(seen.join("; "), refused);
     QCOMPARE(result.ok(), refused.isEmpty());
 }
 
-QTEST_GUILESS_MAIN(TestMerge)
-#include "tst_merge.moc"
 
 void TestMerge::copies_data()
 {
-    // Saves in order, each "version=from+n@computer": Quiz counted n more
-    // (-n fewer, ~Name renamed, &v merged with v), recorded by computer A, B or C,
-    // or by none (-);
-    // "!" marks a save of another computer's that a crash may have ended;
-    // ":ms" gives its time, as clocks or saves a millisecond apart may.
-    QTest::addColumn<QString>("saves");
-    QTest::addColumn<QString>("file"); // the version that is data.txt
-    QTest::addColumn<QString>("copies"); // the versions in conflict copies
-    // Each copy Merged, Refused or Unrelated; then m where data.txt's own
-    // counts that a sync program dropped are merged, as a copy it did not make.
-    QTest::addColumn<QString>("kinds");
-    QTest::addColumn<QString>("merged"); // data.txt after, its first event
-    const auto row = [](const char *name, const char *saves, const char *file, const char *copies,
-                         const char *kinds, const char *quizAfter) {
-        QTest::newRow(name) << saves << file << copies << kinds
-                            << QStringLiteral("A=1, B=0, C=0 | %1, Relay=0").arg(quizAfter);
+    // Steps of computers a, b and c, each on its own folder, every data.txt
+    // at first "A=1, B=0, C=0 | Quiz=3, Relay=0": "a+2" a saves Quiz +2 ("a-1"
+    // a Remove), "a:reset" a saves a Reset of the events, "a=5" a's user
+    // writes Quiz 5 by hand, "a*" a starts; the sync program's moves: "a>b"
+    // a's data.txt to b, "a.log>b" a's log to b, "a!b" a's data.txt as a
+    // conflict copy on b.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("answers"); // of the last step, a start: S+ adds the counts
+                                          // that may be missing, C+ takes copies' refusals
+    QTest::addColumn<QString>("kinds"); // of the copies that start finds: Merged, Refused, Left
+    QTest::addColumn<int>("quiz"); // its data.txt's Quiz after
+    const auto row = [](const char *name, const char *steps, const char *answers,
+                         const char *kinds, int quiz) {
+        QTest::newRow(name) << steps << answers << kinds << quiz;
     };
-    row("a copy merged from the records", "a=v0+2@A b=v0+3@B", "b", "a", "M", "Quiz=8");
-    row("two saves offline on one computer", "a1=v0+2@A a2=a1+2@A b=v0+3@B", "b", "a2", "M",
-        "Quiz=10");
-    row("one save online, then one offline", "a1=v0+2@A b=a1+3@B a2=a1+1@A", "b", "a2", "M",
-        "Quiz=9");
-    row("a count undone, back to an older file, then offline",
-        "a1=v0+1@A a2=a1-1@A a3=a2+5@A b=a1+2@B", "b", "a3", "M", "Quiz=10");
-    row("a copy already in data.txt", "a=v0+2@A m=a+3@B", "m", "a", "M", "Quiz=8");
-    row("its counts reached again in data.txt since", "b=v0+1@B a=b+2@A d=b+2@A", "d", "a", "M",
-        "Quiz=8");
-    row("a copy no record knows", "x=v0+2@- b=v0+3@B", "b", "x", "U", "Quiz=6");
-    row("copies from two computers", "a=v0+2@A c=v0+1@C b=v0+3@B", "b", "a c", "MM", "Quiz=9");
-    row("a merge of copies and one it holds", "a=v0+2@A b=v0+3@B m=a&b@A d=a+1@B", "d", "b m", "MM",
-        "Quiz=9");
-    row("a copy of a copy: only what is new in it", "a=v0+2@A c=a+2@C b=v0+3@B", "b", "a c", "MM",
-        "Quiz=10");
-    row("its line renamed in data.txt since", "a=v0+2@A b=v0~Trivia@B", "b", "a", "R", "Trivia=3");
-    row("data.txt as only a save only begun writes it", "a=v0+2@A p=v0+3@B!", "p", "a", "M",
-        "Quiz=8");
-    row("data.txt as a save only begun would write", "a=v0+2@A p=a-2@A!", "v0", "a", "U", "Quiz=3");
-    row("its line renamed in the copy", "a=v0~Trivia@A b=v0+3@B", "b", "a", "R", "Quiz=6");
-    row("a copy saved in the millisecond of the save it merged",
-        "a=v0+1@A c=a+1@B:2001 m=c&a@A:2001 d=c+2@B", "d", "m", "M", "Quiz=8");
-    row("the same file saved on two computers", "a=v0+2@A b=a+1@B c=a+1@A", "c", "", "m", "Quiz=7");
-    row("the same file, but the other save only begun", "a=v0+2@A b=a+1@B! c=a+1@A", "c", "", "",
-        "Quiz=6");
-    row("the same first save on two computers", "a=v0+1@A b=v0+1@B", "b", "", "m", "Quiz=5");
-    row("the same file on two computers, saved again since", "b=v0+1@B a=v0+1@A c=b+2@B", "c", "",
-        "m", "Quiz=7");
-    row("an older file's bytes saved again on the other, carried on since",
-        "p=v0+1@B a=p+1@A t=a-1@A u=t+2@A d=a+3@B", "d", "", "", "Quiz=8");
-    row("the same file reached in two saves on each computer",
-        "a1=v0+2@A a2=a1+1@A b1=v0+1@B b2=b1+2@B", "b2", "", "m", "Quiz=9");
-    row("the same file again, saved from it on a computer whose clock is behind",
-        "w=v0+1@B:5000 x=w+1@A u=x-1@A:4500", "w", "", "", "Quiz=4");
-    row("the same file, but saved from a version not in data.txt's history",
-        "b=v0+1@B x=v0+5@- c=x-4@A", "c", "", "", "Quiz=4");
+    row("a copy adds what it holds", "a+2 b+3 a!b a.log>b b*", "", "M", 8);
+    row("two saves offline on one computer", "a+2 a+2 b+3 a!b a.log>b b*", "", "M", 10);
+    row("one save online, then one offline", "a+2 a>b a.log>b b+3 a+1 a!b a.log>b b*", "", "M", 9);
+    row("a count undone, then offline", "a+1 a>b a.log>b a-1 a+5 b+2 a!b a.log>b b*", "", "M", 10);
+    row("a copy merged before, back again", "a+2 b+3 a!b a.log>b b* a!b b*", "", "M", 8);
+    // One some save replaced since: a hand edit may have put it back, which no log can tell.
+    row("a copy of a version since saved over", "a+2 a>b a.log>b b+3 a!b b*", "", "L", 8);
+    row("a copy no log knows", "a=5 b+3 a!b b*", "", "L", 6);
+    row("copies from two computers", "a+2 c+1 b+3 a!b a.log>b c!b c.log>b b*", "", "MM", 9);
+    row("a copy of a copy: only what is new in it",
+        "a+2 a>c a.log>c c+2 b+3 a!b a.log>b c!b c.log>b b*", "", "LM", 10);
+    row("a Reset met by counts elsewhere: asked, Yes keeps the list",
+        "a:reset b+3 a!b a.log>b b*", "C+", "M", 6);
+    row("a Reset met by counts elsewhere: No leaves the copy", "a:reset b+3 a!b a.log>b b*",
+        "C-", "R", 6);
+    // A hand correction back to the bytes of an earlier save of this
+    // computer's starts a new root: the copy from before it is named, not
+    // added on top as though the correction had never been.
+    row("a hand correction back to an earlier save's bytes, then a copy",
+        "a+1 a+1 a>b a.log>b b+3 a=4 a+2 b!a b.log>a a*", "", "L", 6);
+    // The same bytes from saves that held different batches: asked, or, from
+    // a version a save replaced, taken as none the logs know.
+    row("a hand correction equal to the other's save, then one count",
+        "a+1 a+1 a>b a.log>b b=4 b+1 b>a b.log>a a*", "", "", 5);
+    row("the same change saved on two computers", "a+2 a>b a.log>b b+1 a+1 b.log>a a*", "S+", "",
+        7);
+    row("the same first save on two computers", "a+1 b+1 a.log>b b*", "S+", "", 5);
+    // A merge that both computers made, and a copy whose deletion failed.
+    row("a copy both computers merged, left over", "a+1 b+2 a!b a.log>b b!a b.log>a a* b* "
+                                                     "a.log>b b.log>a b!a a*", "", "M", 6);
+    // A copy that arrives before the log of the save that wrote it is left
+    // as it is until that log is there.
+    row("a copy before its log", "a+1 b+2 a!b b* b+1 a.log>b b*", "", "M", 7);
 }
 
-// A conflict copy adds what its computer counted since the version it and
-// data.txt both descend from, once: a next start, the copies still there as
-// when deleting them failed, adds nothing more.
+// A conflict copy adds the batches its version holds that data.txt lacks,
+// once: a next start finds only the copies left as they were.
 void TestMerge::copies()
 {
-    QFETCH(QString, saves);
-    QFETCH(QString, file);
-    QFETCH(QString, copies);
+    QFETCH(QString, steps);
+    QFETCH(QString, answers);
     QFETCH(QString, kinds);
-    QFETCH(QString, merged);
-    const auto bytes
-        = [](const hostally::Tallies &t) { return hostally::formatDataFile(t.leagues, t.events); };
-    const auto read = [](const std::string &text) {
-        hostally::Tallies t;
-        hostally::parseDataFile(text, t.leagues, t.events);
-        return t;
+    QFETCH(int, quiz);
+    QTemporaryDir dir;
+    const auto data = [&dir](QChar c) { return dir.filePath(QString(c) + "/data.txt"); };
+    const auto computer = [](QChar c) {
+        return hostally::Computer {std::string(8, c.toLatin1()), std::string("host-") + c.toLatin1()};
     };
-    std::map<QString, std::string> versions {
-        {"v0", bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))}};
-    std::vector<hostally::ComputerSaves> history;
-    std::int64_t ms = 1000;
-    const QRegularExpression step(R"((\w+)=(\w+)([-+~&])(\w+)@([-A-Z])(!?):?(\d*))");
-    for (const QString &save : saves.split(' ')) {
-        const QRegularExpressionMatch m = step.match(save);
-        QVERIFY(m.hasMatch());
-        hostally::Tallies t = read(versions[m.captured(2)]);
-        const QString op = m.captured(3);
-        const std::int64_t n = op == "&" ? read(versions[m.captured(4)]).events.count(0) - 3
-                                         : m.captured(4).toLongLong() * (op == "-" ? -1 : 1);
-        t.events.setEntry(0, op == "~" ? m.captured(4).toStdString() : t.events.name(0),
-            t.events.count(0) + (op == "~" ? 0 : n));
-        versions[m.captured(1)] = bytes(t);
-        const std::string computer = m.captured(5).toStdString();
-        if (computer == "-")
-            continue;
-        auto saver = std::find_if(history.begin(), history.end(),
-            [&](const auto &saves) { return saves.computer == computer; });
-        if (saver == history.end())
-            saver = history.insert(history.end(), {computer, {}});
-        ms += 1000;
-        hostally::SaveRecord record {
-            m.captured(7).isEmpty() ? ms : m.captured(7).toLongLong(), {}, versions[m.captured(1)]};
-        for (const QString &from : {m.captured(2), op == "&" ? m.captured(4) : QString()}) {
-            if (!from.isEmpty())
-                record.replaced.push_back(versions[from]),
-                    record.from.push_back(hostally::writersOf(history, versions[from]));
-        }
-        record.swapping = m.captured(6).isEmpty() ? "" : "x";
-        saver->saves.push_back(record);
+    const auto bytes = [](const hostally::Tallies &t) {
+        return QByteArray::fromStdString(hostally::formatDataFile(t.leagues, t.events));
+    };
+    for (const char c : {'a', 'b', 'c'}) {
+        QVERIFY(QDir(dir.path()).mkpath(QString(c)));
+        QVERIFY(writeAll(data(c), bytes(tallies("A=1, B=0, C=0 | Quiz=3, Relay=0"))));
     }
-    std::vector<std::string> copyBytes;
-    for (const QString &copy : copies.split(' ', Qt::SkipEmptyParts))
-        copyBytes.push_back(versions[copy]);
-
-    for (const bool again : {false, true}) {
-        hostally::Tallies tables = read(versions[file]);
-        hostally::SaveRecord merge {
-            ms += 1000, {versions[file]}, {}, {hostally::writersOf(history, versions[file])}};
-        const auto outcomes
-            = hostally::mergeCopies(history, versions[file], tables, copyBytes, false, merge);
-        QString seen;
-        for (std::size_t c = 0; c < outcomes.size(); ++c) {
-            seen += QString("MRUX")[int(outcomes[c].kind)];
-            // What a copy is said to have counted is what it holds.
-            if (c >= copyBytes.size())
-                continue; // dropped counts, in no copy
-            const hostally::Tallies copy = read(copyBytes[c]);
-            for (const hostally::RecoveredLine &line : outcomes[c].counted) {
-                const hostally::TallyTable &t = line.league ? copy.leagues : copy.events;
-                int at = 0;
-                while (at < t.used() && t.name(at) != line.name)
-                    ++at;
-                QVERIFY(at < t.used() && t.count(at) == line.after);
-            }
+    // A start, as a window's: asked, it answers as `said` does, Yes else.
+    const auto start = [&](QChar c, const QString &said, QString *asked = nullptr) {
+        hostally::Session session(data(c), computer(c));
+        session.load();
+        hostally::Answers given;
+        hostally::SaveResult result = session.start(given);
+        for (int n = 0; result.question != hostally::SaveQuestion::None && n < 3; ++n) {
+            const QChar letter = result.question == hostally::SaveQuestion::SameBytes ? 'S' : 'C';
+            const int at = said.indexOf(letter);
+            if (asked)
+                *asked += letter + QString(at >= 0 ? said[at + 1] : '+');
+            given.take(result.question, at < 0 || said[at + 1] == '+');
+            result = session.start(given);
         }
-        // Dropped counts, once merged, are in data.txt's history like a copy's.
-        const QString expected = again ? QString(kinds).remove('m') : kinds.toUpper();
-        QCOMPARE(seen, expected);
-        QVERIFY(tables == tallies(merged));
-        QCOMPARE(merge.replaced.size(), std::size_t(1 + expected.count('M')));
-        if (again)
-            break;
-        // This computer's save of the merge, as data.txt now.
-        merge.written = versions[file] = bytes(tables);
-        history.push_back({"B2", {merge}});
+        return result;
+    };
+    int copies = 0;
+    QString asked;
+    std::vector<hostally::CopyReport> found;
+    const QStringList list = steps.split(' ');
+    const QRegularExpression step(R"(([abc])(?:([-+=])(\d+)|:reset|\*|(\.log)?([>!])([abc])))");
+    for (int n = 0; n < list.size(); ++n) {
+        const QRegularExpressionMatch m = step.match(list[n]);
+        QVERIFY2(m.hasMatch(), qPrintable(list[n]));
+        const QChar c = m.captured(1)[0], to = m.captured(6).isEmpty() ? c : m.captured(6)[0];
+        const QString op = m.captured(2);
+        if (op == "=") {
+            hostally::Tallies t = tallies("A=1, B=0, C=0 | Quiz=3, Relay=0");
+            hostally::parseDataFile(readAll(data(c)).toStdString(), t.leagues, t.events);
+            t.events.setEntry(0, "Quiz", m.captured(3).toInt());
+            QVERIFY(writeAll(data(c), bytes(t)));
+        } else if (!op.isEmpty() || list[n].endsWith(":reset")) {
+            hostally::Session session(data(c), computer(c));
+            QVERIFY(session.load().ok);
+            if (op.isEmpty())
+                session.reset(false);
+            for (int k = 0; k < m.captured(3).toInt(); ++k)
+                session.step(false, 0, op == "+");
+            QVERIFY(session.save().saved);
+        } else if (list[n].endsWith('*')) {
+            const bool last = n + 1 == list.size();
+            found = start(c, last ? answers : QString(), last ? &asked : nullptr).copies;
+        } else if (!m.captured(4).isEmpty()) {
+            const QString name = "/data.txt.log-" + QString(8, c);
+            QVERIFY(writeAll(dir.filePath(QString(to) + name), readAll(dir.filePath(QString(c) + name))));
+        } else {
+            QVERIFY(writeAll(m.captured(5) == ">" ? data(to)
+                                                  : dir.filePath(QStringLiteral("%1/data.sync-conflict-20261210-1200%2-%3.txt")
+                                                                     .arg(to).arg(copies++, 2, 10, QChar('0'))
+                                                                     .arg(QString(7, c.toUpper()))),
+                readAll(data(c))));
+        }
     }
+    const QChar last = list.last()[0];
+    QString seen;
+    for (const hostally::CopyReport &copy : found)
+        seen += QString("MRLU")[int(copy.kind)];
+    QCOMPARE(seen, kinds);
+    QCOMPARE(asked, answers);
+    hostally::Tallies after;
+    QVERIFY(hostally::parseDataFile(readAll(data(last)).toStdString(), after.leagues, after.events).ok);
+    QCOMPARE(after.events.count(0), qint64(quiz));
+    // Once: another start adds nothing; only what was left stays.
+    QString again;
+    for (const hostally::CopyReport &copy : start(last, answers).copies)
+        again += QString("MRLU")[int(copy.kind)];
+    QCOMPARE(again, QString(kinds).remove('M'));
+    QCOMPARE(readAll(data(last)), bytes(after));
 }
+
+QTEST_GUILESS_MAIN(TestMerge)
+#include "tst_merge.moc"

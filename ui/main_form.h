@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dialogs.h"
 #include "session.h"
 #include "status.h"
 #include "tally_list.h"
@@ -8,7 +9,6 @@
 #include <QMainWindow>
 #include <QTimer>
 
-class Dialogs;
 class QAction;
 class QGroupBox;
 class QLabel;
@@ -36,12 +36,12 @@ public:
     const hostally::TallyTable &leagueTable() const { return m_session.table(true); }
     bool isChanged() const { return m_session.isChanged(); }
 
-    // Start-up, once the data file has loaded: offers back each recovery
-    // file that a window which no longer runs left beside the data file.
-    void offerUnsavedCounts();
-    // Merges the counts a sync program kept in copies of data.txt into it,
-    // asking first where some cannot be placed, and says what became of them.
-    void mergeConflictCopies();
+    // The rest of start-up, once the window is first painted: says where
+    // nothing counted could be kept, merges the counts a sync program kept in
+    // copies of data.txt into it, asking where some cannot be placed, and
+    // offers back the counts windows that no longer run left. Runs once.
+    void startUp();
+    bool hasStartedUp() const { return m_started; }
     // The recovery file this window keeps its unsaved counts in, once it
     // first wrote it; else empty.
     QString recoveryPath() const { return m_session.recoveryPath(); }
@@ -66,6 +66,7 @@ protected:
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
@@ -99,6 +100,10 @@ private:
     // After a save that added changes from outside: both lists rebuilt in the
     // file's order, each selected line kept where it still is.
     void showTallies(const hostally::Tallies &before);
+    // Asks the question `asked` puts; Back when the user went back.
+    Dialogs::Answer ask(const hostally::SaveResult &asked);
+    // Offers back each recovery file that a window which no longer runs left.
+    void offerUnsavedCounts();
     // Quit and the close button: asks whether to save unsaved changes; false
     // when the window must stay open (Escape, or a save that failed).
     bool confirmClose();
@@ -116,6 +121,7 @@ private:
     QTimer m_recoveryTimer;
     bool m_recoveryFailureSaid = false;
     bool m_sessionEnding = false;
+    bool m_started = false;
     QTimer m_placement;
     int m_placementChecks = 0;
     QMargins m_centredMargins;

@@ -1,9 +1,8 @@
 // The window's commands: start-up, the twin list commands, Save and Quit.
 #include "main_form.h"
 
-#include "data_file.h"
+#include "file_io.h"
 #include "dialogs.h"
-#include "merge.h"
 #include "messages.h"
 #include "windows1252.h"
 
@@ -103,52 +102,67 @@ void MainForm::showTotal(Column &column)
 // save adds this window's changes to the file as it is then.
 bool MainForm::saveTables()
 {
-    bool answeredYes = false;
+    hostally::Answers answers;
+    hostally::SaveResult result;
     for (;;) {
         const hostally::Tallies before = m_session.tallies();
-        const hostally::SaveResult result = m_session.save(answeredYes);
-        if (result.saved) {
-            m_recoveryTimer.stop();
-            if (result.saved->merged)
-                showTallies(before);
-            if (const QString copies = messages::copiesMerged(result.copies);
-                result.status.ok && !copies.isEmpty())
-                m_dialogs->inform(this,
-                    messages::text(Text::Saved) + QStringLiteral("\n\n") + copies,
-                    QStringLiteral("Saved"));
-            else if (result.status.ok)
-                m_dialogs->inform(this, messages::text(Text::Saved), QStringLiteral("Saved"));
-            else
-                reportFailure(m_dialogs, this, result.status, messages::text(Text::SavedNotSynced));
-            return true;
-        }
+        result = m_session.save(answers);
         if (result.question == hostally::SaveQuestion::None) {
-            // The counts stay in the window and still count as unsaved, so the
-            // user can make room, or put the folder back, and save again.
-            m_session.setChanged(true);
-            if (result.status.cause != hostally::Status::Cause::Missing) {
-                reportFailure(m_dialogs, this, result.status, messages::text(Text::SaveFailed));
-                return false;
-            }
-            // Writing the counts elsewhere would lose them from sight: the user
-            // moves the folder back, and the next save finds it.
-            const QString gone
-                = messages::text(Text::FolderGone)
-                      .arg(hostally::displayPath(QFileInfo(m_session.dataPath()).path()));
-            std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
-            m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
-            return false;
+            if (result.saved && result.saved->merged)
+                showTallies(before);
+            break;
         }
         // Nothing is held while the question is up: the save reads the
         // file again once it is answered.
-        if (m_dialogs->ask(this,
-                messages::saveQuestion(result.question, result.status, result.refusals,
-                    hostally::displayPath(m_session.dataPath())),
-                QStringLiteral("Hostally"), Dialogs::Default::No, Dialogs::Escape::AnswersNo)
-            != Dialogs::Answer::Yes)
+        const Dialogs::Answer answer = ask(result);
+        if (answer == Dialogs::Answer::Back || !answers.take(result.question, answer == Dialogs::Answer::Yes))
             return false;
-        answeredYes = true;
     }
+    if (result.saved) {
+        m_recoveryTimer.stop();
+        const QString copies = messages::copiesMerged(result.copies);
+        if (!result.status.ok)
+            reportFailure(m_dialogs, this, result.status, messages::text(Text::SavedNotSynced));
+        else
+            m_dialogs->inform(this,
+                messages::text(Text::Saved) + (copies.isEmpty() ? QString() : "\n\n" + copies),
+                QStringLiteral("Saved"));
+        return true;
+    }
+    // The counts stay in the window and still count as unsaved, so the user
+    // can make room, or put the folder back, and save again.
+    m_session.setChanged(true);
+    if (result.status.cause == hostally::Status::Cause::Missing) {
+        // Writing the counts elsewhere would lose them from sight: the user
+        // moves the folder back, and the next save finds it.
+        const QString gone = messages::text(Text::FolderGone)
+                                 .arg(hostally::displayPath(QFileInfo(m_session.dataPath()).path()));
+        std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
+        m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
+        return false;
+    }
+    // One box for one cause: whether a copy of the counts is kept beside
+    // data.txt meanwhile is said with the failure, not in a box of its own.
+    m_recoveryTimer.stop();
+    const bool kept = m_session.keepUnsavedNow().ok || !m_session.hasUnsavedCounts();
+    m_recoveryFailureSaid = !kept;
+    reportFailure(m_dialogs, this, result.status,
+        messages::text(Text::SaveFailed) + QStringLiteral("\n\n")
+            + messages::text(kept ? Text::StillKept : Text::NotKept));
+    return false;
+}
+
+Dialogs::Answer MainForm::ask(const hostally::SaveResult &asked)
+{
+    using hostally::SaveQuestion;
+    const bool copies
+        = asked.question == SaveQuestion::SameBytes || asked.question == SaveQuestion::CopiesRefused;
+    return m_dialogs->ask(this,
+        messages::saveQuestion(asked, hostally::displayPath(m_session.dataPath())),
+        copies ? QStringLiteral("Counts from another computer") : QStringLiteral("Hostally"),
+        asked.question == SaveQuestion::SameBytes ? Dialogs::Default::Yes : Dialogs::Default::No,
+        asked.question == SaveQuestion::SameBytes ? Dialogs::Escape::GoesBack
+                                                  : Dialogs::Escape::AnswersNo);
 }
 
 void MainForm::showTallies(const hostally::Tallies &before)

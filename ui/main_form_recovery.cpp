@@ -4,8 +4,11 @@
 
 #include "dialogs.h"
 #include "messages.h"
+#include "start_up.h"
+#include "file_io.h"
 
 #include <QApplication>
+#include <QPaintEvent>
 
 #include <utility>
 
@@ -61,30 +64,52 @@ bool MainForm::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void MainForm::mergeConflictCopies()
+void MainForm::paintEvent(QPaintEvent *event)
 {
-    const QString title = QStringLiteral("Counts from another computer");
-    // The copies that merge whole, then, after Yes, those that do not.
+    QMainWindow::paintEvent(event);
+    // Only what the first paint needs comes before it; the rest of start-up
+    // may wait for the disk, or for the user.
+    if (!m_started)
+        QMetaObject::invokeMethod(this, &MainForm::startUp, Qt::QueuedConnection);
+}
+
+void MainForm::startUp()
+{
+    if (std::exchange(m_started, true))
+        return;
+    // Where nothing counted could be kept, say so before the counting starts,
+    // while quitting loses nothing.
+    const QString path = m_session.dataPath();
+    if (inArchiverTemp(path))
+        m_dialogs->showError(this, messages::text(Text::InsideZip), QStringLiteral("Hostally"));
+    else if (const hostally::Status folder = hostally::checkFolderWritable(path); !folder.ok)
+        reportFailure(m_dialogs, this, folder, messages::text(Text::FolderNotWritable));
+    else if (const hostally::Status file = hostally::checkFileWritable(path); !file.ok)
+        reportFailure(m_dialogs, this, file, messages::text(Text::FileNotWritable));
+    // Counts a sync program set aside, then counts left by a Hostally ended
+    // from outside: all in the window before any counting.
+    hostally::Answers answers;
     hostally::SaveResult result;
-    for (const bool takeRefused : {false, true}) {
-        if (takeRefused
-            && (messages::copiesQuestion(result.copies).isEmpty()
-                || m_dialogs->ask(this, messages::copiesQuestion(result.copies), title,
-                       Dialogs::Default::No, Dialogs::Escape::AnswersNo)
-                    != Dialogs::Answer::Yes))
+    const hostally::Tallies before = m_session.tallies();
+    for (result = m_session.start(answers); result.question != hostally::SaveQuestion::None;
+         result = m_session.start(answers)) {
+        const Dialogs::Answer answer = ask(result);
+        if (answer == Dialogs::Answer::Back)
             break;
-        const hostally::Tallies before = m_session.tallies();
-        result = m_session.mergeCopies(takeRefused);
-        if (result.saved) {
-            showTallies(before);
-            m_dialogs->inform(this, messages::copiesMerged(result.copies), title);
-        }
-        if (!result.status.ok)
-            reportFailure(m_dialogs, this, result.status,
-                messages::text(result.saved ? Text::SavedNotSynced : Text::CopiesNotMerged));
+        answers.take(result.question, answer == Dialogs::Answer::Yes);
     }
+    const QString title = QStringLiteral("Counts from another computer");
+    if (result.saved) {
+        showTallies(before);
+        if (const QString merged = messages::copiesMerged(result.copies); !merged.isEmpty())
+            m_dialogs->inform(this, merged, title);
+    }
+    if (!result.status.ok)
+        reportFailure(m_dialogs, this, result.status,
+            messages::text(result.saved ? Text::SavedNotSynced : Text::CopiesNotMerged));
     if (const QString left = messages::copiesLeft(result.copies); !left.isEmpty())
         m_dialogs->showError(this, left, title);
+    offerUnsavedCounts();
 }
 
 // Yes merges a file's counts into data.txt as just read, as a save would, but
@@ -99,7 +124,7 @@ void MainForm::offerUnsavedCounts()
             continue;
         }
         const Dialogs::Answer answer
-            = m_dialogs->ask(this, messages::restoreOffer(offer.recovery, m_session.preview(offer)),
+            = m_dialogs->ask(this, messages::restoreOffer(offer, m_session.preview(offer)),
                 QStringLiteral("Unsaved counts"), Dialogs::Default::Yes, Dialogs::Escape::GoesBack);
         hostally::Status problem;
         if (answer != Dialogs::Answer::Yes) {

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-using hostally::MergeRefusal;
+using hostally::Refusal;
 
 namespace messages {
 namespace {
@@ -31,7 +31,7 @@ QString lineName(bool league, const std::string &name, bool first = false)
 }
 
 // One line's change in a recovery file.
-QString changeText(const hostally::RecoveredLine &line)
+QString changeText(const hostally::BatchLine &line)
 {
     return lineName(line.league, line.name, true)
         + QStringLiteral(": %1 to %2").arg(line.before).arg(line.after);
@@ -48,18 +48,21 @@ QString bulletList(const QStringList &lines, int most)
     return shown.join(QLatin1Char('\n'));
 }
 
-// Why a change of the line `name` (empty: the list's Reset) could not go into data.txt.
-QString refusal(MergeRefusal::Kind kind, bool league, const std::string &name)
+// Why a change could not go into data.txt; made `elsewhere`, on another computer.
+QString refusal(const Refusal &refused, bool elsewhere = false)
 {
-    if (kind == MergeRefusal::Kind::ResetChanged)
-        return QStringLiteral("you reset the %1, and they have been changed in data.txt since")
+    const bool league = refused.line.league;
+    const std::string &name = refused.line.name;
+    if (refused.kind == Refusal::Kind::ResetChanged)
+        return (elsewhere ? QStringLiteral("the %1 were reset on the other computer, and have "
+                                           "been changed in data.txt since")
+                          : QStringLiteral("you reset the %1, and they have been changed in "
+                                           "data.txt since"))
             .arg(listName(league));
     const QString line = QStringLiteral("the ") + lineName(league, name);
-    if (kind == MergeRefusal::Kind::NotInFile)
+    if (refused.kind == Refusal::Kind::NotInFile)
         return line + QStringLiteral(" is no longer in data.txt");
-    if (kind == MergeRefusal::Kind::NotInBase)
-        return line + QStringLiteral(" was added or renamed on the other computer");
-    if (kind == MergeRefusal::Kind::RepeatedName)
+    if (refused.kind == Refusal::Kind::RepeatedName)
         return line
             + QStringLiteral(" is in data.txt a different number of times now, so which one you "
                              "counted cannot be told");
@@ -73,14 +76,23 @@ QString copyName(const hostally::CopyReport &copy)
     return QStringLiteral("\u201C%1\u201D").arg(QFileInfo(copy.path).fileName());
 }
 
+// The lines refused, each said as the texts say it.
+QStringList refusals(const std::vector<Refusal> &refused, bool elsewhere = false)
+{
+    QStringList lines;
+    for (const Refusal &each : refused)
+        lines.append(refusal(each, elsewhere));
+    return lines;
+}
+
 // The copies of `kind`, each named and followed by what `lines` says of it.
 QStringList copiesOf(const std::vector<hostally::CopyReport> &copies,
-    hostally::CopyOutcome::Kind kind,
+    hostally::CopyReport::Kind kind,
     const std::function<QString(const hostally::CopyReport &)> &lines)
 {
     QStringList said;
     for (const hostally::CopyReport &copy : copies)
-        if (copy.outcome.kind == kind)
+        if (copy.kind == kind)
             said.append(lines(copy));
     return said;
 }
@@ -95,8 +107,7 @@ QString text(Text which)
         u"Are you sure you wish to erase your stats?",
         u"Saved",
         u"data.txt is no longer in %1: put it back, then choose File > Save again.",
-        u"Your counts could not be saved.\n\n%1\n\nThey are still in the window: fix the "
-        u"problem, then choose File > Save again.",
+        u"Your counts could not be saved.\n\n%1",
         // The counts are in data.txt: saving again would add them twice.
         u"Your counts were written to data.txt, but it may not be safe on the disk yet.\n\n%1"
         u"\n\nCopy data.txt somewhere safe, or check the disk.",
@@ -124,62 +135,82 @@ QString text(Text which)
         u"the zip file and choose Extract All), then start Hostally from the extracted folder.",
         u"The counts that a sync program kept in copies of data.txt could not be added to it."
         u"\n\n%1\n\nThe copies are kept as they are: Hostally tries again at the next save.",
+        u"They are still in the window, and kept beside data.txt should Hostally be ended: fix "
+        u"the problem, then choose File > Save again.",
+        u"They are only in the window: Hostally cannot keep a copy of them beside data.txt "
+        u"either, so they would be lost if it were ended now. Fix the problem, then choose File "
+        u"> Save again.",
     };
-    static_assert(std::size(texts) == std::size_t(Text::CopiesNotMerged) + 1);
+    static_assert(std::size(texts) == std::size_t(Text::NotKept) + 1);
     return QString::fromUtf16(texts[std::size_t(which)]);
 }
 
-QString saveQuestion(hostally::SaveQuestion question, const hostally::Status &problem,
-    const std::vector<MergeRefusal> &refusals, const QString &path)
+QString saveQuestion(const hostally::SaveResult &asked, const QString &path)
 {
     using hostally::SaveQuestion;
-    if (question == SaveQuestion::Missing)
+    if (asked.question == SaveQuestion::CopiesRefused)
+        return copiesQuestion(asked.copies);
+    if (asked.question == SaveQuestion::SameBytes) {
+        QStringList lines;
+        for (const hostally::BatchLine &line : asked.missing)
+            lines.append(lineName(line.league, line.name, true)
+                + QStringLiteral(": %1 to %2").arg(line.before).arg(line.after));
+        return QStringLiteral("data.txt is what saves made on more than one computer wrote, "
+                              "though they did not count the same, so these counts saved on %1 "
+                              "may be missing from it:\n\n%2\n\nYes adds them to data.txt. "
+                              "No takes data.txt as it is.")
+            .arg(asked.missingFrom.join(QStringLiteral(" and ")), bulletList(lines, kChangesShown));
+    }
+    if (asked.question == SaveQuestion::Missing)
         return QStringLiteral("%1 is no longer there: it was deleted or moved.\n\n"
                               "Yes writes a new data.txt there with the names and counts "
                               "shown in this window.\n"
                               "No writes nothing; your counts stay in the window.")
             .arg(path);
+    const hostally::Status &problem = asked.status;
     const QString message = QString::fromStdString(problem.message);
-    if (question != SaveQuestion::Refused)
+    if (asked.question != SaveQuestion::Refused)
         return QStringLiteral("%1 was changed outside Hostally, and the counts in this window "
                               "cannot be added to it: %2.\n\n"
                               "Yes replaces it with the counts shown in this window.\n"
                               "No leaves it as it is, and nothing is saved.")
             .arg(path,
-                question == SaveQuestion::Unreadable
+                asked.question == SaveQuestion::Unreadable
                     ? QStringLiteral("it cannot be read now (%1)").arg(message)
                     : QStringLiteral("Hostally cannot read it now (%1%2)")
                           .arg(problem.line > 0 ? QStringLiteral("line %1: ").arg(problem.line)
                                                 : QString(),
                               message));
-    QStringList lines;
     QStringList resetLists;
-    for (const MergeRefusal &refused : refusals) {
-        if (refused.kind == MergeRefusal::Kind::ResetChanged)
-            resetLists.append(listName(refused.league));
-        lines.append(refusal(refused.kind, refused.league, refused.name));
+    for (const Refusal &refused : asked.refusals) {
+        if (refused.kind == Refusal::Kind::ResetChanged)
+            resetLists.append(listName(refused.line.league));
     }
     QString yes = QStringLiteral("Yes saves what can be saved: ");
     if (!resetLists.isEmpty())
         yes += QStringLiteral("the %1 as 0 plus what you counted since the Reset, and ")
                    .arg(resetLists.join(QStringLiteral(" and ")));
     yes += QStringLiteral("every other count in this window added to data.txt as it is now");
-    if (std::size_t(resetLists.size()) < refusals.size())
+    if (std::size_t(resetLists.size()) < asked.refusals.size())
         yes += QStringLiteral(", leaving the lines above as data.txt has them");
     return QStringLiteral("%1 was changed outside Hostally, and not all the counts in this "
                           "window can be added to it:\n\n%2\n\n%3.\n"
                           "No leaves it as it is, and nothing is saved.")
-        .arg(path, bulletList(lines, kRefusalsShown), yes);
+        .arg(path, bulletList(refusals(asked.refusals), kRefusalsShown), yes);
 }
 
-QString restoreOffer(const hostally::Recovery &recovery, const hostally::RestoreResult &preview)
+QString restoreOffer(const hostally::Offer &offer, const hostally::Applied &preview)
 {
+    const hostally::Recovery &recovery = offer.recovery;
+    const hostally::Batch &batch = recovery.batch;
     QStringList changed;
     for (bool league : {true, false})
-        if (league ? recovery.resets.leagues : recovery.resets.events)
+        if (league ? batch.resets.leagues : batch.resets.events)
             changed.append(QStringLiteral("The Reset of the %1").arg(listName(league)));
-    for (const hostally::RecoveredLine &line : hostally::changedLines(recovery))
-        changed.append(changeText(line));
+    for (const hostally::BatchLine &line : batch.lines) {
+        if (line.before != line.after)
+            changed.append(changeText(line));
+    }
     const QDateTime written = QDateTime::fromMSecsSinceEpoch(recovery.writtenMs);
     const QLocale locale;
     const QString when = QStringLiteral("%1 at %2")
@@ -189,13 +220,13 @@ QString restoreOffer(const hostally::Recovery &recovery, const hostally::Restore
         ? QStringLiteral("1 change made in Hostally up to %1 was")
         : QStringLiteral("%1 changes made in Hostally up to %2 were").arg(changed.size());
     QString cannot;
-    if (!preview.refused.empty()) {
-        QStringList lines;
-        for (const hostally::RestoreResult::Refusal &refused : preview.refused)
-            lines.append(refusal(refused.why, refused.line.league, refused.line.name));
+    if (!preview.refused.empty())
         cannot = QStringLiteral("These cannot be restored, as data.txt has changed since:\n\n")
-            + bulletList(lines, kChangesShown) + QStringLiteral("\n\n");
-    }
+            + bulletList(refusals(preview.refused), kChangesShown) + QStringLiteral("\n\n");
+    if (offer.maybeSaved)
+        cannot += QStringLiteral("Hostally was ended while it saved them, and cannot tell whether "
+                                 "they reached data.txt: look at data.txt before you answer "
+                                 "Yes.\n\n");
     return QStringLiteral("%1 not saved:\n\n%2\n\n%3"
                           "Restore them? Yes adds them to the counts in the window; choose "
                           "File > Save to keep them in data.txt. No deletes them. Escape "
@@ -205,54 +236,37 @@ QString restoreOffer(const hostally::Recovery &recovery, const hostally::Restore
 
 QString copiesMerged(const std::vector<hostally::CopyReport> &copies)
 {
-    // What each copy added; those a sync program dropped, all together.
-    const auto shown = [](QStringList lines) {
-        if (lines.size() > kChangesShown)
-            lines = lines.mid(0, kChangesShown)
-                << QStringLiteral("%1 more").arg(lines.size() - kChangesShown);
-        return lines.join(QStringLiteral(", "));
-    };
     QStringList merged;
-    QStringList dropped;
     for (const hostally::CopyReport &copy : copies) {
-        if (copy.outcome.kind != hostally::CopyOutcome::Kind::Merged)
+        if (copy.kind != hostally::CopyReport::Kind::Merged)
             continue;
         QStringList counted;
-        for (const hostally::RecoveredLine &line : copy.outcome.counted)
+        for (const hostally::BatchLine &line : copy.counted)
             counted.append(lineName(line.league, line.name)
                 + (line.after > line.before ? QStringLiteral(" +") : QStringLiteral(" "))
                 + QString::number(line.after - line.before));
-        if (copy.dropped) {
-            dropped += counted;
-            continue;
-        }
-        merged.append((counted.isEmpty() ? QStringLiteral("nothing to add") : shown(counted))
+        if (counted.size() > kChangesShown)
+            counted = counted.mid(0, kChangesShown)
+                << QStringLiteral("%1 more").arg(counted.size() - kChangesShown);
+        merged.append(
+            (counted.isEmpty() ? QStringLiteral("nothing to add") : counted.join(QStringLiteral(", ")))
             + QStringLiteral(" from ") + copyName(copy));
     }
-    const QString droppedText = dropped.isEmpty()
-        ? QString()
-        : QStringLiteral("Hostally added to data.txt the counts made on another computer that a "
-                         "sync program had dropped when both computers' data.txt held the same: "
-                         "%1.")
-              .arg(shown(dropped));
     if (merged.isEmpty())
-        return droppedText;
+        return {};
     return QStringLiteral("Hostally added to data.txt the counts made on another computer that "
-                          "a sync program had kept in %1, and deleted %2: %3.%4")
+                          "a sync program had kept in %1, and deleted %2: %3.")
         .arg(merged.size() == 1 ? QStringLiteral("a copy of it") : QStringLiteral("copies of it"),
             merged.size() == 1 ? QStringLiteral("the copy") : QStringLiteral("the copies"),
-            merged.join(QStringLiteral("; ")),
-            droppedText.isEmpty() ? QString() : QStringLiteral("\n\n") + droppedText);
+            merged.join(QStringLiteral("; ")));
 }
 
 QString copiesQuestion(const std::vector<hostally::CopyReport> &copies)
 {
     const QStringList refused
-        = copiesOf(copies, hostally::CopyOutcome::Kind::Refused, [](const auto &copy) {
-              QStringList lines;
-              for (const hostally::RestoreResult::Refusal &refused : copy.outcome.refused)
-                  lines.append(refusal(refused.why, refused.line.league, refused.line.name));
-              return copyName(copy) + QStringLiteral(":\n") + bulletList(lines, kRefusalsShown);
+        = copiesOf(copies, hostally::CopyReport::Kind::Refused, [](const auto &copy) {
+              return copyName(copy) + QStringLiteral(":\n")
+                  + bulletList(refusals(copy.refused, true), kRefusalsShown);
           });
     if (refused.isEmpty())
         return {};
@@ -266,9 +280,9 @@ QString copiesQuestion(const std::vector<hostally::CopyReport> &copies)
 QString copiesLeft(const std::vector<hostally::CopyReport> &copies)
 {
     QStringList left
-        = copiesOf(copies, hostally::CopyOutcome::Kind::Unrelated, [](const auto &copy) {
+        = copiesOf(copies, hostally::CopyReport::Kind::Left, [](const auto &copy) {
               QStringList lines;
-              for (const hostally::RecoveredLine &line : copy.outcome.counted)
+              for (const hostally::BatchLine &line : copy.counted)
                   lines.append(lineName(line.league, line.name, true)
                       + QStringLiteral(": %1 in data.txt, %2 in the copy")
                             .arg(line.before)
@@ -277,9 +291,9 @@ QString copiesLeft(const std::vector<hostally::CopyReport> &copies)
                   + (lines.isEmpty() ? QStringLiteral("\u2022 the same counts as data.txt")
                                      : bulletList(lines, kChangesShown));
           });
-    left += copiesOf(copies, hostally::CopyOutcome::Kind::Unreadable, [](const auto &copy) {
+    left += copiesOf(copies, hostally::CopyReport::Kind::Unreadable, [](const auto &copy) {
         return copyName(copy) + QStringLiteral(":\n\u2022 ")
-            + QString::fromStdString(copy.outcome.problem.toText());
+            + QString::fromStdString(copy.problem.toText());
     });
     if (left.isEmpty())
         return {};

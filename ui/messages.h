@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery.h"
+#include "recovery_file.h"
 #include "save.h"
 
 #include <QString>
@@ -16,7 +16,7 @@ enum class Text {
     ConfirmReset, // the question before a Reset
     Saved, // the notice after a save
     FolderGone, // %1: data.txt's folder, gone with data.txt, so nothing was saved
-    SaveFailed, // %1: a save wrote nothing
+    SaveFailed, // %1: a save wrote nothing; then StillKept or NotKept
     SavedNotSynced, // %1: a save wrote data.txt, but the disk may not have it yet
     DeclineFailed, // %1: the counts the user chose not to save could not be deleted
     RecoveryUnwritable, // %1: unsaved counts cannot be kept beside data.txt
@@ -26,16 +26,16 @@ enum class Text {
     FileNotWritable, // %1: nothing counted could be saved in data.txt
     InsideZip, // the program runs from a folder its zip tool will delete
     CopiesNotMerged, // %1: the sync program's copies of data.txt could not be merged into it
+    StillKept, // after SaveFailed: the window's counts are in its recovery file too
+    NotKept, // after SaveFailed: %1, why no recovery file keeps them
 };
 QString text(Text which);
 
-// The question a save asks before it goes on with data.txt at `path`, which
-// cannot be read (`problem`), is gone, or refused `refusals`.
-QString saveQuestion(hostally::SaveQuestion question, const hostally::Status &problem,
-    const std::vector<hostally::MergeRefusal> &refusals, const QString &path);
+// The question `asked` asks before a save goes on with data.txt at `path`.
+QString saveQuestion(const hostally::SaveResult &asked, const QString &path);
 
 // At start-up, the offer of a recovery file's counts, naming those `preview` refused.
-QString restoreOffer(const hostally::Recovery &recovery, const hostally::RestoreResult &preview);
+QString restoreOffer(const hostally::Offer &offer, const hostally::Applied &preview);
 
 // The notice of the sync program's conflict copies merged into data.txt,
 // each with what its computer counted; empty when none was.

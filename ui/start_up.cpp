@@ -1,6 +1,6 @@
 #include "start_up.h"
 
-#include "data_file.h"
+#include "file_io.h"
 #include "dialogs.h"
 #include "main_form.h"
 #include "messages.h"
@@ -52,17 +52,5 @@ std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs
             dialogs, nullptr, status, messages::cannotStart(status, inArchiverTemp(dataPath)));
         return nullptr;
     }
-    // Where nothing counted could be kept, say so before the counting starts,
-    // while quitting loses nothing, then open as usual.
-    if (inArchiverTemp(dataPath))
-        dialogs->showError(nullptr, messages::text(messages::Text::InsideZip), "Hostally");
-    else if (const hostally::Status folder = hostally::checkFolderWritable(dataPath); !folder.ok)
-        reportFailure(dialogs, nullptr, folder, messages::text(messages::Text::FolderNotWritable));
-    else if (const hostally::Status file = hostally::checkFileWritable(dataPath); !file.ok)
-        reportFailure(dialogs, nullptr, file, messages::text(messages::Text::FileNotWritable));
-    // Counts a sync program set aside, then counts left by a Hostally ended
-    // from outside: all in the window before any counting.
-    form->mergeConflictCopies();
-    form->offerUnsavedCounts();
     return form;
 }

@@ -15,9 +15,8 @@ void useWindowFontByDefault();
 // Explorer's "Temp1_Hostally.zip", 7-Zip's "7zO..." or WinRAR's "Rar$EX...".
 bool inArchiverTemp(const QString &dataPath);
 
-// Makes the window for the data file at `dataPath` and runs its start-up.
+// Makes the window for the data file at `dataPath` and loads the file.
 // Returns the window ready to show, or null when the file could not be read;
 // the error, with the file and line, has then been printed on stderr and
-// shown through `dialogs`. A folder that cannot be written, or that a zip tool
-// will delete, is reported the same way, once, and the window is still returned.
+// shown through `dialogs`. The rest of start-up waits for the first paint.
 std::unique_ptr<MainForm> openMainForm(const QString &dataPath, Dialogs *dialogs);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform_file.h"
+#include "file_io.h"
 
 #include <QString>
 

@@ -6,8 +6,10 @@
 # with an error box up and no "Saved" box; once the fault is cleared a second
 # save must write the counts the user had. A folder or data.txt that cannot
 # be written is said at start-up; a save by root keeps data.txt's owner and
-# mode; two windows on one data.txt add up, also when one saves while the
-# other's slow disk is still taking its save. (The refusals of a
+# mode; a save that changes nothing leaves data.txt as it is; an editor's
+# save while Hostally writes its log is merged, not overwritten; two windows
+# on one data.txt add up, also when one saves while the other's slow disk is
+# still taking its save. (The refusals of a
 # FIFO, of an unwritable file or folder and of a failed sync are tried on the
 # save itself in tst_data_file; Escape and No on the real message boxes in
 # tst_main_form.)
@@ -68,8 +70,8 @@ check_failed_save() {
   cmp -s "$dir/data.txt" "$old" || problems+=("data.txt changed")
   local left
   # The recovery file keeps the unsaved counts meanwhile, as it should; the
-  # record of saves may name a save whose swap then failed.
-  left="$(cd "$dir" && ls -A | grep -vxE 'hostally|data.txt(\.unsaved(\.lock)?|\.saved-.*)?|filler|strace.log' || true)"
+  # log of saves stays.
+  left="$(cd "$dir" && ls -A | grep -vxE 'hostally|data.txt(\.unsaved-[0-9a-f]{8}(\.lock)?|\.log-[0-9a-f]{8})?|filler|strace.log' || true)"
   [[ -z "$left" ]] || problems+=("left behind: $left")
   kill -0 "$app" 2>/dev/null || problems+=("program ended")
   grep -qF "hostally: $dir/data.txt: " "$dir.stderr" || problems+=("no error on stderr")
@@ -114,16 +116,23 @@ else
     cp "$old" "$dir/data.txt"
     launch "$dir"
     dd if=/dev/zero of="$dir/filler" bs=4k 2>/dev/null
-    add_and_save
+    # Save at once after the Add: the failed save says, in one box, that
+    # nothing keeps the counts but the window, and no second box follows.
+    click_event_line "$main" 0
+    click_button "$main" events_add
+    choose_menu "$main" Save
+    sleep 2.5
+    boxes="$(windows_of "$app" DIALOG | wc -l)"
+    [[ "$boxes" == 1 ]] || problems+=("$boxes boxes for one full disk")
+    grep -q "^hostally: $dir/data.txt: cannot write the file" "$dir.stderr" || problems+=("the save's fault not said")
+    ! grep -q "^hostally: $dir/data.txt.unsaved" "$dir.stderr" || problems+=("the recovery file's fault said on its own")
     check_failed_save "$dir"
     rm -f "$dir/filler"
-    # The recovery file, said once when it could not be written, is written
-    # once there is room, with no new change to prompt it.
+    # Written once there is room, with no new change to prompt it.
     sleep 2.5
-    tr -d '\r' <"$dir/data.txt.unsaved" 2>/dev/null | grep -A1 -x '"Quiz"' | tail -1 | grep -qx 4 ||
+    recovery="$(ls "$dir"/data.txt.unsaved-* 2>/dev/null | grep -v lock | head -1)"
+    grep -q '^line E 0 1 3 4 Quiz' <(tr -d '\r' <"$recovery" 2>/dev/null) ||
       problems+=("the recovery file not written once there was room")
-    said="$(grep -c "^hostally: $dir/data.txt.unsaved" "$dir.stderr")"
-    [[ "$said" == 1 ]] || problems+=("the recovery file's fault said $said times")
     check_second_save "$dir"
     umount -l "$dir"
     report "full disk" "$dir.stderr"
@@ -146,7 +155,7 @@ fi
 owner="$(id -u)"
 [[ $(id -u) -eq 0 ]] && owner=65534
 
-# Start-up says so first, once, before the window opens as usual. (The failed
+# Start-up says so, once, over the window, before anything is counted. (The failed
 # save itself is tst_data_file's saveRefusedNamesTheCause, and what the window
 # does after a failed save, tst_main_form's saveFailureKeepsCounts.)
 for fault in folder file; do
@@ -163,13 +172,12 @@ for fault in folder file; do
     said="$dir/data.txt: the file cannot be written: Permission denied"
   fi
   start_app "$dir" "${as_user[@]}"
+  main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
+  [[ -n "$main" ]] || problems+=("no window")
   box="$( [[ -n "$app" ]] && wait_window "$app" DIALOG 15)"
   [[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no box at start-up")
-  [[ -z "$(windows_of "$app" NORMAL)" ]] || problems+=("the window opened before the box")
   grep -qxF "hostally: $said" "$dir.stderr" || problems+=("start-up did not say: $said")
   [[ -n "$box" ]] && press "$box" Return
-  main="$( [[ -n "$app" ]] && wait_window "$app" NORMAL 15)"
-  [[ -n "$main" ]] || problems+=("no window after the box")
   [[ -n "$app" ]] && kill -9 "$app"
   wait_exit "$launcher" 10
   chmod 755 "$dir"
@@ -196,14 +204,14 @@ fi
 
 # --- The final rename, or every sync, fails ----------------------------------------
 # strace counts each thread's calls: the recovery file's thread renames it
-# in a second after the Add; the window's thread renames the record of saves,
-# then the recovery file, naming the save's new file, just before data.txt's
-# own rename, its third. A disk that fails its syncs never gets "Saved".
+# in a second after the Add; the window's thread renames its log of saves,
+# then the new data.txt, its second. A disk that fails its syncs never gets
+# "Saved".
 for fault in rename sync; do
   problems=()
   dir="$(make_program_dir "$old")"
   if [[ $fault == rename ]]; then
-    calls=rename,renameat,renameat2 inject="$calls:error=EIO:when=3"
+    calls=rename,renameat,renameat2 inject="$calls:error=EIO:when=2"
     expected='rename(".*/data.txt.new-[^"]*", ".*/data.txt") = -1 EIO'
   else
     calls=fsync,fdatasync inject="fsync,fdatasync:error=EIO"
@@ -236,7 +244,7 @@ add_and_save
 size="$(stat -c %s "$new")"
 held=""
 for _ in $(seq 100); do
-  temp="$(ls "$dir" | grep -E '^data\.txt\..+' | grep -vxF data.txt.lock | grep -v unsaved | head -1)"
+  temp="$(ls "$dir" | grep -E '^data\.txt\.new-' | head -1)"
   if [[ -n "$temp" && "$(stat -c %s "$dir/$temp" 2>/dev/null)" == "$size" ]]; then held=1; break; fi
   sleep 0.05
 done
@@ -258,6 +266,49 @@ kill -9 "$app"
 wait_exit "$launcher" 10
 cmp -s "$dir/data.txt" "$new" || problems+=("data.txt is not the new file")
 report "killed after the save: data.txt is the new file" "$dir.stderr"
+
+# --- A save that changes nothing -----------------------------------------------
+# Save with no count changed, and after an Add and a Remove: data.txt stays
+# the very file it was, its inode and time kept, so a sync program sees no
+# change; "Saved" all the same.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir"
+before="$(stat -c %i:%Y.%y "$dir/data.txt")"
+sleep 1.1 # a rewrite would show in the time
+choose_menu "$main" Save
+box="$(wait_title Saved 10)" && press "$box" Return || problems+=("no Saved")
+click_event_line "$main" 0
+click_button "$main" events_add
+click_button "$main" events_remove
+choose_menu "$main" Save
+box="$(wait_title Saved 10)" && press "$box" Return || problems+=("no Saved after Add and Remove")
+[[ "$(stat -c %i:%Y.%y "$dir/data.txt")" == "$before" ]] || problems+=("data.txt was replaced")
+cmp -s "$dir/data.txt" "$old" || problems+=("data.txt changed")
+kill -9 "$app"
+wait_exit "$launcher" 10
+report "a save that changes nothing leaves data.txt as it is" "$dir.stderr"
+
+# --- An editor saves data.txt while Hostally writes its log -----------------------
+# The log's rename, the window's first, is held for 2 seconds, and an editor
+# adds 2 to Relay meanwhile: the save looks at data.txt once more just
+# before its own rename, and merges again.
+problems=()
+dir="$(make_program_dir "$old")"
+launch "$dir" strace -E ASAN_OPTIONS=detect_leaks=0 -f -qq -o "$dir/strace.log" -e trace=rename \
+  -e inject=rename:delay_enter=2000000:when=1
+click_event_line "$main" 0
+click_button "$main" events_add
+choose_menu "$main" Save
+for _ in $(seq 40); do grep -q 'data.txt.log-[0-9a-f]*.new-' "$dir/strace.log" && break; sleep 0.05; done
+sed -i 's/^1\r$/3\r/' "$dir/data.txt"
+box="$(wait_title Saved 15)" && press "$box" Return || problems+=("no Saved")
+printf '"North"\r\n4\r\n"South"\r\n0\r\n"West"\r\n7\r\n"Quiz"\r\n4\r\n"Relay"\r\n3\r\n' | cmp -s - "$dir/data.txt" ||
+  problems+=("data.txt: $(tr '\r\n' '  ' <"$dir/data.txt")")
+grep -q 'rename(".*data.txt.log-[0-9a-f]*.new-' "$dir/strace.log" || problems+=("no log written")
+kill -9 "$app"
+wait_exit "$launcher" 10
+report "an editor's save while the log is written is merged" "$dir.stderr"
 
 # --- Two windows on one data.txt --------------------------------------------------
 # Each counts and saves in turn: every save adds its window's counts to what

@@ -11,22 +11,19 @@ start_x
 # North, South 0, West, Quiz: the leagues, then the events.
 records() { printf '"North"\r\n%d\r\n"South"\r\n0\r\n"West"\r\n%d\r\n"Quiz"\r\n%d\r\n' "$@"; }
 records 4 7 2 >"$work/before.txt"
+# This computer's recovery file in slot $1 (1, 2, ...), named for the computer.
+slot() { ls "$dir" | grep -xE "data\.txt\.unsaved-[0-9a-f]{8}$([[ $1 == 1 ]] || echo "-$1")" | sed "s|^|$dir/|"; }
 
 # Starts the program in $dir and sets pid and main. With $1 "offer" start-up
 # must ask about unsaved counts first, answered Yes; with "none" it must not.
 start() {
   "$dir/hostally" 2>>"$dir.stderr" &
   pid=$!
-  local box=""
-  for _ in $(seq 300); do
-    box="$(xdotool search --onlyvisible --name '^Unsaved counts$' 2>/dev/null | head -1)"
-    [[ -n "$box" || -n "$(windows_of "$pid" NORMAL)" ]] && break
-    sleep 0.05
-  done
-  [[ -n "$box" ]] && press "$box" Return
-  [[ -n "$box" && "$1" == none ]] && problems+=("asked at start-up")
-  [[ -z "$box" && "$1" == offer ]] && problems+=("no question at start-up")
   main="$(wait_window "$pid" NORMAL 15)" || problems+=("no main window")
+  local titles
+  titles="$(answer_start_up "$pid")"
+  [[ -n "$titles" && "$1" == none ]] && problems+=("asked at start-up: $titles")
+  [[ "$titles" != "Unsaved counts;" && "$1" == offer ]] && problems+=("no question at start-up: $titles")
 }
 adds() { click_event_line "$main" 0 && for _ in $(seq "$1"); do click_button "$main" events_add; done; }
 # data.txt must hold these counts of North, West and Quiz.
@@ -68,9 +65,9 @@ start none # idle until the first is killed
 pid=$first kill_app
 adds 1
 sleep 2
-tr -d '\r' <"$dir/data.txt.unsaved" | grep -A1 -x '"Quiz"' | tail -1 | grep -qx 5 ||
+tr -d '\r' <"$(slot 1)" | grep -qx 'line E 0 1 2 5 Quiz' ||
   problems+=("the first window's file was overwritten")
-[[ -e "$dir/data.txt.unsaved-2" ]] || problems+=("no data.txt.unsaved-2")
+[[ -n "$(slot 2)" ]] || problems+=("no second recovery file")
 quit save
 holds 4 7 3
 start offer
@@ -79,9 +76,8 @@ holds 4 7 6
 report "a second window keeps its counts beside a killed window's" "$dir.stderr"
 
 # --- The save's folder sync, or the recovery file's deletion, fails after the swap ---
-# Only the data file's folder fails to sync (the record's and the recovery
-# file's go first),
-# or the recovery file cannot be deleted: either way the counts are in
+# Only the data file's folder fails to sync (-P traces the folder alone, whose
+# sync for the log comes first), or the recovery file cannot be deleted: either way the counts are in
 # data.txt, so a restart must not add them again.
 for fault in sync unlink; do
   problems=()
@@ -90,22 +86,23 @@ for fault in sync unlink; do
   adds 2
   sleep 2
   if [[ $fault == sync ]]; then
-    trace -P "$dir" -e trace=fsync -e inject=fsync:error=EIO:when=3
+    trace -P "$dir" -e trace=fsync -e inject=fsync:error=EIO:when=2
     choose_menu "$main" Save
     box="$(wait_window "$pid" DIALOG 10)"
     [[ -n "$box" && "$(xdotool getwindowname "$box")" == Hostally ]] || problems+=("no Hostally box")
     grep -qxF "hostally: $dir/data.txt: cannot write the folder $dir to the disk: Input/output error" \
       "$dir.stderr" || problems+=("the folder sync not named")
     [[ -n "$box" ]] && press "$box" Return
-    [[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("the saved counts are still kept as unsaved")
+    [[ -z "$(slot 1)" ]] || problems+=("the saved counts are still kept as unsaved")
   else
-    trace -P "$dir/data.txt.unsaved" -e trace=unlink,unlinkat -e inject=unlink,unlinkat:error=EACCES
+    recovery="$(slot 1)"
+    trace -P "$recovery" -e trace=unlink,unlinkat -e inject=unlink,unlinkat:error=EACCES
     choose_menu "$main" Save
     wait_title Saved 10 >/dev/null || problems+=("no Saved")
     sleep 1.5 # the failed deletion is known by now; the counts are in data.txt all the same
     titles="$(for box in $(windows_of "$pid" DIALOG); do xdotool getwindowname "$box"; done)"
     [[ "$titles" == Saved ]] || problems+=("boxes up after the save: $(echo $titles)")
-    [[ -e "$dir/data.txt.unsaved" ]] || problems+=("the recovery file was deleted all the same")
+    [[ -e "$recovery" ]] || problems+=("the recovery file was deleted all the same")
   fi
   kill_app
   wait "$tracer"
@@ -113,7 +110,7 @@ for fault in sync unlink; do
   start none
   quit
   holds 4 7 4
-  [[ ! -e "$dir/data.txt.unsaved" ]] || problems+=("the recovery file is left")
+  [[ -z "$(slot 1)" ]] || problems+=("the recovery file is left")
   report "a save whose $([[ $fault == sync ]] && echo folder cannot be synced || echo recovery file cannot be deleted) is not offered again" "$dir.stderr"
 done
 

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Two computers, alpha and beta, share the program's folder through two real
-# Syncthing instances on 127.0.0.1. Saves made online add up; saves made while
-# beta was paused leave a conflict copy, which the next start merges and
-# removes, telling the user once; the same change saved on both while paused
-# is one file to Syncthing, and the next start adds the other's counts back
-# from the records.
+# Two computers, alpha and beta, each with a machine id of its own, share the
+# program's folder through two real Syncthing instances on 127.0.0.1. Saves
+# made online add up; saves made while beta was paused leave a conflict copy,
+# which the next start merges and removes, telling the user once; the same
+# change saved on both while paused is one file to Syncthing, and the next
+# start asks and adds the other's counts back. No clock decides anything:
+# beta an hour ahead adds up the same. A copy that comes before the log of
+# the save that wrote it is left and said, and merged once the log is there.
 # Usage: sync.sh HOSTALLY_BINARY
 set -uo pipefail
 HOSTALLY="$(realpath "$1")"
@@ -87,24 +89,25 @@ synced() {
 }
 
 # --- Driving the program on each computer -----------------------------------
-# A host name of its own needs root, or a user namespace (none in a chroot).
+# A host name and a machine id of its own need root, or a user namespace
+# (none in a chroot).
 as_root=()
 ((EUID == 0)) || as_root=(--map-root-user)
+for s in alpha beta; do head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n' >"$work/machine-id-$s"; done
 # Starts the program on computer $1, its host name, answering each box with
 # Return; the boxes' titles must be $2 (each followed by ";"). Sets pid, main.
+# Anything after is the command to start it through (faketime, say).
 start_on() {
-  local box titles=""
+  local titles
   me=$1
-  unshare --uts "${as_root[@]}" sh -c 'hostname "$0" && exec "$1"' "$1" "${dir[$1]}/hostally" 2>>"${dir[$1]}.stderr" &
+  unshare --uts --mount "${as_root[@]}" sh -c 'for f in /etc/machine-id /var/lib/dbus/machine-id; do
+      if [ -e "$f" ]; then mount --bind "$1" "$f" || exit 1; fi
+    done; hostname "$0" && shift && exec "$@"' \
+    "$1" "$work/machine-id-$1" "${@:3}" "${dir[$1]}/hostally" 2>>"${dir[$1]}.stderr" &
   pid=$!
-  for _ in $(seq 300); do
-    box="$(windows_of "$pid" DIALOG | head -1)"
-    [[ -n "$box" ]] && titles+="$(xdotool getwindowname "$box");" && press "$box" Return && sleep 0.3
-    main="$(windows_of "$pid" NORMAL | head -1)"
-    [[ -n "$main" ]] && break
-    sleep 0.05
-  done
-  [[ -n "$main" ]] && window_placed "$main" >/dev/null || problems+=("$1: no window")
+  main="$(wait_window "$pid" NORMAL 15)"
+  [[ -n "$main" ]] || problems+=("$1: no window")
+  titles="$(answer_start_up "$pid")"
   [[ "$titles" == "$2" ]] || problems+=("$1: boxes '$titles', not '$2'")
 }
 # Adds $2 to event line $1 and waits up to 5 s for a recovery file to keep
@@ -114,32 +117,36 @@ add_and_check() {
   for _ in $(seq "$2"); do click_button "$main" events_add; done
   for _ in $(seq 25); do
     for f in "${dir[$me]}"/data.txt.unsaved*; do
-      [[ $f != *.lock ]] && tr -d '\r' <"$f" | grep -A1 -x "\"$3\"" | tail -1 | grep -qx "$4" && return
+      [[ $f != *.lock ]] && tr -d '\r' <"$f" | grep -qE "^line E [0-9]+ [0-9]+ -?[0-9]+ $4 $3\$" && return
     done
     sleep 0.2
   done
   problems+=("$me: the window did not show $3 $(($4 - $2))")
 }
-# Quits after File > Save with $1 "save", else answering No to saving.
+# Quits after File > Save with $1 "save", with "quit" at once, else answering
+# No to saving.
 leave() {
   if [[ $1 == save ]]; then
     choose_menu "$main" Save
     box="$(wait_title Saved 10)" && press "$box" Return || problems+=("$me: no Saved")
   fi
   choose_menu "$main" Quit
-  [[ $1 == save ]] || { box="$(wait_title Save 10)" && press "$box" alt+n || problems+=("$me: no Save question"); }
+  [[ $1 == save || $1 == quit ]] || { box="$(wait_title Save 10)" && press "$box" alt+n || problems+=("$me: no Save question"); }
   wait_exit "$pid" 10
   [[ "$exit_status" == 0 ]] || problems+=("$me: exit status $exit_status")
 }
 # While beta is paused, each turn "computer adds shown" adds to event line $1,
-# named $2, and saves; once beta is back, waits for $3 conflict copies.
+# named $2, and saves; once beta is back, waits for $3 conflict copies. Beta
+# runs through the command in $beta_through, when set.
 save_offline() {
-  local line=$1 name=$2 copies=$3 turn side adds shown
+  local line=$1 name=$2 copies=$3 turn side adds shown through
   shift 3
   rest beta POST /rest/system/pause >/dev/null
   for turn in "$@"; do
     read -r side adds shown <<<"$turn"
-    start_on "$side" ""
+    through=()
+    [[ $side == beta ]] && through=(${beta_through:-})
+    start_on "$side" "" "${through[@]}"
     add_and_check "$line" "$adds" "$name" "$shown"
     leave save
   done
@@ -190,4 +197,31 @@ synced
 both_hold 10 8
 report "offline, the same change on both: the sync keeps one file, the next start adds the other" \
   "${dir[alpha]}.stderr"
+
+problems=()
+# libfaketime itself, as the faketime command would start a child of its own.
+ahead=(env LD_PRELOAD="$(dpkg -L libfaketime | grep -m1 '/libfaketime.so.1$')" FAKETIME=+1h)
+beta_through="${ahead[*]}" save_offline 1 Relay 1 "beta 2 10" "alpha 1 9"
+start_on beta "Counts from another computer;" "${ahead[@]}"
+leave save
+synced
+both_hold 10 11
+report "offline, beta's clock an hour ahead: the copy adds what it holds" "${dir[beta]}.stderr"
+
+problems=()
+# Beta's sync program holds the logs back: a copy that no log places yet.
+echo 'data.txt.log-*' >>"${dir[beta]}/.stignore"
+rest beta POST "/rest/db/scan?folder=hostally" >/dev/null
+save_offline 0 Quiz 1 "alpha 1 11" "beta 2 12"
+start_on beta "Counts from another computer;"
+leave quit
+ls "${dir[beta]}" | grep -q '^data\.sync-conflict-' || problems+=("the copy no log places is gone")
+echo /hostally >"${dir[beta]}/.stignore"
+synced
+start_on beta "Counts from another computer;"
+leave save
+synced
+both_hold 13 11
+report "a copy before the log that places it: left, then merged once the log is there" \
+  "${dir[beta]}.stderr"
 finish

@@ -90,6 +90,25 @@ windows_of() {
   done
 }
 
+# Once the main window of process $1 is up, answers each box its start-up
+# shows with Return, as they come, until none has come for 1.5 s; prints the
+# boxes' titles, each followed by ";".
+answer_start_up() {
+  local box quiet=0
+  while ((quiet < 30)); do
+    box="$(windows_of "$1" DIALOG | head -1)"
+    if [[ -n "$box" ]]; then
+      printf '%s;' "$(xdotool getwindowname "$box")"
+      press "$box" Return
+      sleep 0.3
+      quiet=0
+    else
+      sleep 0.05
+      quiet=$((quiet + 1))
+    fi
+  done
+}
+
 # Waits up to $3 seconds (default 10) for a window of type $2 of process $1
 # (a main window also to stand still); prints its id, or nothing on timeout.
 wait_window() {

@@ -5,13 +5,13 @@
 // opened on an accepted file and changed by steps drawn from its bytes must
 // merge as saves do: into an unchanged file, a window's counts as they are;
 // one after the other, the same file whichever saves first while no count is
-// negative. The first window's file, as a sync program's conflict copy of
-// the second's, adds what the save would, and once. A record of saves that
-// reads writes back as it read.
+// negative. A window's batch, a log and a recovery file that read write back
+// as they read.
+#include "batch.h"
 #include "data_format.h"
-#include "merge.h"
+#include "log.h"
 #include "name_text.h"
-#include "save_history.h"
+#include "recovery.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -47,10 +47,14 @@ Tallies windowAfterClicks(const Tallies &base, std::uint64_t seed)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    std::vector<SaveRecord> saves, again;
-    if (parseSaveRecords(text, saves).ok
-        && (!parseSaveRecords(formatSaveRecords(saves), again).ok
-            || formatSaveRecords(again) != formatSaveRecords(saves)))
+    Log log, logAgain;
+    if (parseLog(text, log).ok
+        && (!parseLog(formatLog(log), logAgain).ok || formatLog(logAgain) != formatLog(log)))
+        std::abort();
+    Recovery recovery, recoveryAgain;
+    if (parseRecovery(text, recovery).ok
+        && (!parseRecovery(formatRecovery(recovery), recoveryAgain).ok
+            || formatRecovery(recoveryAgain) != formatRecovery(recovery)))
         std::abort();
     Tallies base;
     if (!parseDataFile(text, base.leagues, base.events).ok) {
@@ -78,9 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::uint64_t seed = std::hash<std::string_view>()(text);
     const Tallies first = windowAfterClicks(base, seed);
     const Tallies second = windowAfterClicks(base, ~seed);
-    const MergeResult alone = mergeTallies(base, first, base);
-    const MergeResult oneWay = mergeTallies(base, second, first);
-    const MergeResult otherWay = mergeTallies(base, first, second);
+    const Applied alone = apply(diff(base, first), base, RefusedReset::Zeros);
+    const Applied oneWay = apply(diff(base, second), first, RefusedReset::Zeros);
+    const Applied otherWay = apply(diff(base, first), second, RefusedReset::Zeros);
     // Removals stop at 0 as Remove does, so with a negative count the order
     // of the saves can matter.
     bool negative = false;
@@ -88,22 +92,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (int i = 0; i < table->used(); ++i)
             negative = negative || table->count(i) < 0;
     }
-    if (!alone.ok() || !(alone.merged == first) || oneWay.ok() != otherWay.ok()
-        || (oneWay.ok() && !negative && !(oneWay.merged == otherWay.merged)))
+    if (!alone.ok() || !(alone.tallies == first) || oneWay.ok() != otherWay.ok()
+        || (oneWay.ok() && !negative && !(oneWay.tallies == otherWay.tallies)))
         std::abort();
-    const std::string ours = formatDataFile(second.leagues, second.events);
-    const std::string theirs = formatDataFile(first.leagues, first.events);
-    std::vector<ComputerSaves> history {
-        {"A", {{1, {written}, theirs, {}}}}, {"B", {{2, {written}, ours, {}}}}};
-    for (int start = 0; start < 2 && otherWay.ok() && ours != theirs; ++start) {
-        Tallies file = start == 0 ? second : otherWay.merged;
-        const std::string now = formatDataFile(file.leagues, file.events);
-        SaveRecord merge {3, {now}, {}, {writersOf(history, now)}};
-        mergeCopies(history, now, file, {theirs}, false, merge);
-        if (!(file == otherWay.merged))
+    // A batch as a log keeps it reads back as it was.
+    Batch kept;
+    std::string lines;
+    formatBatch(diff(base, first), lines);
+    for (std::size_t at = 0; at < lines.size();) {
+        const std::size_t end = lines.find("\r\n", at);
+        if (!parseBatchLine(std::string_view(lines).substr(at, end - at), kept))
             std::abort();
-        merge.written = formatDataFile(file.leagues, file.events);
-        history[1].saves.push_back(merge);
+        at = end + 2;
     }
+    if (!(apply(kept, base, RefusedReset::Zeros).tallies == first))
+        std::abort();
     return 0;
 }

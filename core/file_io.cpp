@@ -1,0 +1,524 @@
+#include "file_io.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryFile>
+#include <QThread>
+
+#include <mutex>
+#include <utility>
+
+#if defined(Q_OS_UNIX)
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <io.h>
+#include <windows.h>
+#endif
+
+namespace hostally {
+
+namespace {
+
+// A real data file is a few kilobytes; refusing anything far larger keeps a
+// wrong file chosen by mistake from eating the machine's memory.
+constexpr qint64 kMaxFileMegabytes = 16;
+constexpr qint64 kMaxFileSize = kMaxFileMegabytes * 1024 * 1024;
+// Sync clients, virus scanners and search indexers hold a file for a moment
+// after every write; editors that save by replacing wait them out like this.
+constexpr int kHoldWaitMs = 2000;
+constexpr int kHoldRetryMs = 100;
+
+// Set by tests only; the recovery file's thread asks it too.
+std::mutex hookMutex;
+std::function<Injected(FileStep, const QString &)> fileHook;
+std::function<void(bool)> waitHandler;
+
+Injected injected(FileStep step, const QString &path)
+{
+    std::lock_guard<std::mutex> guard(hookMutex);
+    return fileHook ? fileHook(step, path) : Injected::Proceed;
+}
+
+// What a step a test stopped reports: the program is gone, or the disk failed there.
+Status stopped(const QString &path, Injected how)
+{
+    return fileFailure(path,
+        how == Injected::Crash ? QStringLiteral("the program was ended here")
+                               : QStringLiteral("Input/output error"));
+}
+
+Status notPlainFile(const QString &path, bool folder)
+{
+    return fileFailure(path,
+        folder ? QStringLiteral("it is a folder, not a plain file")
+               : QStringLiteral("it is a pipe, socket or device, not a plain file"),
+        Status::Cause::NotPlainFile);
+}
+
+Status heldByAnotherProgram(const QString &path)
+{
+    return fileFailure(path,
+        QStringLiteral("the file is in use by another program: close that program (a "
+                       "spreadsheet or an editor, perhaps)"),
+        Status::Cause::InUse);
+}
+
+// The existing file at `path` may not be written: says so, and why.
+Status readOnly(const QString &path)
+{
+#ifdef Q_OS_WIN
+    // What Windows' own file properties call it.
+    const QString reason = QStringLiteral("it is read-only (untick Read-only in its Properties)");
+#else
+    // Opening the file to append, never to create, writes nothing and
+    // brings back the system's own reason.
+    QFile probe(path);
+    const QString reason = probe.open(QIODevice::Append | QIODevice::ExistingOnly)
+        ? QStringLiteral("its permissions do not allow writing")
+        : probe.errorString();
+#endif
+    return fileFailure(path, QStringLiteral("the file cannot be written: ") + reason);
+}
+
+#ifdef Q_OS_UNIX
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// fsync, again while a signal interrupts it.
+bool fsyncRetrying(int fd)
+{
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result == -1 && errno == EINTR);
+    return result == 0;
+}
+#endif
+
+// Opens `file` for reading without waiting on anyone: on Unix, opening a
+// FIFO the usual way blocks until some other program writes to it.
+bool openWithoutBlocking(QFile &file)
+{
+#ifdef Q_OS_UNIX
+    // O_NONBLOCK changes nothing for a plain file, and lets the caller see
+    // that a FIFO swapped in at the last moment is not one.
+    const int fd
+        = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1)
+        return file.open(QIODevice::ReadOnly); // fails again, with the system's reason
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
+#else
+    return file.open(QIODevice::ReadOnly);
+#endif
+}
+
+// Whether another program holds the file at `path` without sharing it, so
+// that it cannot be read or replaced now; `orDenied` counts a refused access
+// too, which a file about to go away gives. Only Windows lets a program deny
+// others a file it holds.
+bool heldElsewhere(const QString &path, bool orDenied = true)
+{
+#ifdef Q_OS_WIN
+    // Asks for what reading and replacing need while sharing everything:
+    // only a handle that denies others reading or deleting refuses that.
+    const QString native = QDir::toNativeSeparators(path);
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()),
+        GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+        || (orDenied && error == ERROR_ACCESS_DENIED);
+#else
+    Q_UNUSED(path);
+    Q_UNUSED(orDenied);
+    return false;
+#endif
+}
+
+// Gives the open `newFile` the mode of the file at `oldPath` exactly, and its
+// owner and group where the system lets this process (on Unix, root may give
+// a file to anyone, and the owner to a group they are in); does nothing
+// elsewhere, or when nothing is at `oldPath`. A file that replaces another
+// thus stays its owner's and its group's, read-only if it was.
+void keepOwnerAndMode(QFile &newFile, const QString &oldPath)
+{
+#ifdef Q_OS_UNIX
+    struct stat old = {};
+    if (::stat(QFile::encodeName(oldPath).constData(), &old) != 0)
+        return;
+    // Only root may give a file away; anyone may give their file to a group
+    // they are in, which keeps it writable for a group that shares it. Anyone
+    // else still saves, and the file becomes theirs, rather than not saving.
+    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+        && ::fchown(newFile.handle(), old.st_uid, old.st_gid) != 0) {
+        const int refused = ::fchown(newFile.handle(), static_cast<uid_t>(-1), old.st_gid);
+        Q_UNUSED(refused);
+    }
+    // The mode's own bits, not what QFileInfo says this process may do: for
+    // root that is everything, which would lift a write protection. Set after
+    // the owner, whose change takes away the set-user and set-group bits.
+    const int kept = ::fchmod(newFile.handle(), old.st_mode & 07777);
+    Q_UNUSED(kept);
+#else
+    Q_UNUSED(newFile);
+    Q_UNUSED(oldPath);
+#endif
+}
+
+// Asks the system to put what was written to the open `file` on the disk
+// itself (fsync, or FlushFileBuffers on Windows); the reason on failure.
+bool syncToDisk(QFile &file, QString &error)
+{
+    // Whatever Qt still buffers has to reach the system before the system
+    // can put it on the disk.
+    if (!file.flush()) {
+        error = file.errorString();
+        return false;
+    }
+#if defined(Q_OS_UNIX)
+    if (fsyncRetrying(file.handle()))
+        return true;
+    error = systemReason(errno);
+    return false;
+#elif defined(Q_OS_WIN)
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    if (handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle))
+        return true;
+    error = qt_error_string(static_cast<int>(GetLastError()));
+    return false;
+#else
+    return true;
+#endif
+}
+
+// Renames `from` over `to`; on failure the system's reason, and whether
+// another program holds `to` so that it cannot be replaced (only Windows).
+bool renameOver(const QString &from, const QString &to, QString &error, bool &held)
+{
+    held = false;
+#if defined(Q_OS_UNIX)
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    error = systemReason(errno);
+    return false;
+#elif defined(Q_OS_WIN)
+    const QString source = QDir::toNativeSeparators(from);
+    const QString target = QDir::toNativeSeparators(to);
+    if (MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
+            reinterpret_cast<const wchar_t *>(target.utf16()),
+            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    error = qt_error_string(static_cast<int>(GetLastError()));
+    held = heldElsewhere(to, false);
+    return false;
+#else
+    QFile::remove(to);
+    error = QStringLiteral("cannot rename the file");
+    return QFile::rename(from, to);
+#endif
+}
+
+// Puts the entries of the folder of `path` on the disk, so that a file just
+// renamed into it or deleted from it stays so after a power cut: on Unix by
+// syncing the folder itself; elsewhere a rename is already durable. `step`
+// names what came before, for tests.
+Status syncFolderOf(const QString &path, FileStep step)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    QString reason = QStringLiteral("Input/output error");
+    const Injected how = injected(step, path);
+    if (how == Injected::Crash)
+        return stopped(path, how);
+    bool synced = how == Injected::Proceed;
+#ifdef Q_OS_UNIX
+    if (synced) {
+        const int fd
+            = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        synced = fd != -1 && fsyncRetrying(fd);
+        reason = systemReason(errno);
+        if (fd != -1)
+            ::close(fd);
+    }
+#endif
+    if (!synced)
+        return fileFailure(path,
+            QStringLiteral("cannot write the folder %1 to the disk: %2")
+                .arg(displayPath(folder), reason));
+    const Injected after = injected(FileStep::Synced, path);
+    return after == Injected::Crash ? stopped(path, after) : Status::success();
+}
+
+} // namespace
+
+QString dataFilePath()
+{
+    // Appended as it stands: a program in the root folder gets "//data.txt",
+    // which the system reads as "/data.txt".
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt");
+}
+
+QString displayPath(const QString &path)
+{
+    return QDir::toNativeSeparators(QDir::cleanPath(path));
+}
+
+QString dataFileTarget(const QString &path)
+{
+    // As QSaveFile finds it: QFileInfo::canonicalFilePath() gives nothing for
+    // a link to a file that is not there yet. A loop of links stays as given.
+    QFileInfo info(path);
+    for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.isSymLink() ? path : info.filePath();
+}
+
+Status fileFailure(const QString &path, const QString &message, Status::Cause cause)
+{
+    Status s = Status::failure(0, message.toStdString(), cause);
+    s.file = displayPath(path).toStdString();
+    return s;
+}
+
+Status readFile(const QString &path, QByteArray &bytes)
+{
+    // Opening a FIFO waits for a writer, and a device or socket holds no
+    // counts: look at what the path names before opening it.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return notPlainFile(path, info.isDir());
+    QFile file(path);
+    if (retryWhileHeld(path, [&file] { return openWithoutBlocking(file); })
+        && heldElsewhere(path, false))
+        return heldByAnotherProgram(path);
+    if (!file.isOpen())
+        return fileFailure(path,
+            QStringLiteral("cannot open the file for reading: ") + file.errorString(),
+            QFileInfo::exists(path) ? Status::Cause::Other : Status::Cause::Missing);
+    // A FIFO swapped in since the look above.
+    if (file.isSequential())
+        return notPlainFile(path, false);
+    const auto tooLarge = [&path] {
+        return fileFailure(path,
+            QStringLiteral("cannot read the file: it is larger than %1 MB").arg(kMaxFileMegabytes));
+    };
+    // The size answers before any reading, and sizes the buffer: reading
+    // one byte past it still catches a file that grows.
+    const qint64 size = file.size();
+    if (size > kMaxFileSize)
+        return tooLarge();
+    QByteArray read = file.read(size + 1);
+    if (read.size() > size && file.error() == QFileDevice::NoError)
+        read += file.read(kMaxFileSize + 1 - read.size());
+    if (file.error() != QFileDevice::NoError)
+        return fileFailure(path, QStringLiteral("cannot read the file: ") + file.errorString());
+    if (read.size() > kMaxFileSize)
+        return tooLarge();
+    bytes = std::move(read);
+    return Status::success();
+}
+
+Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events, QByteArray *read)
+{
+    QByteArray bytes;
+    Status s = readFile(path, bytes);
+    if (!s.ok)
+        return s;
+    s = parseDataFile(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+        leagues, events);
+    if (!s.ok)
+        s.file = displayPath(path).toStdString();
+    else if (read)
+        *read = std::move(bytes);
+    return s;
+}
+
+Status checkReplaceable(const QString &path)
+{
+    // Replacing a FIFO, a device or a folder with a plain file would not save
+    // the counts where they are read from.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return notPlainFile(path, target.isDir());
+    return target.exists() && !target.isWritable() ? readOnly(path) : Status::success();
+}
+
+Status checkFolderWritable(const QString &path)
+{
+    // Permission bits do not tell on Windows, nor on a read-only share: only
+    // making a file does.
+    const QString folder = QFileInfo(dataFileTarget(path)).absolutePath();
+    QTemporaryFile probe(folder + QStringLiteral("/data.txt.XXXXXX"));
+    if (probe.open())
+        return Status::success();
+    return Status::failure(0,
+        (QStringLiteral("the folder %1 cannot be written: ").arg(displayPath(folder))
+            + probe.errorString())
+            .toStdString());
+}
+
+Status checkFileWritable(const QString &path)
+{
+    const QFileInfo target(path);
+    return !target.isFile() || target.isWritable() ? Status::success() : readOnly(path);
+}
+
+Status writeNewFile(const QString &path, const QByteArray &bytes, QString &newPath)
+{
+    if (const Injected how = injected(FileStep::Start, path); how != Injected::Proceed)
+        return stopped(path, how);
+    // Beside `path`, in the same folder, so that renaming it over `path` is
+    // one step of the file system. NewOnly never opens a file that is already
+    // there; the mode is the system's default for a new file.
+    QFile file(path + QStringLiteral(".new-")
+        + QString::number(QRandomGenerator::global()->generate(), 36));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return fileFailure(path,
+            QStringLiteral("the folder %1 cannot be written: %2")
+                .arg(displayPath(QFileInfo(path).absolutePath()), file.errorString()));
+    keepOwnerAndMode(file, path);
+    // Flushed and synced before anything renames it, each checked: on a full
+    // disk or a failing one, a rename would put a cut file in the old one's place.
+    QString reason;
+    Status failed;
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        failed = fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
+    else if (!syncToDisk(file, reason))
+        failed = fileFailure(path, QStringLiteral("cannot write the file to the disk: ") + reason);
+    // Windows renames no file that is still open; QFile::remove() removes
+    // nothing when closing fails to flush what is left: closed first, it goes.
+    file.close();
+    const Injected how = failed.ok ? injected(FileStep::Written, path) : Injected::Fail;
+    if (how == Injected::Crash)
+        return stopped(path, how);
+    if (how == Injected::Fail) {
+        file.remove();
+        return failed.ok ? stopped(path, how) : failed;
+    }
+    newPath = file.fileName();
+    return Status::success();
+}
+
+Status renameDurably(const QString &from, const QString &to, bool &renamed)
+{
+    QString reason;
+    bool held = false;
+    renamed = renameOver(from, to, reason, held);
+    if (!renamed)
+        return held ? heldByAnotherProgram(to)
+                    : fileFailure(to, QStringLiteral("cannot save the file: ") + reason);
+    // Until the folder's new entry is on the disk, a power cut can bring the
+    // old file back.
+    return syncFolderOf(to, FileStep::Swapped);
+}
+
+Status writeDurably(const QString &path, const QByteArray &bytes)
+{
+    QString newPath;
+    Status written = writeNewFile(path, bytes, newPath);
+    bool renamed = false;
+    if (written.ok && !(written = renameDurably(newPath, path, renamed)).ok && !renamed)
+        QFile::remove(newPath);
+    return written;
+}
+
+Status removeDurably(const QString &path)
+{
+    if (const Injected how = injected(FileStep::Start, path); how != Injected::Proceed)
+        return stopped(path, how);
+    QFile file(path);
+    retryWhileHeld(path, [&file, &path] { return file.remove() || !QFileInfo::exists(path); });
+    if (QFileInfo::exists(path))
+        return fileFailure(path, QStringLiteral("cannot delete the file: ") + file.errorString());
+    // A power cut before the folder is on the disk can bring the file back.
+    return syncFolderOf(path, FileStep::Removed);
+}
+
+bool retryWhileHeld(const QString &path, const std::function<bool()> &attempt)
+{
+    QElapsedTimer waited;
+    bool held = false;
+    while (!attempt()) {
+        held = heldElsewhere(path);
+        if (!held)
+            break;
+        if (!waited.isValid()) {
+            waited.start();
+            announceWait(true);
+        } else if (waited.hasExpired(kHoldWaitMs)) {
+            break;
+        }
+        QThread::msleep(kHoldRetryMs);
+        held = false;
+    }
+    if (waited.isValid())
+        announceWait(false);
+    return held;
+}
+
+void setWaitHandler(std::function<void(bool waiting)> handler)
+{
+    waitHandler = std::move(handler);
+}
+
+void announceWait(bool waiting)
+{
+    if (waitHandler)
+        waitHandler(waiting);
+}
+
+unsigned textCodePage()
+{
+#ifdef Q_OS_WIN
+    return GetACP();
+#else
+    return 1252;
+#endif
+}
+
+bool decodeWithSystem(std::string_view bytes, unsigned codePage, QString &text)
+{
+#ifdef Q_OS_WIN
+    if (bytes.empty()) {
+        text.clear();
+        return true;
+    }
+    const int size = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    if (length <= 0)
+        return false;
+    text.resize(length);
+    MultiByteToWideChar(
+        codePage, 0, bytes.data(), size, reinterpret_cast<wchar_t *>(text.data()), length);
+    return true;
+#else
+    Q_UNUSED(bytes);
+    Q_UNUSED(codePage);
+    Q_UNUSED(text);
+    return false;
+#endif
+}
+
+void setFileHookForTesting(std::function<Injected(FileStep step, const QString &path)> hook)
+{
+    std::lock_guard<std::mutex> guard(hookMutex);
+    fileHook = std::move(hook);
+}
+
+} // namespace hostally
