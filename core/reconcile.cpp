@@ -136,12 +136,14 @@ Reconciled mergeCopies(const std::vector<Log> &logs, const std::string &me, cons
             report.problem.file = displayPath(path).toStdString();
             continue;
         }
-        // Only one version of its counts is known: the one they equal.
-        if (copy == out.tallies) {
+        const Reading reading = readVersion(logs, versionHash(bytes.toStdString()), me);
+        // The same counts as data.txt add nothing, unless the logs show two
+        // histories that reached them, one of which may have been dropped.
+        if (copy == out.tallies && (reading.kind == Reading::Kind::Known || reading.held.root.seq == 0)
+            && !reading.held.root.computer.empty()) {
             report.kind = CopyReport::Kind::Merged;
             continue;
         }
-        const Reading reading = readVersion(logs, versionHash(bytes.toStdString()), me);
         Tallies merged = out.tallies;
         const std::vector<BatchId> missing = reading.held.minus(out.held);
         if (reading.kind != Reading::Kind::Known || reading.held.root != out.held.root

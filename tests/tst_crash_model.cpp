@@ -707,6 +707,13 @@ void Run::handEdit(bool rename)
         (m_file.*kList[l]).setEntry(i, name, (m_file.*kList[l]).count(i) + d);
         m_made[std::size_t(l ? i : 3 + i)] += d;
     }
+    // Bytes equal to those a save that crashed before its rename meant to
+    // write are, to the logs, that save done: a coincidence no log can tell.
+    Log own;
+    parseLog(readAll(m_data + ".log-" + QString::fromStdString(m_computer.id)).toStdString(), own);
+    for (const Entry &entry : own.entries)
+        if (!m_world && entry.after == versionHash(bytesOf(m_file).toStdString()))
+            return add(m_made, contribution({m_file, was, {}})), void(m_file = was);
     if (m_world && !key({was, m_file, {}}).empty()) {
         m_world->made.push_back({was, m_file, {}});
         m_world->data(m_side).held.insert(int(m_world->made.size()) - 1);
