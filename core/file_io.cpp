@@ -1,11 +1,15 @@
 #include "file_io.h"
 
+#include "log.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSysInfo>
 #include <QTemporaryFile>
 #include <QThread>
 
@@ -272,6 +276,25 @@ QString dataFilePath()
     // Appended as it stands: a program in the root folder gets "//data.txt",
     // which the system reads as "/data.txt".
     return QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt");
+}
+
+Computer thisComputer()
+{
+    // As Windows shows it to the user, and OneDrive names its copies with it.
+#ifdef Q_OS_WIN
+    QString name = qEnvironmentVariable("COMPUTERNAME");
+#else
+    QString name = QSysInfo::machineHostName();
+#endif
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("_"));
+    Computer computer {{}, name.isEmpty() ? "computer" : name.toStdString()};
+    for (const char c : QSysInfo::machineUniqueId().toLower().toStdString()) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) && computer.id.size() < 8)
+            computer.id += c;
+    }
+    if (computer.id.size() < 8)
+        computer.id = QString::number(versionHash(computer.name), 16).rightJustified(16, QLatin1Char('0')).left(8).toStdString();
+    return computer;
 }
 
 QString displayPath(const QString &path)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 class QFile;
@@ -21,6 +22,17 @@ namespace hostally {
 // Where the data file lives: the program's folder with "/data.txt" appended.
 // Needs a QCoreApplication.
 QString dataFilePath();
+
+// A computer as the files beside data.txt know it: an id from the system's
+// machine id (/etc/machine-id, Windows' MachineGuid) or else its host name,
+// which two computers never share, and the host name for the words users read.
+struct Computer {
+    std::string id; // 8 lowercase hex digits
+    std::string name;
+};
+
+// This computer.
+Computer thisComputer();
 
 // `path` as messages show it: cleaned, with the platform's separators. The
 // path itself is still what opens the file.

@@ -1,72 +1,25 @@
 #include "reconcile.h"
 
-#include "file_io.h"
-
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QSysInfo>
 
 namespace hostally {
 
-namespace {
-
-const QString kLogInfix = QStringLiteral(".log-");
-
-QString hostName()
-{
-    // As Windows shows it to the user, and OneDrive names its copies with it.
-#ifdef Q_OS_WIN
-    QString name = qEnvironmentVariable("COMPUTERNAME");
-#else
-    QString name = QSysInfo::machineHostName();
-#endif
-    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_-]")), QStringLiteral("_"));
-    return name.isEmpty() ? QStringLiteral("computer") : name;
-}
-
-Tallies parsed(const QByteArray &bytes, Status &status)
-{
-    Tallies tallies;
-    status = parseDataFile(bytes.toStdString(), tallies.leagues, tallies.events);
-    return tallies;
-}
-
-} // namespace
-
-Computer thisComputer()
-{
-    const std::string name = hostName().toStdString();
-    std::string id;
-    for (const char c : QSysInfo::machineUniqueId().toLower().toStdString()) {
-        if (std::isxdigit(static_cast<unsigned char>(c)) && id.size() < 8)
-            id += c;
-    }
-    if (id.size() < 8) {
-        char text[17];
-        std::snprintf(text, sizeof text, "%016llx",
-            static_cast<unsigned long long>(versionHash(name)));
-        id = std::string(text).substr(0, 8);
-    }
-    return {id, name};
-}
-
 QString logPath(const QString &target, const std::string &computer)
 {
-    return target + kLogInfix + QString::fromStdString(computer);
+    return target + QStringLiteral(".log-") + QString::fromStdString(computer);
 }
 
 std::vector<Log> readLogs(const QString &target)
 {
     const QFileInfo data(target);
-    const QString prefix = data.fileName() + kLogInfix;
     std::vector<Log> logs;
     for (const QFileInfo &file :
-        QDir(data.absolutePath()).entryInfoList({prefix + QLatin1Char('*')}, QDir::Files)) {
+        QDir(data.absolutePath()).entryInfoList({data.fileName() + QStringLiteral(".log-*")}, QDir::Files)) {
         QByteArray bytes;
         Log log;
         if (readFile(file.filePath(), bytes).ok && parseLog(bytes.toStdString(), log).ok
-            && file.fileName() == prefix + QString::fromStdString(log.computer))
+            && file.filePath() == logPath(file.absolutePath() + QLatin1Char('/') + data.fileName(), log.computer))
             logs.push_back(std::move(log));
     }
     return logs;
@@ -75,13 +28,9 @@ std::vector<Log> readLogs(const QString &target)
 QStringList findConflictCopies(const QString &target, const std::vector<Log> &logs)
 {
     const QFileInfo data(target);
-    const QString stem = QRegularExpression::escape(data.completeBaseName());
-    const QString suffix = data.suffix().isEmpty()
-        ? QString()
-        : QLatin1Char('.') + QRegularExpression::escape(data.suffix());
-    QStringList computers;
+    QStringList hosts;
     for (const Log &log : logs)
-        computers.append(QRegularExpression::escape(QString::fromStdString(log.name)));
+        hosts.append(QRegularExpression::escape(QString::fromStdString(log.name)));
     QStringList forms {
         // Syncthing: data.sync-conflict-20261209-074240-7ITJG26.txt
         QStringLiteral(R"(\.sync-conflict-\d{8}-\d{6}-[A-Z0-9]{7})"),
@@ -91,10 +40,11 @@ QStringList findConflictCopies(const QString &target, const std::vector<Log> &lo
         QStringLiteral(R"( \(conflicted copy \d{4}-\d{2}-\d{2} \d{6}\))"),
     };
     // OneDrive: data-LAPTOP.txt, a name a user may also give a copy of their own.
-    if (!computers.isEmpty())
-        forms.append(QStringLiteral("-(%1)(-\\d+)?").arg(computers.join(QLatin1Char('|'))));
-    const QRegularExpression copy(
-        QStringLiteral("^%1(%2)%3$").arg(stem, forms.join(QLatin1Char('|')), suffix),
+    if (!hosts.isEmpty())
+        forms.append(QStringLiteral("-(%1)(-\\d+)?").arg(hosts.join(QLatin1Char('|'))));
+    const QString suffix = data.suffix().isEmpty() ? QString() : QLatin1Char('.') + data.suffix();
+    const QRegularExpression copy(QStringLiteral("^%1(%2)%3$").arg(QRegularExpression::escape(data.completeBaseName()),
+                                      forms.join(QLatin1Char('|')), QRegularExpression::escape(suffix)),
         QRegularExpression::CaseInsensitiveOption);
     QStringList copies;
     for (const QFileInfo &file : QDir(data.absolutePath()).entryInfoList(QDir::Files, QDir::Name)) {
@@ -107,17 +57,16 @@ QStringList findConflictCopies(const QString &target, const std::vector<Log> &lo
 bool replay(const std::vector<Log> &logs, const std::vector<BatchId> &ids, Tallies &tallies,
     std::vector<Refusal> &refused)
 {
-    std::vector<const Entry *> entries;
+    Tallies out = tallies;
     for (const BatchId &id : ids) {
-        entries.push_back(findEntry(logs, id));
-        if (!entries.back())
+        const Entry *entry = findEntry(logs, id);
+        if (!entry)
             return false;
-    }
-    for (const Entry *entry : entries) {
-        Applied applied = apply(entry->batch, tallies, RefusedReset::ListKept);
-        tallies = std::move(applied.tallies);
+        Applied applied = apply(entry->batch, out, RefusedReset::ListKept);
+        out = std::move(applied.tallies);
         refused.insert(refused.end(), applied.refused.begin(), applied.refused.end());
     }
+    tallies = std::move(out);
     return true;
 }
 
@@ -128,44 +77,38 @@ Reconciled mergeCopies(const std::vector<Log> &logs, const std::string &me, cons
     for (const QString &path : paths) {
         CopyReport &report = out.copies.emplace_back();
         report.path = path;
+        Tallies copy, merged = out.tallies;
         QByteArray bytes;
-        report.problem = readFile(path, bytes);
-        const Tallies copy = parsed(bytes, report.problem);
+        report.problem = loadDataFile(path, copy.leagues, copy.events, &bytes);
         if (!report.problem.ok) {
             report.kind = CopyReport::Kind::Unreadable;
-            report.problem.file = displayPath(path).toStdString();
             continue;
         }
         const Reading reading = readVersion(logs, versionHash(bytes.toStdString()), me);
-        // The same counts as data.txt add nothing, unless the logs show two
-        // histories that reached them, one of which may have been dropped.
-        if (copy == out.tallies && (reading.kind == Reading::Kind::Known || reading.held.root.seq == 0)
+        // data.txt's counts add nothing, unless two histories reached them.
+        if (copy == out.tallies && (reading.known || reading.held.root.seq == 0)
             && !reading.held.root.computer.empty()) {
             report.kind = CopyReport::Kind::Merged;
             continue;
         }
-        Tallies merged = out.tallies;
-        const std::vector<BatchId> missing = reading.held.minus(out.held);
-        if (reading.kind != Reading::Kind::Known || reading.held.root != out.held.root
+        const std::vector<BatchId> missing = minus(reading.held, out.held);
+        if (!reading.known || reading.held.root != out.held.root
             || !replay(logs, missing, merged, report.refused)) {
             report.refused.clear();
             report.counted = differingLines(out.tallies, copy);
-            continue; // Left: told with the lines that differ
+            continue; // Left, told with the lines that differ
         }
         report.counted = differingLines(out.tallies, merged);
-        for (const BatchId &id : missing) {
-            for (const Log &log : logs) {
-                if (log.computer == id.computer
-                    && !report.computers.contains(QString::fromStdString(log.name)))
-                    report.computers.append(QString::fromStdString(log.name));
-            }
+        for (const Log &log : logs) {
+            const QString name = QString::fromStdString(log.name);
+            if (!report.computers.contains(name)
+                && std::any_of(missing.begin(), missing.end(), [&](const BatchId &id) { return id.computer == log.computer; }))
+                report.computers.append(name);
         }
-        report.kind = report.refused.empty() || takeRefused ? CopyReport::Kind::Merged
-                                                            : CopyReport::Kind::Refused;
+        report.kind = report.refused.empty() || takeRefused ? CopyReport::Kind::Merged : CopyReport::Kind::Refused;
         if (report.kind == CopyReport::Kind::Merged) {
-            out.merged = out.merged || !(merged == out.tallies);
             out.tallies = std::move(merged);
-            out.held.unite(reading.held);
+            out.held.ids.insert(reading.held.ids.begin(), reading.held.ids.end());
         }
     }
     return out;

@@ -40,18 +40,14 @@ QString folderOf(const QString &target)
 // past any of its batches another log holds: numbers are never used twice.
 Log &ownLog(std::vector<Log> &logs, const Computer &computer)
 {
-    auto own = std::find_if(
-        logs.begin(), logs.end(), [&](const Log &log) { return log.computer == computer.id; });
-    if (own == logs.end()) {
-        own = logs.insert(logs.end(), Log());
-        own->computer = computer.id;
-    }
+    auto own = std::find_if(logs.begin(), logs.end(), [&](const Log &log) { return log.computer == computer.id; });
+    if (own == logs.end())
+        own = logs.insert(logs.end(), Log {computer.id});
     own->name = computer.name;
     for (const Log &log : logs) {
         for (const Entry &entry : log.entries) {
-            const auto ranges = entry.held.ranges.find(computer.id);
-            if (ranges != entry.held.ranges.end() && !ranges->second.empty())
-                own->next = std::max(own->next, ranges->second.back().second + 1);
+            for (const BatchId &id : entry.held.ids)
+                own->next = std::max(own->next, id.computer == computer.id ? id.seq + 1 : 0);
         }
     }
     return *own;
@@ -62,10 +58,18 @@ Status writeLog(const QString &target, const Log &log)
     return writeDurably(logPath(target, log.computer), QByteArray::fromStdString(formatLog(log)));
 }
 
-// The new file of this computer's last save, if its rename never happened as
-// the disk shows it: the file still there, or data.txt (`view`, when read)
-// still the version the save read. Empty when the save is done, or when
-// nothing tells.
+// data.txt's version, when it reads as a data file.
+std::optional<std::uint64_t> viewOf(const FileState &now)
+{
+    Tallies tallies;
+    if (!now.read.ok || !parseDataFile(now.bytes.toStdString(), tallies.leagues, tallies.events).ok)
+        return std::nullopt;
+    return versionHash(now.bytes.toStdString());
+}
+
+// The new file of this computer's last save if, as the disk shows it, its
+// rename never happened: the file still there, or data.txt (`view`) still
+// what the save read. Empty when it is done, or nothing tells.
 QString unrenamedFile(const QString &target, const std::vector<Log> &logs, const Log &own,
     const std::optional<std::uint64_t> &view)
 {
@@ -78,13 +82,12 @@ QString unrenamedFile(const QString &target, const std::vector<Log> &logs, const
         || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
         return {};
     const QString path = folderOf(target) + name;
-    const bool notDone = QFileInfo::exists(path)
-        || (view && fateOf(logs, own.computer, last, *view) == Fate::NotDone);
+    const bool notDone = QFileInfo::exists(path) || (view && fateOf(logs, own.computer, last, *view) == Fate::NotDone);
     return notDone ? path : QString();
 }
 
-// Forgets this computer's last save when its rename never happened, and
-// deletes its new file once the log no longer names it. Needs the saves' lock.
+// Forgets this computer's last save when its rename never happened, then
+// deletes its new file, which showed it. Needs the saves' lock.
 Status forgetUnrenamed(const QString &target, std::vector<Log> &logs, Log &own,
     const std::optional<std::uint64_t> &view)
 {
@@ -98,9 +101,9 @@ Status forgetUnrenamed(const QString &target, std::vector<Log> &logs, Log &own,
     return written;
 }
 
-// Deletes what saves a crash ended left beside the data file `target`: new
-// data files no log's last entry needs, this computer's log being written,
-// and its record of saves of the older form. Needs the saves' lock.
+// Deletes what saves a crash ended left beside `target`: new data files no
+// log's last entry names, this computer's log being written, and, once its
+// log exists, its record of saves of the older form. Needs the saves' lock.
 void tidy(const QString &target, const std::vector<Log> &logs, const Computer &computer)
 {
     const bool logged = QFileInfo::exists(logPath(target, computer.id));
@@ -111,14 +114,10 @@ void tidy(const QString &target, const std::vector<Log> &logs, const Computer &c
     }
     const QString name = QFileInfo(target).fileName();
     const QString oldRecord = name + QStringLiteral(".saved-") + QString::fromStdString(computer.name);
-    const QStringList leftovers = QDir(folderOf(target))
-                                      .entryList({name + QStringLiteral(".new-*"),
-                                                     name + QStringLiteral(".log-")
-                                                         + QString::fromStdString(computer.id)
-                                                         + QStringLiteral(".new-*"),
-                                                     oldRecord, oldRecord + QStringLiteral(".new-*")},
-                                          QDir::Files | QDir::Hidden);
-    for (const QString &leftover : leftovers) {
+    const QString logName = QFileInfo(logPath(target, computer.id)).fileName();
+    for (const QString &leftover : QDir(folderOf(target)).entryList({name + QStringLiteral(".new-*"),
+             logName + QStringLiteral(".new-*"), oldRecord, oldRecord + QStringLiteral(".new-*")},
+             QDir::Files | QDir::Hidden)) {
         if (!needed.contains(leftover) && (logged || !leftover.startsWith(oldRecord)))
             QFile::remove(folderOf(target) + leftover);
     }
@@ -131,207 +130,155 @@ SaveResult failed(const Status &status)
     return result;
 }
 
-Tallies parsed(const QByteArray &bytes, Status &status)
+// The counts of other histories that wrote data.txt's bytes may be missing
+// from it: a sync program takes two computers' equal files for one. Only the
+// user can tell a hand correction from that. Returns whether it is asked.
+bool addMissing(const std::vector<Log> &logs, std::uint64_t view, const Answers &answers,
+    Tallies &tallies, Held &held, SaveResult &result)
 {
-    Tallies tallies;
-    status = parseDataFile(bytes.toStdString(), tallies.leagues, tallies.events);
-    return tallies;
+    const std::vector<BatchId> missing = mayBeDropped(logs, view, held);
+    Tallies added = tallies;
+    std::vector<Refusal> refused;
+    if (!replay(logs, missing, added, refused) || (answers.addMissing && !*answers.addMissing))
+        added = tallies;
+    else if (!answers.addMissing && !(added == tallies)) {
+        result.question = SaveQuestion::SameBytes;
+        result.missing = differingLines(tallies, added);
+        result.missingIds = missing;
+        for (const Log &log : logs) {
+            if (std::any_of(missing.begin(), missing.end(), [&](const BatchId &id) { return id.computer == log.computer; }))
+                result.missingFrom.append(QString::fromStdString(log.name));
+        }
+        return true;
+    }
+    tallies = std::move(added);
+    held.ids.insert(missing.begin(), missing.end());
+    return false;
 }
 
-// One save as the file is now; `merges` counts the files changed under it.
-// `stale` names an entry of this save's on the disk whose new file went when
-// data.txt changed under it: forgotten in the log's next version. `again`
-// says the file changed, to be merged anew.
-SaveResult attempt(const QString &path, const Computer &computer, const SaveRequest &request,
-    int merges, std::optional<std::int64_t> &stale, bool &again)
+// One save as the files are now; `again` says data.txt changed under it, to
+// be merged anew.
+SaveResult attempt(const QString &path, const Computer &computer, const SaveRequest &request, bool &again)
 {
     const QString target = dataFileTarget(path);
     const Answers &answers = request.answers;
-    {
-        SaveResult result;
-        const FileState now(target);
-        std::vector<Log> logs = readLogs(target);
-        Log &own = ownLog(logs, computer);
-        if (stale && !own.entries.empty() && own.entries.back().seq == *stale)
-            own.entries.pop_back();
-        std::optional<std::uint64_t> view;
-        Tallies tallies = parsed(now.bytes, result.status);
-        if (now.read.ok && result.status.ok)
-            view = versionHash(now.bytes.toStdString());
-        else if (!now.read.ok)
-            result.status = now.read;
-        if (const Status forgot = forgetUnrenamed(target, logs, own, view); !forgot.ok)
-            return failed(forgot);
+    SaveResult result;
+    const FileState now(target);
+    std::vector<Log> logs = readLogs(target);
+    Log &own = ownLog(logs, computer);
+    const std::optional<std::uint64_t> view = viewOf(now);
+    if (const Status forgot = forgetUnrenamed(target, logs, own, view); !forgot.ok)
+        return failed(forgot);
+    Tallies tallies;
+    result.status = now.read.ok ? parseDataFile(now.bytes.toStdString(), tallies.leagues, tallies.events) : now.read;
 
-        // What the view holds, and the copies' batches it lacks.
-        const Tallies read = tallies;
-        Held held;
-        bool ambiguous = false;
-        if (view) {
-            // Counts of another history that wrote the same bytes may be
-            // missing: a sync program takes two computers' equal data.txt for
-            // one file. Only the user can tell a hand correction from that.
-            held = readVersion(logs, *view, computer.id).held;
-            const std::vector<BatchId> missing = mayBeDropped(logs, *view, held);
-            Tallies added = tallies;
-            std::vector<Refusal> refused;
-            if (!missing.empty() && !replay(logs, missing, added, refused))
-                added = tallies;
-            if (!missing.empty() && !answers.addMissing && !(added == tallies)) {
-                result.question = SaveQuestion::SameBytes;
-                result.missing = differingLines(tallies, added);
-                result.missingIds = missing;
-                for (const Log &log : logs) {
-                    if (std::any_of(missing.begin(), missing.end(),
-                            [&](const BatchId &id) { return id.computer == log.computer; }))
-                        result.missingFrom.append(QString::fromStdString(log.name));
-                }
-                return result;
-            }
-            if (answers.addMissing.value_or(false))
-                tallies = added;
-            for (const BatchId &id : missing)
-                held.insert(id);
-            ambiguous = !missing.empty();
-        }
-        bool copiesMerged = false;
-        if (view) {
-            Reconciled reconciled = mergeCopies(logs, computer.id, tallies, held,
-                findConflictCopies(target, logs), answers.takeRefusedCopies.value_or(false));
-            result.copies = std::move(reconciled.copies);
-            for (const CopyReport &copy : result.copies) {
-                copiesMerged = copiesMerged || copy.kind == CopyReport::Kind::Merged;
-                if (copy.kind == CopyReport::Kind::Refused && request.onlyCopies
-                    && !answers.takeRefusedCopies) {
-                    result.question = SaveQuestion::CopiesRefused;
-                    return result;
-                }
-            }
-            tallies = std::move(reconciled.tallies);
-            held = std::move(reconciled.held);
-        }
-
-        // The window's counts on top.
-        const bool folderGone = now.read.cause == Status::Cause::Missing
-            && !QFileInfo(QFileInfo(target).absolutePath()).isDir();
-        if (!view) {
-            // Nobody changed a file that another program holds, or a path that
-            // is no plain file: say what is wrong rather than ask. A folder
-            // gone has been moved or deleted: counts saved in a new one would
-            // be lost from sight, so the window asks for it back instead.
-            if (request.onlyCopies || now.read.cause == Status::Cause::InUse
-                || now.read.cause == Status::Cause::NotPlainFile || folderGone)
-                return result;
-            if (!answers.replace) {
-                result.question = now.read.cause == Status::Cause::Missing ? SaveQuestion::Missing
-                    : !now.read.ok                                         ? SaveQuestion::Unreadable
-                                                                           : SaveQuestion::Unparsable;
-                return result;
-            }
-            // Only a file that no longer reads, or is gone, is replaced with
-            // the window's tables.
-            tallies = request.window;
-        } else if (now.bytes == request.base && tallies == read) {
-            // data.txt as the window read it: the window's tables are what it holds.
-            tallies = request.window;
-        } else {
-            Applied applied = apply(request.batch, tallies, RefusedReset::Zeros);
-            // Yes keeps every change that can be placed; the lines refused
-            // stay as the file has them.
-            if (!applied.ok() && !answers.replace) {
-                result.question = SaveQuestion::Refused;
-                result.status = fileFailure(path, QStringLiteral("some changes cannot be added to it"));
-                result.refusals = std::move(applied.refused);
-                return result;
-            }
-            tallies = std::move(applied.tallies);
-        }
-        result.status = Status::success();
-        // A file with a byte-order mark keeps it, as Notepad wrote it.
-        const QByteArray &form = view ? now.bytes : request.base;
-        const QByteArray bytes = QByteArray::fromStdString(
-            formatDataFile(tallies.leagues, tallies.events, form.startsWith(kByteOrderMark.data())));
-        const bool changed = !view || bytes != now.bytes;
-        // Nothing to write and nothing to note: a start that found nothing to merge.
-        if (request.onlyCopies && !changed && !copiesMerged && !ambiguous)
+    // What the view holds, with the copies' batches it lacks.
+    const Tallies read = tallies;
+    Held held;
+    bool ambiguous = false, copiesMerged = false;
+    if (view) {
+        held = readVersion(logs, *view, computer.id).held;
+        const std::size_t before = held.ids.size();
+        if (addMissing(logs, *view, answers, tallies, held, result))
             return result;
-        Entry entry {own.next++, view.value_or(0), versionHash(bytes.toStdString()), held,
-            request.batch, request.consumed, {}};
-        if (entry.held.root.computer.empty())
-            entry.held.root = entry.id(computer.id);
-        entry.held.insert(entry.id(computer.id));
-        QString newPath;
-        if (changed) {
-            if (const Status replaceable = checkReplaceable(target); !replaceable.ok)
-                return failed(replaceable);
-            if (const Status written = writeNewFile(target, bytes, newPath); !written.ok)
-                return failed(written);
-            entry.newFile = QFileInfo(newPath).fileName().toStdString();
-        }
-        // A save that writes nothing needs no entry, unless it notes an
-        // answer: the batches of every save that wrote these bytes are held.
-        if (changed || ambiguous) {
-            own.entries.push_back(std::move(entry));
-            if (own.entries.size() > kEntriesKept)
-                own.entries.erase(own.entries.begin());
-            Status committed = writeLog(target, own);
-            const bool logged = committed.ok;
-            if (logged)
-                stale.reset();
-            bool renamed = !changed;
-            // Nothing is written between the last look at data.txt and the
-            // rename: an editor's save a moment before is merged again.
-            if (committed.ok && changed && !(FileState(target) == now)) {
-                again = merges + 1 < kMaxMerges;
-                committed = fileFailure(target, QStringLiteral("the file changed while it was being saved"));
-            } else if (committed.ok && changed) {
-                committed = renameDurably(newPath, target, renamed);
-            }
-            if (again) {
-                stale = own.entries.back().seq;
-                QFile::remove(newPath);
+        ambiguous = held.ids.size() != before;
+        Reconciled reconciled = mergeCopies(logs, computer.id, tallies, held,
+            findConflictCopies(target, logs), answers.takeRefusedCopies.value_or(false));
+        result.copies = std::move(reconciled.copies);
+        for (const CopyReport &copy : result.copies) {
+            copiesMerged = copiesMerged || copy.kind == CopyReport::Kind::Merged;
+            if (copy.kind == CopyReport::Kind::Refused && request.onlyCopies && !answers.takeRefusedCopies) {
+                result.question = SaveQuestion::CopiesRefused;
                 return result;
             }
-            if (!renamed) {
-                // The log forgets it before its new file goes, as that file
-                // is what shows the rename never happened.
-                own.entries.pop_back();
-                if (!logged || writeLog(target, own).ok)
-                    QFile::remove(newPath);
-                return failed(committed);
-            }
-            result.status = committed;
         }
-        for (const CopyReport &copy : result.copies) {
-            if (copy.kind == CopyReport::Kind::Merged)
-                removeDurably(copy.path);
-        }
-        tidy(target, logs, computer);
-        result.saved = Saved {bytes, tallies, !(tallies == request.window)};
-        return result;
+        tallies = std::move(reconciled.tallies);
+        held = std::move(reconciled.held);
     }
-}
 
-SaveResult saveOnce(const QString &path, const Computer &computer, const SaveRequest &request)
-{
-    std::optional<std::int64_t> stale;
-    for (int merges = 0;; ++merges) {
-        bool again = false;
-        const SaveResult result = attempt(path, computer, request, merges, stale, again);
-        if (again)
-            continue;
-        if (stale) {
-            // A save that went no further leaves no entry of the one before it.
-            const QString target = dataFileTarget(path);
-            std::vector<Log> logs = readLogs(target);
-            Log &own = ownLog(logs, computer);
-            if (!own.entries.empty() && own.entries.back().seq == *stale) {
-                own.entries.pop_back();
-                writeLog(target, own);
-            }
+    // The window's counts on top.
+    const bool folderGone
+        = now.read.cause == Status::Cause::Missing && !QFileInfo(QFileInfo(target).absolutePath()).isDir();
+    if (!view) {
+        // A file another program holds, or a path that is no plain file, is
+        // nobody's change: say what is wrong rather than ask. Counts saved
+        // in a new folder would be lost from sight: the window asks for it back.
+        if (request.onlyCopies || now.read.cause == Status::Cause::InUse
+            || now.read.cause == Status::Cause::NotPlainFile || folderGone)
+            return result;
+        if (!answers.replace) {
+            result.question = now.read.cause == Status::Cause::Missing ? SaveQuestion::Missing
+                : !now.read.ok                                         ? SaveQuestion::Unreadable
+                                                                       : SaveQuestion::Unparsable;
+            return result;
         }
-        return result;
+        tallies = request.window;
+    } else if (now.bytes == request.base && tallies == read) {
+        tallies = request.window; // data.txt as the window read it
+    } else {
+        Applied applied = apply(request.batch, tallies, RefusedReset::Zeros);
+        // Yes keeps every change that can be placed; those refused stay as the file has them.
+        if (!applied.ok() && !answers.replace) {
+            result.question = SaveQuestion::Refused;
+            result.status = fileFailure(path, QStringLiteral("some changes cannot be added to it"));
+            result.refusals = std::move(applied.refused);
+            return result;
+        }
+        tallies = std::move(applied.tallies);
     }
+    result.status = Status::success();
+    // A file with a byte-order mark keeps it, as Notepad wrote it.
+    const QByteArray bytes = QByteArray::fromStdString(formatDataFile(
+        tallies.leagues, tallies.events, (view ? now.bytes : request.base).startsWith(kByteOrderMark.data())));
+    const bool changed = !view || bytes != now.bytes;
+    if (request.onlyCopies && !changed && !copiesMerged && !ambiguous)
+        return result; // a start that found nothing to merge
+    Entry entry {own.next++, view.value_or(0), versionHash(bytes.toStdString()), held, request.batch, request.consumed, {}};
+    if (entry.held.root.computer.empty())
+        entry.held.root = entry.id(computer.id);
+    entry.held.ids.insert(entry.id(computer.id));
+    QString newPath;
+    if (changed) {
+        if (const Status replaceable = checkReplaceable(target); !replaceable.ok)
+            return failed(replaceable);
+        if (const Status written = writeNewFile(target, bytes, newPath); !written.ok)
+            return failed(written);
+        entry.newFile = QFileInfo(newPath).fileName().toStdString();
+    }
+    // A save that writes nothing needs no entry, unless it notes an answer:
+    // the batches of every save that wrote these bytes are held.
+    if (changed || ambiguous) {
+        own.entries.push_back(std::move(entry));
+        if (own.entries.size() > kEntriesKept)
+            own.entries.erase(own.entries.begin());
+        Status committed = writeLog(target, own);
+        const bool logged = committed.ok;
+        bool renamed = !changed;
+        // Nothing is written between the last look at data.txt and the
+        // rename: an editor's save a moment before is merged again.
+        if (committed.ok && changed && !(FileState(target) == now)) {
+            again = true;
+            committed = fileFailure(target, QStringLiteral("the file changed while it was being saved"));
+        } else if (committed.ok && changed) {
+            committed = renameDurably(newPath, target, renamed);
+        }
+        if (!renamed) {
+            // The log forgets it before its new file goes, the file that
+            // shows the rename never happened.
+            own.entries.pop_back();
+            if (!logged || writeLog(target, own).ok)
+                QFile::remove(newPath);
+            return failed(committed);
+        }
+        result.status = committed;
+    }
+    for (const CopyReport &copy : result.copies) {
+        if (copy.kind == CopyReport::Kind::Merged)
+            removeDurably(copy.path);
+    }
+    tidy(target, logs, computer);
+    result.saved = Saved {bytes, tallies, !(tallies == request.window)};
+    return result;
 }
 
 } // namespace
@@ -359,7 +306,11 @@ SaveResult saveTallies(
     // Windows refuses to replace a file another program holds: wait for it
     // to let go, then merge again from the file as it is then.
     retryWhileHeld(dataFileTarget(path), [&] {
-        result = saveOnce(path, computer, request);
+        bool again = true;
+        for (int merges = 0; again && merges < kMaxMerges; ++merges) {
+            again = false;
+            result = attempt(path, computer, request, again);
+        }
         return result.status.cause != Status::Cause::InUse;
     });
     return result;
@@ -368,22 +319,13 @@ SaveResult saveTallies(
 Log settleLastSave(const QString &path, const Computer &computer, std::vector<Log> &logs)
 {
     const QString target = dataFileTarget(path);
-    const auto view = [&target]() -> std::optional<std::uint64_t> {
-        QByteArray bytes;
-        Tallies tallies;
-        if (!readFile(target, bytes).ok
-            || !parseDataFile(bytes.toStdString(), tallies.leagues, tallies.events).ok)
-            return std::nullopt;
-        return versionHash(bytes.toStdString());
-    };
     logs = readLogs(target);
-    if (!unrenamedFile(target, logs, ownLog(logs, computer), view()).isEmpty()) {
+    if (!unrenamedFile(target, logs, ownLog(logs, computer), viewOf(FileState(target))).isEmpty()) {
         Status failure;
-        const std::unique_ptr<QLockFile> lock
-            = lockForSaving(target, SaveWaits(), nullptr, failure);
+        const std::unique_ptr<QLockFile> lock = lockForSaving(target, SaveWaits(), nullptr, failure);
         logs = readLogs(target);
         if (failure.ok)
-            forgetUnrenamed(target, logs, ownLog(logs, computer), view());
+            forgetUnrenamed(target, logs, ownLog(logs, computer), viewOf(FileState(target)));
     }
     return ownLog(logs, computer);
 }
