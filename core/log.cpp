@@ -63,15 +63,18 @@ bool parseHeld(std::string_view text, const std::string &computer, Held &held)
     return previous > 0;
 }
 
-// Splits "<word> <rest>" off `line`; false when either is empty.
-bool split(std::string_view line, std::string_view &word, std::string_view &rest)
+// Splits `line` into `n` words at spaces, the last taking the rest; false
+// when one would be empty.
+bool words(std::string_view line, std::string_view *word, int n)
 {
-    const std::size_t space = line.find(' ');
-    if (space == line.npos)
-        return false;
-    word = line.substr(0, space);
-    rest = line.substr(space + 1);
-    return !word.empty() && !rest.empty();
+    for (int i = 0; i < n; ++i) {
+        const std::size_t space = i + 1 < n ? line.find(' ') : line.size();
+        if (space == line.npos || space == 0)
+            return false;
+        word[i] = line.substr(0, space);
+        line.remove_prefix(std::min(space + 1, line.size()));
+    }
+    return true;
 }
 
 } // namespace
@@ -101,8 +104,8 @@ std::string formatLog(const Log &log)
     for (const std::string &id : log.declined)
         line("declined " + id);
     for (const Entry &entry : log.entries) {
-        line("entry " + std::to_string(entry.seq) + " " + hex(entry.before) + " " + hex(entry.after));
-        line("root " + entry.held.root.computer + " " + std::to_string(entry.held.root.seq));
+        line("entry " + std::to_string(entry.seq) + " " + hex(entry.before) + " " + hex(entry.after) + " "
+            + entry.held.root.computer + " " + std::to_string(entry.held.root.seq));
         formatHeld(entry.held, out);
         if (!entry.newFile.empty())
             line("new " + entry.newFile);
@@ -117,43 +120,38 @@ Status parseLog(std::string_view text, Log &log)
 {
     const Status damaged = Status::failure(0, "it is incomplete or damaged");
     Reader reader(text);
-    std::string_view line, word, rest, name;
+    std::string_view line, w[6];
     Log read;
     if (!reader.line(line) || line != kFirstLine)
         return Status::failure(0, "it is not a log Hostally wrote");
-    if (!reader.line(line) || !split(line, word, rest) || word != "computer"
-        || !split(rest, word, name) || !reader.number("next", read.next) || read.next < 1)
+    if (!reader.line(line) || !words(line, w, 3) || w[0] != "computer" || !reader.number("next", read.next)
+        || read.next < 1)
         return damaged;
-    read.computer = std::string(word);
-    read.name = std::string(name);
+    read.computer = std::string(w[1]);
+    read.name = std::string(w[2]);
     while (reader.line(line)) {
         Entry *entry = read.entries.empty() ? nullptr : &read.entries.back();
-        std::string_view number, before, after;
-        std::int64_t seq = 0;
-        if (!split(line, word, rest)) {
+        if (!words(line, w, 2)) {
             return damaged;
-        } else if (word == "declined" && !entry) {
-            read.declined.emplace_back(rest);
-        } else if (word == "entry") {
+        } else if (w[0] == "declined" && !entry) {
+            read.declined.emplace_back(w[1]);
+        } else if (w[0] == "entry") {
             const std::int64_t previous = entry ? entry->seq : 0;
             Entry &added = read.entries.emplace_back();
-            if (!split(rest, number, rest) || !toNumber(number, added.seq) || added.seq <= previous
-                || added.seq >= read.next || !split(rest, before, after)
-                || !fromHex(before, added.before) || !fromHex(after, added.after))
+            if (!words(line, w, 6) || !toNumber(w[1], added.seq) || added.seq <= previous
+                || added.seq >= read.next || !fromHex(w[2], added.before) || !fromHex(w[3], added.after)
+                || !toNumber(w[5], added.held.root.seq))
                 return damaged;
+            added.held.root.computer = std::string(w[4]);
         } else if (!entry) {
             return damaged;
-        } else if (word == "root") {
-            if (!split(rest, word, rest) || !toNumber(rest, seq))
+        } else if (w[0] == "held") {
+            if (!words(line, w, 3) || !parseHeld(w[2], std::string(w[1]), entry->held))
                 return damaged;
-            entry->held.root = {std::string(word), seq};
-        } else if (word == "held") {
-            if (!split(rest, word, rest) || !parseHeld(rest, std::string(word), entry->held))
-                return damaged;
-        } else if (word == "new") {
-            entry->newFile = std::string(rest);
-        } else if (word == "consumed") {
-            entry->consumed.emplace_back(rest);
+        } else if (w[0] == "new") {
+            entry->newFile = std::string(w[1]);
+        } else if (w[0] == "consumed") {
+            entry->consumed.emplace_back(w[1]);
         } else if (!parseBatchLine(line, entry->batch)) {
             return damaged;
         }
@@ -263,20 +261,6 @@ const Entry *findEntry(const std::vector<Log> &logs, const BatchId &id)
         }
     }
     return nullptr;
-}
-
-Fate fateOf(const std::vector<Log> &logs, const std::string &me, const Entry &entry, std::uint64_t view)
-{
-    const BatchId id = entry.id(me);
-    for (const Log &log : logs) {
-        for (const Entry &other : log.entries) {
-            if (other.id(log.computer) != id && other.held.ids.count(id))
-                return Fate::Done;
-        }
-    }
-    if (view == entry.after && readVersion(logs, view, me).known)
-        return Fate::Done;
-    return view == entry.before ? Fate::NotDone : Fate::Undecided;
 }
 
 } // namespace hostally

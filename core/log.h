@@ -100,12 +100,4 @@ std::vector<BatchId> mayBeDropped(const std::vector<Log> &logs, std::uint64_t vi
 // The entry of batch `id` in `logs`, if it is still kept there.
 const Entry *findEntry(const std::vector<Log> &logs, const BatchId &id);
 
-// What became of `me`'s save `entry` as every log and data.txt, the version `view`, show it.
-enum class Fate {
-    Done, // a later save holds its batch, or data.txt is what it wrote
-    NotDone, // data.txt is still what it read: its rename never happened
-    Undecided, // nothing on the disk tells
-};
-Fate fateOf(const std::vector<Log> &logs, const std::string &me, const Entry &entry, std::uint64_t view);
-
 } // namespace hostally

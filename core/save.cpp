@@ -283,6 +283,20 @@ SaveResult attempt(const QString &path, const Computer &computer, const SaveRequ
 
 } // namespace
 
+Fate fateOf(const std::vector<Log> &logs, const std::string &me, const Entry &entry, std::uint64_t view)
+{
+    const BatchId id = entry.id(me);
+    for (const Log &log : logs) {
+        for (const Entry &other : log.entries) {
+            if (other.id(log.computer) != id && other.held.ids.count(id))
+                return Fate::Done;
+        }
+    }
+    if (view == entry.after && readVersion(logs, view, me).known)
+        return Fate::Done;
+    return view == entry.before ? Fate::NotDone : Fate::Undecided;
+}
+
 bool Answers::take(SaveQuestion question, bool yes)
 {
     if (question == SaveQuestion::SameBytes)

@@ -13,6 +13,15 @@
 
 namespace hostally {
 
+// What became of `me`'s save `entry` as every log and data.txt, the version `view`, show it.
+enum class Fate {
+    Done, // a later save holds its batch, or data.txt is what it wrote
+    NotDone, // data.txt is still what it read: its rename never happened
+    Undecided, // nothing on the disk tells
+};
+Fate fateOf(const std::vector<Log> &logs, const std::string &me, const Entry &entry, std::uint64_t view);
+
+
 // Why a save needs the user's answer before it can go on.
 enum class SaveQuestion {
     None,
