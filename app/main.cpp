@@ -1,6 +1,6 @@
-#include "file_io.h"
 #include "dialogs.h"
 #include "end_from_outside.h"
+#include "file_io.h"
 #include "main_form.h"
 #include "start_up.h"
 

@@ -126,7 +126,8 @@ int sameLine(const TallyTable &from, int line, const TallyTable &to)
     const std::vector<std::u32string> texts = nameTexts(from);
     if (line < 0 || line >= from.used())
         return -1;
-    return nthLine(nameTexts(to), texts[std::size_t(line)], occurrence(texts, std::size_t(line)).first);
+    return nthLine(
+        nameTexts(to), texts[std::size_t(line)], occurrence(texts, std::size_t(line)).first);
 }
 
 std::vector<BatchLine> differingLines(const Tallies &from, const Tallies &to)
@@ -156,8 +157,8 @@ void formatBatch(const Batch &batch, std::string &out)
     }
     for (const BatchLine &line : batch.lines) {
         out.append(line.league ? "line L " : "line E ");
-        for (const std::int64_t n : {std::int64_t(line.nth), std::int64_t(line.of), line.before,
-                 line.after})
+        for (const std::int64_t n :
+            {std::int64_t(line.nth), std::int64_t(line.of), line.before, line.after})
             out.append(std::to_string(n)).append(" ");
         out.append(line.name).append(kLineEnd);
     }

@@ -293,7 +293,10 @@ Computer thisComputer()
             computer.id += c;
     }
     if (computer.id.size() < 8)
-        computer.id = QString::number(versionHash(computer.name), 16).rightJustified(16, QLatin1Char('0')).left(8).toStdString();
+        computer.id = QString::number(versionHash(computer.name), 16)
+                          .rightJustified(16, QLatin1Char('0'))
+                          .left(8)
+                          .toStdString();
     return computer;
 }
 

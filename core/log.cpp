@@ -52,8 +52,9 @@ bool parseHeld(std::string_view text, const std::string &computer, Held &held)
         const std::size_t dash = std::min(range.find('-'), range.size());
         std::int64_t first = 0, last = 0;
         if (!toNumber(range.substr(0, dash), first)
-            || !toNumber(dash < range.size() ? range.substr(dash + 1) : range, last)
-            || first < 1 || (previous > 0 && first <= previous + 1) || last < first || last - first > kLongestRange)
+            || !toNumber(dash < range.size() ? range.substr(dash + 1) : range, last) || first < 1
+            || (previous > 0 && first <= previous + 1) || last < first
+            || last - first > kLongestRange)
             return false;
         for (std::int64_t seq = first; seq <= last; ++seq)
             held.ids.insert({computer, seq});
@@ -82,7 +83,8 @@ bool words(std::string_view line, std::string_view *word, int n)
 std::vector<BatchId> minus(const Held &a, const Held &b)
 {
     std::vector<BatchId> out;
-    std::set_difference(a.ids.begin(), a.ids.end(), b.ids.begin(), b.ids.end(), std::back_inserter(out));
+    std::set_difference(
+        a.ids.begin(), a.ids.end(), b.ids.begin(), b.ids.end(), std::back_inserter(out));
     return out;
 }
 
@@ -104,8 +106,8 @@ std::string formatLog(const Log &log)
     for (const std::string &id : log.declined)
         line("declined " + id);
     for (const Entry &entry : log.entries) {
-        line("entry " + std::to_string(entry.seq) + " " + hex(entry.before) + " " + hex(entry.after) + " "
-            + entry.held.root.computer + " " + std::to_string(entry.held.root.seq));
+        line("entry " + std::to_string(entry.seq) + " " + hex(entry.before) + " " + hex(entry.after)
+            + " " + entry.held.root.computer + " " + std::to_string(entry.held.root.seq));
         formatHeld(entry.held, out);
         if (!entry.newFile.empty())
             line("new " + entry.newFile);
@@ -124,8 +126,8 @@ Status parseLog(std::string_view text, Log &log)
     Log read;
     if (!reader.line(line) || line != kFirstLine)
         return Status::failure(0, "it is not a log Hostally wrote");
-    if (!reader.line(line) || !words(line, w, 3) || w[0] != "computer" || !reader.number("next", read.next)
-        || read.next < 1)
+    if (!reader.line(line) || !words(line, w, 3) || w[0] != "computer"
+        || !reader.number("next", read.next) || read.next < 1)
         return damaged;
     read.computer = std::string(w[1]);
     read.name = std::string(w[2]);
@@ -139,8 +141,8 @@ Status parseLog(std::string_view text, Log &log)
             const std::int64_t previous = entry ? entry->seq : 0;
             Entry &added = read.entries.emplace_back();
             if (!words(line, w, 6) || !toNumber(w[1], added.seq) || added.seq <= previous
-                || added.seq >= read.next || !fromHex(w[2], added.before) || !fromHex(w[3], added.after)
-                || !toNumber(w[5], added.held.root.seq))
+                || added.seq >= read.next || !fromHex(w[2], added.before)
+                || !fromHex(w[3], added.after) || !toNumber(w[5], added.held.root.seq))
                 return damaged;
             added.held.root.computer = std::string(w[4]);
         } else if (!entry) {
@@ -228,7 +230,8 @@ Reading readVersion(const std::vector<Log> &logs, std::uint64_t hash, const std:
     return readAt(logs, hash, me, 4);
 }
 
-std::vector<BatchId> mayBeDropped(const std::vector<Log> &logs, std::uint64_t view, const Held &held)
+std::vector<BatchId> mayBeDropped(
+    const std::vector<Log> &logs, std::uint64_t view, const Held &held)
 {
     // The versions the view's history read: its own, and what each save it
     // holds read, but for saves that started a root of their own.
@@ -243,9 +246,10 @@ std::vector<BatchId> mayBeDropped(const std::vector<Log> &logs, std::uint64_t vi
     for (const Log &log : logs) {
         for (const Entry &entry : log.entries) {
             // A save after the one that read those bytes wrote them again.
-            if (entry.held.root == held.root && std::any_of(read.begin(), read.end(), [&](const auto &r) {
-                    return r.first == entry.after && !entry.held.ids.count(r.second);
-                }))
+            if (entry.held.root == held.root
+                && std::any_of(read.begin(), read.end(), [&](const auto &r) {
+                       return r.first == entry.after && !entry.held.ids.count(r.second);
+                   }))
                 missing.ids.insert(entry.held.ids.begin(), entry.held.ids.end());
         }
     }

@@ -38,7 +38,10 @@ struct Held {
     BatchId root;
     std::set<BatchId> ids;
 
-    friend bool operator==(const Held &a, const Held &b) { return a.root == b.root && a.ids == b.ids; }
+    friend bool operator==(const Held &a, const Held &b)
+    {
+        return a.root == b.root && a.ids == b.ids;
+    }
 };
 
 // The ids `a` holds and `b` lacks, in id order.
@@ -95,7 +98,8 @@ Reading readVersion(const std::vector<Log> &logs, std::uint64_t hash, const std:
 // The batches a sync program may have dropped from data.txt, the version
 // `view` holding `held`: those of saves that wrote bytes the view's history
 // read, which it lacks. A sync program takes two equal files for one.
-std::vector<BatchId> mayBeDropped(const std::vector<Log> &logs, std::uint64_t view, const Held &held);
+std::vector<BatchId> mayBeDropped(
+    const std::vector<Log> &logs, std::uint64_t view, const Held &held);
 
 // The entry of batch `id` in `logs`, if it is still kept there.
 const Entry *findEntry(const std::vector<Log> &logs, const BatchId &id);

@@ -15,11 +15,13 @@ std::vector<Log> readLogs(const QString &target)
     const QFileInfo data(target);
     std::vector<Log> logs;
     for (const QFileInfo &file :
-        QDir(data.absolutePath()).entryInfoList({data.fileName() + QStringLiteral(".log-*")}, QDir::Files)) {
+        QDir(data.absolutePath())
+            .entryInfoList({data.fileName() + QStringLiteral(".log-*")}, QDir::Files)) {
         QByteArray bytes;
         Log log;
         if (readFile(file.filePath(), bytes).ok && parseLog(bytes.toStdString(), log).ok
-            && file.filePath() == logPath(file.absolutePath() + QLatin1Char('/') + data.fileName(), log.computer))
+            && file.filePath()
+                == logPath(file.absolutePath() + QLatin1Char('/') + data.fileName(), log.computer))
             logs.push_back(std::move(log));
     }
     return logs;
@@ -43,8 +45,10 @@ QStringList findConflictCopies(const QString &target, const std::vector<Log> &lo
     if (!hosts.isEmpty())
         forms.append(QStringLiteral("-(%1)(-\\d+)?").arg(hosts.join(QLatin1Char('|'))));
     const QString suffix = data.suffix().isEmpty() ? QString() : QLatin1Char('.') + data.suffix();
-    const QRegularExpression copy(QStringLiteral("^%1(%2)%3$").arg(QRegularExpression::escape(data.completeBaseName()),
-                                      forms.join(QLatin1Char('|')), QRegularExpression::escape(suffix)),
+    const QRegularExpression copy(
+        QStringLiteral("^%1(%2)%3$")
+            .arg(QRegularExpression::escape(data.completeBaseName()), forms.join(QLatin1Char('|')),
+                QRegularExpression::escape(suffix)),
         QRegularExpression::CaseInsensitiveOption);
     QStringList copies;
     for (const QFileInfo &file : QDir(data.absolutePath()).entryInfoList(QDir::Files, QDir::Name)) {
@@ -102,10 +106,12 @@ Reconciled mergeCopies(const std::vector<Log> &logs, const std::string &me, cons
         for (const Log &log : logs) {
             const QString name = QString::fromStdString(log.name);
             if (!report.computers.contains(name)
-                && std::any_of(missing.begin(), missing.end(), [&](const BatchId &id) { return id.computer == log.computer; }))
+                && std::any_of(missing.begin(), missing.end(),
+                    [&](const BatchId &id) { return id.computer == log.computer; }))
                 report.computers.append(name);
         }
-        report.kind = report.refused.empty() || takeRefused ? CopyReport::Kind::Merged : CopyReport::Kind::Refused;
+        report.kind = report.refused.empty() || takeRefused ? CopyReport::Kind::Merged
+                                                            : CopyReport::Kind::Refused;
         if (report.kind == CopyReport::Kind::Merged) {
             out.tallies = std::move(merged);
             out.held.ids.insert(reading.held.ids.begin(), reading.held.ids.end());

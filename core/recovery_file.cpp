@@ -24,9 +24,9 @@ constexpr int kSlots = 99;
 void tidyLeftovers(const QString &path)
 {
     const QFileInfo file(path);
-    for (const QString &name : QDir(file.absolutePath())
-                                   .entryList({file.fileName() + QStringLiteral(".new-*")},
-                                       QDir::Files | QDir::Hidden))
+    for (const QString &name :
+        QDir(file.absolutePath())
+            .entryList({file.fileName() + QStringLiteral(".new-*")}, QDir::Files | QDir::Hidden))
         QFile::remove(file.absolutePath() + QLatin1Char('/') + name);
 }
 
@@ -45,9 +45,9 @@ std::vector<Offer> findLeftRecoveries(
 {
     // One look at the folder rather than one for each slot: start-up waits for this.
     const QFileInfo data(dataPath);
-    const QRegularExpression ours(QStringLiteral("^%1\\.unsaved(-%2)?(-[0-9]+)?$")
-                                      .arg(QRegularExpression::escape(data.fileName()),
-                                          QString::fromStdString(computer)));
+    const QRegularExpression ours(
+        QStringLiteral("^%1\\.unsaved(-%2)?(-[0-9]+)?$")
+            .arg(QRegularExpression::escape(data.fileName()), QString::fromStdString(computer)));
     QStringList names;
     for (const QString &name :
         QDir(data.absolutePath()).entryList(QDir::Files | QDir::Hidden | QDir::System)) {

@@ -40,7 +40,8 @@ QString folderOf(const QString &target)
 // past any of its batches another log holds: numbers are never used twice.
 Log &ownLog(std::vector<Log> &logs, const Computer &computer)
 {
-    auto own = std::find_if(logs.begin(), logs.end(), [&](const Log &log) { return log.computer == computer.id; });
+    auto own = std::find_if(
+        logs.begin(), logs.end(), [&](const Log &log) { return log.computer == computer.id; });
     if (own == logs.end())
         own = logs.insert(logs.end(), Log {computer.id});
     own->name = computer.name;
@@ -82,7 +83,8 @@ QString unrenamedFile(const QString &target, const std::vector<Log> &logs, const
         || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
         return {};
     const QString path = folderOf(target) + name;
-    const bool notDone = QFileInfo::exists(path) || (view && fateOf(logs, own.computer, last, *view) == Fate::NotDone);
+    const bool notDone = QFileInfo::exists(path)
+        || (view && fateOf(logs, own.computer, last, *view) == Fate::NotDone);
     return notDone ? path : QString();
 }
 
@@ -113,11 +115,14 @@ void tidy(const QString &target, const std::vector<Log> &logs, const Computer &c
             needed.append(QString::fromStdString(log.entries.back().newFile));
     }
     const QString name = QFileInfo(target).fileName();
-    const QString oldRecord = name + QStringLiteral(".saved-") + QString::fromStdString(computer.name);
+    const QString oldRecord
+        = name + QStringLiteral(".saved-") + QString::fromStdString(computer.name);
     const QString logName = QFileInfo(logPath(target, computer.id)).fileName();
-    for (const QString &leftover : QDir(folderOf(target)).entryList({name + QStringLiteral(".new-*"),
-             logName + QStringLiteral(".new-*"), oldRecord, oldRecord + QStringLiteral(".new-*")},
-             QDir::Files | QDir::Hidden)) {
+    for (const QString &leftover :
+        QDir(folderOf(target))
+            .entryList({name + QStringLiteral(".new-*"), logName + QStringLiteral(".new-*"),
+                           oldRecord, oldRecord + QStringLiteral(".new-*")},
+                QDir::Files | QDir::Hidden)) {
         if (!needed.contains(leftover) && (logged || !leftover.startsWith(oldRecord)))
             QFile::remove(folderOf(target) + leftover);
     }
@@ -146,7 +151,8 @@ bool addMissing(const std::vector<Log> &logs, std::uint64_t view, const Answers 
         result.missing = differingLines(tallies, added);
         result.missingIds = missing;
         for (const Log &log : logs) {
-            if (std::any_of(missing.begin(), missing.end(), [&](const BatchId &id) { return id.computer == log.computer; }))
+            if (std::any_of(missing.begin(), missing.end(),
+                    [&](const BatchId &id) { return id.computer == log.computer; }))
                 result.missingFrom.append(QString::fromStdString(log.name));
         }
         return true;
@@ -158,7 +164,8 @@ bool addMissing(const std::vector<Log> &logs, std::uint64_t view, const Answers 
 
 // One save as the files are now; `again` says data.txt changed under it, to
 // be merged anew.
-SaveResult attempt(const QString &path, const Computer &computer, const SaveRequest &request, bool &again)
+SaveResult attempt(
+    const QString &path, const Computer &computer, const SaveRequest &request, bool &again)
 {
     const QString target = dataFileTarget(path);
     const Answers &answers = request.answers;
@@ -170,7 +177,9 @@ SaveResult attempt(const QString &path, const Computer &computer, const SaveRequ
     if (const Status forgot = forgetUnrenamed(target, logs, own, view); !forgot.ok)
         return failed(forgot);
     Tallies tallies;
-    result.status = now.read.ok ? parseDataFile(now.bytes.toStdString(), tallies.leagues, tallies.events) : now.read;
+    result.status = now.read.ok
+        ? parseDataFile(now.bytes.toStdString(), tallies.leagues, tallies.events)
+        : now.read;
 
     // What the view holds, with the copies' batches it lacks.
     const Tallies read = tallies;
@@ -187,7 +196,8 @@ SaveResult attempt(const QString &path, const Computer &computer, const SaveRequ
         result.copies = std::move(reconciled.copies);
         for (const CopyReport &copy : result.copies) {
             copiesMerged = copiesMerged || copy.kind == CopyReport::Kind::Merged;
-            if (copy.kind == CopyReport::Kind::Refused && request.onlyCopies && !answers.takeRefusedCopies) {
+            if (copy.kind == CopyReport::Kind::Refused && request.onlyCopies
+                && !answers.takeRefusedCopies) {
                 result.question = SaveQuestion::CopiesRefused;
                 return result;
             }
@@ -197,8 +207,8 @@ SaveResult attempt(const QString &path, const Computer &computer, const SaveRequ
     }
 
     // The window's counts on top.
-    const bool folderGone
-        = now.read.cause == Status::Cause::Missing && !QFileInfo(QFileInfo(target).absolutePath()).isDir();
+    const bool folderGone = now.read.cause == Status::Cause::Missing
+        && !QFileInfo(QFileInfo(target).absolutePath()).isDir();
     if (!view) {
         // A file another program holds, or a path that is no plain file, is
         // nobody's change: say what is wrong rather than ask. Counts saved
@@ -228,12 +238,13 @@ SaveResult attempt(const QString &path, const Computer &computer, const SaveRequ
     }
     result.status = Status::success();
     // A file with a byte-order mark keeps it, as Notepad wrote it.
-    const QByteArray bytes = QByteArray::fromStdString(formatDataFile(
-        tallies.leagues, tallies.events, (view ? now.bytes : request.base).startsWith(kByteOrderMark.data())));
+    const QByteArray bytes = QByteArray::fromStdString(formatDataFile(tallies.leagues,
+        tallies.events, (view ? now.bytes : request.base).startsWith(kByteOrderMark.data())));
     const bool changed = !view || bytes != now.bytes;
     if (request.onlyCopies && !changed && !copiesMerged && !ambiguous)
         return result; // a start that found nothing to merge
-    Entry entry {own.next++, view.value_or(0), versionHash(bytes.toStdString()), held, request.batch, request.consumed, {}};
+    Entry entry {own.next++, view.value_or(0), versionHash(bytes.toStdString()), held,
+        request.batch, request.consumed, {}};
     if (entry.held.root.computer.empty())
         entry.held.root = entry.id(computer.id);
     entry.held.ids.insert(entry.id(computer.id));
@@ -258,7 +269,8 @@ SaveResult attempt(const QString &path, const Computer &computer, const SaveRequ
         // rename: an editor's save a moment before is merged again.
         if (committed.ok && changed && !(FileState(target) == now)) {
             again = true;
-            committed = fileFailure(target, QStringLiteral("the file changed while it was being saved"));
+            committed
+                = fileFailure(target, QStringLiteral("the file changed while it was being saved"));
         } else if (committed.ok && changed) {
             committed = renameDurably(newPath, target, renamed);
         }
@@ -283,7 +295,8 @@ SaveResult attempt(const QString &path, const Computer &computer, const SaveRequ
 
 } // namespace
 
-Fate fateOf(const std::vector<Log> &logs, const std::string &me, const Entry &entry, std::uint64_t view)
+Fate fateOf(
+    const std::vector<Log> &logs, const std::string &me, const Entry &entry, std::uint64_t view)
 {
     const BatchId id = entry.id(me);
     for (const Log &log : logs) {
@@ -308,8 +321,8 @@ bool Answers::take(SaveQuestion question, bool yes)
     return yes || question == SaveQuestion::SameBytes || question == SaveQuestion::CopiesRefused;
 }
 
-SaveResult saveTallies(
-    const QString &path, const Computer &computer, const SaveRequest &request, const SaveHooks &hooks)
+SaveResult saveTallies(const QString &path, const Computer &computer, const SaveRequest &request,
+    const SaveHooks &hooks)
 {
     Status failure;
     const std::unique_ptr<QLockFile> lock
@@ -336,7 +349,8 @@ Log settleLastSave(const QString &path, const Computer &computer, std::vector<Lo
     logs = readLogs(target);
     if (!unrenamedFile(target, logs, ownLog(logs, computer), viewOf(FileState(target))).isEmpty()) {
         Status failure;
-        const std::unique_ptr<QLockFile> lock = lockForSaving(target, SaveWaits(), nullptr, failure);
+        const std::unique_ptr<QLockFile> lock
+            = lockForSaving(target, SaveWaits(), nullptr, failure);
         logs = readLogs(target);
         if (failure.ok)
             forgetUnrenamed(target, logs, ownLog(logs, computer), viewOf(FileState(target)));

@@ -19,8 +19,8 @@ enum class Fate {
     NotDone, // data.txt is still what it read: its rename never happened
     Undecided, // nothing on the disk tells
 };
-Fate fateOf(const std::vector<Log> &logs, const std::string &me, const Entry &entry, std::uint64_t view);
-
+Fate fateOf(
+    const std::vector<Log> &logs, const std::string &me, const Entry &entry, std::uint64_t view);
 
 // Why a save needs the user's answer before it can go on.
 enum class SaveQuestion {

@@ -33,7 +33,8 @@ void savedIds(const std::vector<Log> &logs, const Log &own, const QString &dataP
     for (const Entry &entry : own.entries) {
         const Fate fate = fateOf(logs, own.computer, entry, view);
         if (fate != Fate::NotDone)
-            (fate == Fate::Done ? done : undecided).insert(entry.consumed.begin(), entry.consumed.end());
+            (fate == Fate::Done ? done : undecided)
+                .insert(entry.consumed.begin(), entry.consumed.end());
     }
 }
 
@@ -177,7 +178,9 @@ Status Session::decline()
         return Status::success();
     // Still there, they are offered no more once their ids are noted.
     const Status noted = noteDeclined(m_dataPath, m_computer, ids);
-    return noted.ok ? noted : removed.ok ? fileFailure(m_restored.value(0), QStringLiteral("cannot delete the file")) : removed;
+    return noted.ok  ? noted
+        : removed.ok ? fileFailure(m_restored.value(0), QStringLiteral("cannot delete the file"))
+                     : removed;
 }
 
 std::vector<Offer> Session::leftOffers()
@@ -216,7 +219,9 @@ std::vector<Offer> Session::leftOffers()
                 + QLatin1Char('/') + QString::fromStdString(recovery.saving);
             offer.maybeSaved = !QFileInfo::exists(leftOver);
             if (recovery.saving.find_first_of("/\\") == std::string::npos
-                && recovery.saving.rfind(QFileInfo(m_dataPath).fileName().toStdString() + ".new-", 0) == 0)
+                && recovery.saving.rfind(
+                       QFileInfo(m_dataPath).fileName().toStdString() + ".new-", 0)
+                    == 0)
                 QFile::remove(leftOver);
         }
         offers.push_back(std::move(offer));
@@ -248,8 +253,8 @@ Applied Session::answer(Offer &offer, OfferAnswer answer, Status *problem)
         // The window's own file holds them, and says so, before theirs goes:
         // a crash between the two never offers them twice.
         m_consumes.push_back(offer.recovery.id);
-        m_consumes.insert(m_consumes.end(), offer.recovery.consumes.begin(),
-            offer.recovery.consumes.end());
+        m_consumes.insert(
+            m_consumes.end(), offer.recovery.consumes.begin(), offer.recovery.consumes.end());
         m_restored.append(offer.path);
         status = keepUnsavedNow();
     }

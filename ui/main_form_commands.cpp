@@ -1,8 +1,8 @@
 // The window's commands: start-up, the twin list commands, Save and Quit.
 #include "main_form.h"
 
-#include "file_io.h"
 #include "dialogs.h"
+#include "file_io.h"
 #include "messages.h"
 #include "windows1252.h"
 
@@ -115,7 +115,8 @@ bool MainForm::saveTables()
         // Nothing is held while the question is up: the save reads the
         // file again once it is answered.
         const Dialogs::Answer answer = ask(result);
-        if (answer == Dialogs::Answer::Back || !answers.take(result.question, answer == Dialogs::Answer::Yes))
+        if (answer == Dialogs::Answer::Back
+            || !answers.take(result.question, answer == Dialogs::Answer::Yes))
             return false;
     }
     if (result.saved) {
@@ -135,8 +136,9 @@ bool MainForm::saveTables()
     if (result.status.cause == hostally::Status::Cause::Missing) {
         // Writing the counts elsewhere would lose them from sight: the user
         // moves the folder back, and the next save finds it.
-        const QString gone = messages::text(Text::FolderGone)
-                                 .arg(hostally::displayPath(QFileInfo(m_session.dataPath()).path()));
+        const QString gone
+            = messages::text(Text::FolderGone)
+                  .arg(hostally::displayPath(QFileInfo(m_session.dataPath()).path()));
         std::fprintf(stderr, "hostally: %s\n", qPrintable(gone));
         m_dialogs->showError(this, gone, QStringLiteral("Hostally"));
         return false;
@@ -155,8 +157,8 @@ bool MainForm::saveTables()
 Dialogs::Answer MainForm::ask(const hostally::SaveResult &asked)
 {
     using hostally::SaveQuestion;
-    const bool copies
-        = asked.question == SaveQuestion::SameBytes || asked.question == SaveQuestion::CopiesRefused;
+    const bool copies = asked.question == SaveQuestion::SameBytes
+        || asked.question == SaveQuestion::CopiesRefused;
     return m_dialogs->ask(this,
         messages::saveQuestion(asked, hostally::displayPath(m_session.dataPath())),
         copies ? QStringLiteral("Counts from another computer") : QStringLiteral("Hostally"),

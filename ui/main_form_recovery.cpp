@@ -3,9 +3,9 @@
 #include "main_form.h"
 
 #include "dialogs.h"
+#include "file_io.h"
 #include "messages.h"
 #include "start_up.h"
-#include "file_io.h"
 
 #include <QApplication>
 #include <QPaintEvent>

@@ -248,8 +248,8 @@ QString copiesMerged(const std::vector<hostally::CopyReport> &copies)
         if (counted.size() > kChangesShown)
             counted = counted.mid(0, kChangesShown)
                 << QStringLiteral("%1 more").arg(counted.size() - kChangesShown);
-        merged.append(
-            (counted.isEmpty() ? QStringLiteral("nothing to add") : counted.join(QStringLiteral(", ")))
+        merged.append((counted.isEmpty() ? QStringLiteral("nothing to add")
+                                         : counted.join(QStringLiteral(", ")))
             + QStringLiteral(" from ") + copyName(copy));
     }
     if (merged.isEmpty())
@@ -279,18 +279,17 @@ QString copiesQuestion(const std::vector<hostally::CopyReport> &copies)
 
 QString copiesLeft(const std::vector<hostally::CopyReport> &copies)
 {
-    QStringList left
-        = copiesOf(copies, hostally::CopyReport::Kind::Left, [](const auto &copy) {
-              QStringList lines;
-              for (const hostally::BatchLine &line : copy.counted)
-                  lines.append(lineName(line.league, line.name, true)
-                      + QStringLiteral(": %1 in data.txt, %2 in the copy")
-                            .arg(line.before)
-                            .arg(line.after));
-              return copyName(copy) + QStringLiteral(":\n")
-                  + (lines.isEmpty() ? QStringLiteral("\u2022 the same counts as data.txt")
-                                     : bulletList(lines, kChangesShown));
-          });
+    QStringList left = copiesOf(copies, hostally::CopyReport::Kind::Left, [](const auto &copy) {
+        QStringList lines;
+        for (const hostally::BatchLine &line : copy.counted)
+            lines.append(lineName(line.league, line.name, true)
+                + QStringLiteral(": %1 in data.txt, %2 in the copy")
+                      .arg(line.before)
+                      .arg(line.after));
+        return copyName(copy) + QStringLiteral(":\n")
+            + (lines.isEmpty() ? QStringLiteral("\u2022 the same counts as data.txt")
+                               : bulletList(lines, kChangesShown));
+    });
     left += copiesOf(copies, hostally::CopyReport::Kind::Unreadable, [](const auto &copy) {
         return copyName(copy) + QStringLiteral(":\n\u2022 ")
             + QString::fromStdString(copy.problem.toText());

@@ -1,7 +1,7 @@
 #include "start_up.h"
 
-#include "file_io.h"
 #include "dialogs.h"
+#include "file_io.h"
 #include "main_form.h"
 #include "messages.h"
 
