@@ -31,12 +31,10 @@ namespace hostally {
 
 namespace {
 
-// A real data file is a few kilobytes; refusing anything far larger keeps a
-// wrong file chosen by mistake from eating the machine's memory.
+// A data file is a few kilobytes: a wrong file chosen by mistake stays unread.
 constexpr qint64 kMaxFileMegabytes = 16;
 constexpr qint64 kMaxFileSize = kMaxFileMegabytes * 1024 * 1024;
-// Sync clients, virus scanners and search indexers hold a file for a moment
-// after every write; editors that save by replacing wait them out like this.
+// Sync clients, virus scanners and indexers hold a file a moment after each write.
 constexpr int kHoldWaitMs = 2000;
 constexpr int kHoldRetryMs = 100;
 
@@ -109,13 +107,11 @@ bool fsyncRetrying(int fd)
 }
 #endif
 
-// Opens `file` for reading without waiting on anyone: on Unix, opening a
-// FIFO the usual way blocks until some other program writes to it.
+// Opens `file` for reading without waiting on a FIFO's writer.
 bool openWithoutBlocking(QFile &file)
 {
 #ifdef Q_OS_UNIX
-    // O_NONBLOCK changes nothing for a plain file, and lets the caller see
-    // that a FIFO swapped in at the last moment is not one.
+    // O_NONBLOCK changes nothing for a plain file.
     const int fd
         = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd == -1)
@@ -129,15 +125,12 @@ bool openWithoutBlocking(QFile &file)
 #endif
 }
 
-// Whether another program holds the file at `path` without sharing it, so
-// that it cannot be read or replaced now; `orDenied` counts a refused access
-// too, which a file about to go away gives. Only Windows lets a program deny
-// others a file it holds.
+// Whether another program holds the file at `path` unshared, as only Windows
+// allows; `orDenied` counts a refused access too, as a file going away gives.
 bool heldElsewhere(const QString &path, bool orDenied = true)
 {
 #ifdef Q_OS_WIN
-    // Asks for what reading and replacing need while sharing everything:
-    // only a handle that denies others reading or deleting refuses that.
+    // Only a handle that denies others reading or deleting refuses this.
     const QString native = QDir::toNativeSeparators(path);
     const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()),
         GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -156,28 +149,23 @@ bool heldElsewhere(const QString &path, bool orDenied = true)
 #endif
 }
 
-// Gives the open `newFile` the mode of the file at `oldPath` exactly, and its
-// owner and group where the system lets this process (on Unix, root may give
-// a file to anyone, and the owner to a group they are in); does nothing
-// elsewhere, or when nothing is at `oldPath`. A file that replaces another
-// thus stays its owner's and its group's, read-only if it was.
+// Gives the open `newFile` the mode of the file at `oldPath`, and its owner
+// and group where Unix lets this process: a replaced file stays as it was.
 void keepOwnerAndMode(QFile &newFile, const QString &oldPath)
 {
 #ifdef Q_OS_UNIX
     struct stat old = {};
     if (::stat(QFile::encodeName(oldPath).constData(), &old) != 0)
         return;
-    // Only root may give a file away; anyone may give their file to a group
-    // they are in, which keeps it writable for a group that shares it. Anyone
-    // else still saves, and the file becomes theirs, rather than not saving.
+    // Only root may give a file away, anyone to a group they are in; else the
+    // file becomes theirs rather than not being saved.
     if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid())
         && ::fchown(newFile.handle(), old.st_uid, old.st_gid) != 0) {
         const int refused = ::fchown(newFile.handle(), static_cast<uid_t>(-1), old.st_gid);
         Q_UNUSED(refused);
     }
-    // The mode's own bits, not what QFileInfo says this process may do: for
-    // root that is everything, which would lift a write protection. Set after
-    // the owner, whose change takes away the set-user and set-group bits.
+    // The mode's own bits (QFileInfo gives root everything), set after the
+    // owner, whose change clears the set-id bits.
     const int kept = ::fchmod(newFile.handle(), old.st_mode & 07777);
     Q_UNUSED(kept);
 #else
@@ -186,12 +174,9 @@ void keepOwnerAndMode(QFile &newFile, const QString &oldPath)
 #endif
 }
 
-// Asks the system to put what was written to the open `file` on the disk
-// itself (fsync, or FlushFileBuffers on Windows); the reason on failure.
+// Puts what was written to `file` on the disk itself; the reason on failure.
 bool syncToDisk(QFile &file, QString &error)
 {
-    // Whatever Qt still buffers has to reach the system before the system
-    // can put it on the disk.
     if (!file.flush()) {
         error = file.errorString();
         return false;
@@ -212,8 +197,7 @@ bool syncToDisk(QFile &file, QString &error)
 #endif
 }
 
-// Renames `from` over `to`; on failure the system's reason, and whether
-// another program holds `to` so that it cannot be replaced (only Windows).
+// Renames `from` over `to`; on failure the reason, and whether another program holds `to`.
 bool renameOver(const QString &from, const QString &to, QString &error, bool &held)
 {
     held = false;
@@ -239,10 +223,8 @@ bool renameOver(const QString &from, const QString &to, QString &error, bool &he
 #endif
 }
 
-// Puts the entries of the folder of `path` on the disk, so that a file just
-// renamed into it or deleted from it stays so after a power cut: on Unix by
-// syncing the folder itself; elsewhere a rename is already durable. `step`
-// names what came before, for tests.
+// Puts the folder of `path` on the disk, so that a rename or deletion there
+// outlives a power cut (elsewhere than Unix one already does). `step` is for tests.
 Status syncFolderOf(const QString &path, FileStep step)
 {
     const QString folder = QFileInfo(path).absolutePath();
@@ -273,8 +255,7 @@ Status syncFolderOf(const QString &path, FileStep step)
 
 QString dataFilePath()
 {
-    // Appended as it stands: a program in the root folder gets "//data.txt",
-    // which the system reads as "/data.txt".
+    // In the root folder "//data.txt", which the system reads as "/data.txt".
     return QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt");
 }
 
@@ -307,8 +288,7 @@ QString displayPath(const QString &path)
 
 QString dataFileTarget(const QString &path)
 {
-    // As QSaveFile finds it: QFileInfo::canonicalFilePath() gives nothing for
-    // a link to a file that is not there yet. A loop of links stays as given.
+    // canonicalFilePath() gives nothing for a link to a file not there yet.
     QFileInfo info(path);
     for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
         info.setFile(info.symLinkTarget());
@@ -324,8 +304,7 @@ Status fileFailure(const QString &path, const QString &message, Status::Cause ca
 
 Status readFile(const QString &path, QByteArray &bytes)
 {
-    // Opening a FIFO waits for a writer, and a device or socket holds no
-    // counts: look at what the path names before opening it.
+    // A FIFO, device or socket holds no counts: look before opening.
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
         return notPlainFile(path, info.isDir());
@@ -344,8 +323,7 @@ Status readFile(const QString &path, QByteArray &bytes)
         return fileFailure(path,
             QStringLiteral("cannot read the file: it is larger than %1 MB").arg(kMaxFileMegabytes));
     };
-    // The size answers before any reading, and sizes the buffer: reading
-    // one byte past it still catches a file that grows.
+    // Reading one byte past the size catches a file that grows.
     const qint64 size = file.size();
     if (size > kMaxFileSize)
         return tooLarge();
@@ -377,8 +355,6 @@ Status loadDataFile(const QString &path, TallyTable &leagues, TallyTable &events
 
 Status checkReplaceable(const QString &path)
 {
-    // Replacing a FIFO, a device or a folder with a plain file would not save
-    // the counts where they are read from.
     const QFileInfo target(path);
     if (target.exists() && !target.isFile())
         return notPlainFile(path, target.isDir());
@@ -387,8 +363,7 @@ Status checkReplaceable(const QString &path)
 
 Status checkFolderWritable(const QString &path)
 {
-    // Permission bits do not tell on Windows, nor on a read-only share: only
-    // making a file does.
+    // Permission bits do not tell on Windows, nor on a read-only share.
     const QString folder = QFileInfo(dataFileTarget(path)).absolutePath();
     QTemporaryFile probe(folder + QStringLiteral("/data.txt.XXXXXX"));
     if (probe.open())
@@ -399,19 +374,11 @@ Status checkFolderWritable(const QString &path)
             .toStdString());
 }
 
-Status checkFileWritable(const QString &path)
-{
-    const QFileInfo target(path);
-    return !target.isFile() || target.isWritable() ? Status::success() : readOnly(path);
-}
-
 Status writeNewFile(const QString &path, const QByteArray &bytes, QString &newPath)
 {
     if (const Injected how = injected(FileStep::Start, path); how != Injected::Proceed)
         return stopped(path, how);
-    // Beside `path`, in the same folder, so that renaming it over `path` is
-    // one step of the file system. NewOnly never opens a file that is already
-    // there; the mode is the system's default for a new file.
+    // In the same folder, so that the rename is one step of the file system.
     QFile file(path + QStringLiteral(".new-")
         + QString::number(QRandomGenerator::global()->generate(), 36));
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
@@ -419,16 +386,14 @@ Status writeNewFile(const QString &path, const QByteArray &bytes, QString &newPa
             QStringLiteral("the folder %1 cannot be written: %2")
                 .arg(displayPath(QFileInfo(path).absolutePath()), file.errorString()));
     keepOwnerAndMode(file, path);
-    // Flushed and synced before anything renames it, each checked: on a full
-    // disk or a failing one, a rename would put a cut file in the old one's place.
+    // On a full or failing disk a rename would put a cut file in the old one's place.
     QString reason;
     Status failed;
     if (file.write(bytes) != bytes.size() || !file.flush())
         failed = fileFailure(path, QStringLiteral("cannot write the file: ") + file.errorString());
     else if (!syncToDisk(file, reason))
         failed = fileFailure(path, QStringLiteral("cannot write the file to the disk: ") + reason);
-    // Windows renames no file that is still open; QFile::remove() removes
-    // nothing when closing fails to flush what is left: closed first, it goes.
+    // Closed first: Windows renames no open file, and remove() fails on a failed flush.
     file.close();
     const Injected how = failed.ok ? injected(FileStep::Written, path) : Injected::Fail;
     if (how == Injected::Crash)
@@ -449,8 +414,6 @@ Status renameDurably(const QString &from, const QString &to, bool &renamed)
     if (!renamed)
         return held ? heldByAnotherProgram(to)
                     : fileFailure(to, QStringLiteral("cannot save the file: ") + reason);
-    // Until the folder's new entry is on the disk, a power cut can bring the
-    // old file back.
     return syncFolderOf(to, FileStep::Swapped);
 }
 
@@ -472,7 +435,6 @@ Status removeDurably(const QString &path)
     retryWhileHeld(path, [&file, &path] { return file.remove() || !QFileInfo::exists(path); });
     if (QFileInfo::exists(path))
         return fileFailure(path, QStringLiteral("cannot delete the file: ") + file.errorString());
-    // A power cut before the folder is on the disk can bring the file back.
     return syncFolderOf(path, FileStep::Removed);
 }
 
@@ -507,38 +469,6 @@ void announceWait(bool waiting)
 {
     if (waitHandler)
         waitHandler(waiting);
-}
-
-unsigned textCodePage()
-{
-#ifdef Q_OS_WIN
-    return GetACP();
-#else
-    return 1252;
-#endif
-}
-
-bool decodeWithSystem(std::string_view bytes, unsigned codePage, QString &text)
-{
-#ifdef Q_OS_WIN
-    if (bytes.empty()) {
-        text.clear();
-        return true;
-    }
-    const int size = static_cast<int>(bytes.size());
-    const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
-    if (length <= 0)
-        return false;
-    text.resize(length);
-    MultiByteToWideChar(
-        codePage, 0, bytes.data(), size, reinterpret_cast<wchar_t *>(text.data()), length);
-    return true;
-#else
-    Q_UNUSED(bytes);
-    Q_UNUSED(codePage);
-    Q_UNUSED(text);
-    return false;
-#endif
 }
 
 void setFileHookForTesting(std::function<Injected(FileStep step, const QString &path)> hook)

@@ -184,13 +184,11 @@ SaveResult attempt(
     // What the view holds, with the copies' batches it lacks.
     const Tallies read = tallies;
     Held held;
-    bool ambiguous = false, copiesMerged = false;
+    bool copiesMerged = false;
     if (view) {
         held = readVersion(logs, *view, computer.id).held;
-        const std::size_t before = held.ids.size();
         if (addMissing(logs, *view, answers, tallies, held, result))
             return result;
-        ambiguous = held.ids.size() != before;
         Reconciled reconciled = mergeCopies(logs, computer.id, tallies, held,
             findConflictCopies(target, logs), answers.takeRefusedCopies.value_or(false));
         result.copies = std::move(reconciled.copies);
@@ -241,7 +239,9 @@ SaveResult attempt(
     const QByteArray bytes = QByteArray::fromStdString(formatDataFile(tallies.leagues,
         tallies.events, (view ? now.bytes : request.base).startsWith(kByteOrderMark.data())));
     const bool changed = !view || bytes != now.bytes;
-    if (request.onlyCopies && !changed && !copiesMerged && !ambiguous)
+    // Batches the logs did not know these bytes hold: answers, or copies.
+    const bool noted = view && !(held == readVersion(logs, *view, computer.id).held);
+    if (request.onlyCopies && !changed && !copiesMerged && !noted)
         return result; // a start that found nothing to merge
     Entry entry {own.next++, view.value_or(0), versionHash(bytes.toStdString()), held,
         request.batch, request.consumed, {}};
@@ -256,9 +256,8 @@ SaveResult attempt(
             return failed(written);
         entry.newFile = QFileInfo(newPath).fileName().toStdString();
     }
-    // A save that writes nothing needs no entry, unless it notes an answer:
-    // the batches of every save that wrote these bytes are held.
-    if (changed || ambiguous) {
+    // A save that writes nothing needs no entry, but for batches noted.
+    if (changed || noted) {
         own.entries.push_back(std::move(entry));
         if (own.entries.size() > kEntriesKept)
             own.entries.erase(own.entries.begin());

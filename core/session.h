@@ -23,21 +23,16 @@ enum class OfferAnswer {
 };
 
 // One window's document: data.txt as the window last read or wrote it (its
-// base), the window's tables, the lists reset since, and the changed flag;
-// with the recovery file that keeps the window's batch. Every decision about
-// reading, saving and recovering the counts is made here; the window only
-// shows them and asks the user.
-//
-// What it keeps true: every count made reaches data.txt once when it is
-// saved, or stays in a recovery file of this computer, offered at the next
-// start until a finished save holds it or the user declines it.
+// base), the window's tables, the lists reset since and the changed flag,
+// with the recovery file that keeps its batch. Every decision about reading,
+// saving and recovering is made here; the window only shows and asks.
+// Every count made reaches data.txt once, or stays in a recovery file of this
+// computer, offered until a finished save holds it or the user declines it.
 class Session {
 public:
-    // The document of the data file at `dataPath`, as `computer`'s; empty
-    // until load(), and with no recovery file until a change is kept.
+    // The document of the data file at `dataPath`, as `computer`'s; empty until load().
     explicit Session(QString dataPath, Computer computer = thisComputer());
-    // Waits for the recovery file's writes; the file stays.
-    ~Session();
+    ~Session(); // waits for the recovery file's writes; the file stays
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
@@ -51,53 +46,44 @@ public:
     {
         return league ? m_tallies.leagues : m_tallies.events;
     }
-    // The changed flag: set by every list command (one that changes no count
-    // too), cleared by the Save command; the recovery file does not follow it.
+    // Set by every list command, cleared by Save; the recovery file does not follow it.
     bool isChanged() const { return m_changed; }
     void setChanged(bool changed) { m_changed = changed; }
 
-    // Add (or Remove) on line `line` of the leagues (or events); returns
-    // whether its count changed. Sets the changed flag either way.
+    // Add (or Remove) on line `line` of the leagues (or events); returns whether its count changed.
     bool step(bool league, int line, bool add);
     // Sets every count of the leagues (or events) to 0.
     void reset(bool league);
 
-    // Saves the window's counts into data.txt as it is now (see saveTallies),
-    // with the user's `answers` to the questions of former calls. Once saved,
-    // the tables are what was written and the recovery file goes; the
-    // changed flag is the caller's to clear.
+    // Saves into data.txt as it is now (see saveTallies) with the `answers`
+    // so far; once saved, the tables are what was written and the recovery file goes.
     SaveResult save(const Answers &answers = {});
-    // Start-up, before any count: merges the sync program's conflict copies
-    // into data.txt, and the counts that may be missing from it, writing
-    // data.txt only where they add some.
+    // Start-up: merges the conflict copies and the counts that may be
+    // missing into data.txt, writing it only where they add some.
     SaveResult start(const Answers &answers = {});
 
     // Whether the window holds counts that data.txt lacks.
     bool hasUnsavedCounts() const { return !batch().empty(); }
     // The window's recovery file, once written; else empty.
     QString recoveryPath() const { return m_recovery->path(); }
-    // Has the recovery file brought up to date on its own thread.
+    // Brings the recovery file up to date on its own thread.
     void keepUnsavedSoon();
     // Brings the recovery file up to date now, waiting for the disk.
     Status keepUnsavedNow();
     // `listener` hears how each recovery write went, on the thread that made it.
     void setRecoveryListener(std::function<void(const Status &written)> listener);
-    // The user chose not to keep the unsaved counts: the recovery file goes,
-    // or, where it cannot, its id is noted as declined. Fails when neither
-    // could be done.
+    // The user keeps no unsaved counts: the recovery file goes, or its id is
+    // noted as declined; fails when neither could be done.
     Status decline();
 
-    // The recovery files this computer's windows left, with what they hold;
-    // those a finished save holds, that the user declined or that another
-    // holds are deleted, as are those that hold nothing. Another computer's
-    // are never offered here.
+    // The recovery files this computer's windows left, deleting those a
+    // finished save holds, that were declined, that another holds or that hold nothing.
     std::vector<Offer> leftOffers();
     // What restoring `offer` would do to the window now.
     Applied preview(const Offer &offer) const;
-    // Does as the user answered `offer`. Restore puts its counts into the
-    // window through the merge a save uses, against the window's tables now,
-    // and returns what was and was not placed; the file is deleted once the
-    // window's own holds them. `problem` says what failed on the way.
+    // Does as the user answered `offer`. Restore merges its counts into the
+    // window as a save would, and deletes its file once the window's own
+    // holds them; `problem` says what failed on the way.
     Applied answer(Offer &offer, OfferAnswer answer, Status *problem = nullptr);
 
     // For tests: leaves the recovery file and its lock as a kill would; no more writes.

@@ -892,7 +892,10 @@ void Run::save(int w)
             "saved without asking about a refused line");
     // A power cut may have taken the rename back.
     const Tallies written = readTallies(m_data);
-    const bool swapped = in.dataSwapped && !(in.crashed && bytesOf(written) == bytesOf(pre));
+    bool swapped = in.dataSwapped && !(in.crashed && bytesOf(written) == bytesOf(pre));
+    // A copy's counts that the window's undo may leave the bytes as they were.
+    const bool merged = std::any_of(r.copies.begin(), r.copies.end(),
+        [](const CopyReport &c) { return c.kind == CopyReport::Kind::Merged && !c.counted.empty(); });
     if (m_world && (swapped || (r.saved && !in.crashed))) {
         // What the window's save added, on top of the copies and missing counts.
         for (const int c : added)
@@ -903,12 +906,13 @@ void Run::save(int w)
             [&](const Tallies &v) { return (view = v, merge(window, v, false).out); });
         expect(fits, "data.txt is not the copies and the window's counts added");
         m_world->data(m_side).held.insert(added.begin(), added.end());
-        if (!key(window).empty() && swapped) {
+        if (!key(window).empty() && (swapped || (r.saved && !in.crashed && (merged || !added.empty())))) {
             m_world->made.push_back(window);
             m_world->data(m_side).held.insert(made = int(m_world->made.size()) - 1);
         }
         pre = m_file = view;
         m = merge(window, pre, false);
+        swapped = swapped || (r.saved && !in.crashed && (merged || !added.empty()));
     }
     if (!swapped) {
         expect(in.crashed || !r.saved || bytesOf(m.out) == bytesOf(m_file),

@@ -677,7 +677,7 @@ void TestMainForm::namesInCodePage()
     QFETCH(QString, shown);
     QCOMPARE(fromNameBytes(bytes.toStdString(), codePage), shown);
 #ifdef Q_OS_WIN
-    QCOMPARE(hostally::textCodePage(), uint(GetACP()));
+    QCOMPARE(textCodePage(), uint(GetACP()));
 #endif
 }
 

@@ -84,7 +84,7 @@ void MainForm::startUp()
         m_dialogs->showError(this, messages::text(Text::InsideZip), QStringLiteral("Hostally"));
     else if (const hostally::Status folder = hostally::checkFolderWritable(path); !folder.ok)
         reportFailure(m_dialogs, this, folder, messages::text(Text::FolderNotWritable));
-    else if (const hostally::Status file = hostally::checkFileWritable(path); !file.ok)
+    else if (const hostally::Status file = hostally::checkReplaceable(path); !file.ok)
         reportFailure(m_dialogs, this, file, messages::text(Text::FileNotWritable));
     // Counts a sync program set aside, then counts left by a Hostally ended
     // from outside: all in the window before any counting.
