@@ -213,17 +213,11 @@ std::vector<Offer> Session::leftOffers()
         }
         offer.maybeSaved = undecided.count(recovery.id) > 0;
         // The older form named the new data file a save was about to swap in:
-        // still there, that save never happened; gone, nothing tells.
-        if (!recovery.saving.empty()) {
-            const QString leftOver = QFileInfo(dataFileTarget(m_dataPath)).absolutePath()
-                + QLatin1Char('/') + QString::fromStdString(recovery.saving);
-            offer.maybeSaved = !QFileInfo::exists(leftOver);
-            if (recovery.saving.find_first_of("/\\") == std::string::npos
-                && recovery.saving.rfind(
-                       QFileInfo(m_dataPath).fileName().toStdString() + ".new-", 0)
-                    == 0)
-                QFile::remove(leftOver);
-        }
+        // still there, that save never happened (a save's tidying deletes it).
+        if (!recovery.saving.empty())
+            offer.maybeSaved
+                = !QFileInfo::exists(QFileInfo(dataFileTarget(m_dataPath)).absolutePath()
+                    + QLatin1Char('/') + QString::fromStdString(recovery.saving));
         offers.push_back(std::move(offer));
     }
     return offers;
