@@ -68,38 +68,42 @@ std::optional<std::uint64_t> viewOf(const FileState &now)
     return versionHash(now.bytes.toStdString());
 }
 
-// The new file of this computer's last save if, as the disk shows it, its
-// rename never happened: the file still there, or data.txt (`view`) still
-// what the save read. Empty when it is done, or nothing tells.
-QString unrenamedFile(const QString &target, const std::vector<Log> &logs, const Log &own,
-    const std::optional<std::uint64_t> &view)
+// What became of this computer's last save while it names its new file,
+// which `path` gives: not done while that file is still there.
+std::optional<Fate> lastFate(const QString &target, const std::vector<Log> &logs, const Log &own,
+    const std::optional<std::uint64_t> &view, QString &path)
 {
     if (own.entries.empty() || own.entries.back().newFile.empty())
-        return {};
+        return std::nullopt;
     const Entry &last = own.entries.back();
     const QString name = QString::fromStdString(last.newFile);
     // Only a name a save gives: never a path that reaches another file.
     if (!name.startsWith(QFileInfo(target).fileName() + QStringLiteral(".new-"))
         || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
-        return {};
-    const QString path = folderOf(target) + name;
-    const bool notDone = QFileInfo::exists(path)
-        || (view && fateOf(logs, own.computer, last, *view) == Fate::NotDone);
-    return notDone ? path : QString();
+        return std::nullopt;
+    path = folderOf(target) + name;
+    if (QFileInfo::exists(path))
+        return Fate::NotDone;
+    return view ? fateOf(logs, own.computer, last, *view) : Fate::Undecided;
 }
 
-// Forgets this computer's last save when its rename never happened, then
-// deletes its new file, which showed it. Needs the saves' lock.
-Status forgetUnrenamed(const QString &target, std::vector<Log> &logs, Log &own,
-    const std::optional<std::uint64_t> &view)
+// Decides this computer's last save, as its next save or start does: one
+// never renamed leaves the log before its new file goes; one done names no
+// new file from then on, so that a hand edit back to the bytes it read
+// cannot undo it. `write` writes the log for the latter too. Needs the lock.
+Status settle(const QString &target, std::vector<Log> &logs, Log &own,
+    const std::optional<std::uint64_t> &view, bool write)
 {
-    const QString unrenamed = unrenamedFile(target, logs, own, view);
-    if (unrenamed.isEmpty())
-        return Status::success();
+    QString path;
+    const std::optional<Fate> fate = lastFate(target, logs, own, view, path);
+    if (fate == Fate::Done)
+        own.entries.back().newFile.clear();
+    if (fate != Fate::NotDone)
+        return write && fate == Fate::Done ? writeLog(target, own) : Status::success();
     own.entries.pop_back();
     const Status written = writeLog(target, own);
     if (written.ok)
-        QFile::remove(unrenamed);
+        QFile::remove(path);
     return written;
 }
 
@@ -174,7 +178,7 @@ SaveResult attempt(
     std::vector<Log> logs = readLogs(target);
     Log &own = ownLog(logs, computer);
     const std::optional<std::uint64_t> view = viewOf(now);
-    if (const Status forgot = forgetUnrenamed(target, logs, own, view); !forgot.ok)
+    if (const Status forgot = settle(target, logs, own, view, false); !forgot.ok)
         return failed(forgot);
     Tallies tallies;
     result.status = now.read.ok
@@ -346,13 +350,16 @@ Log settleLastSave(const QString &path, const Computer &computer, std::vector<Lo
 {
     const QString target = dataFileTarget(path);
     logs = readLogs(target);
-    if (!unrenamedFile(target, logs, ownLog(logs, computer), viewOf(FileState(target))).isEmpty()) {
+    QString newFile;
+    const auto fate
+        = lastFate(target, logs, ownLog(logs, computer), viewOf(FileState(target)), newFile);
+    if (fate && fate != Fate::Undecided) {
         Status failure;
         const std::unique_ptr<QLockFile> lock
             = lockForSaving(target, SaveWaits(), nullptr, failure);
         logs = readLogs(target);
         if (failure.ok)
-            forgetUnrenamed(target, logs, ownLog(logs, computer), viewOf(FileState(target)));
+            settle(target, logs, ownLog(logs, computer), viewOf(FileState(target)), true);
     }
     return ownLog(logs, computer);
 }

@@ -15,7 +15,7 @@ namespace hostally {
 
 // What became of `me`'s save `entry` as every log and data.txt, the version `view`, show it.
 enum class Fate {
-    Done, // a later save holds its batch, or data.txt is what it wrote
+    Done, // decided so, or a later save holds its batch, or data.txt is what it wrote
     NotDone, // data.txt is still what it read: its rename never happened
     Undecided, // nothing on the disk tells
 };
@@ -100,9 +100,8 @@ SaveResult saveTallies(const QString &path, const Computer &computer, const Save
     const SaveHooks &hooks = {});
 
 // Decides this computer's last save beside the data file at `path` as the
-// disk shows it, under the saves' lock: one whose new file is still there,
-// or that left data.txt as it read it, never renamed, and leaves the log.
-// Returns this computer's log as it is then, and every log in `logs`.
+// disk shows it, under the saves' lock: one never renamed leaves the log,
+// one done is noted so. Returns its log as it is then, every log in `logs`.
 Log settleLastSave(const QString &path, const Computer &computer, std::vector<Log> &logs);
 
 // Notes `ids` in this computer's log beside the data file at `path` as

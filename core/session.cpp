@@ -151,7 +151,9 @@ Status Session::keepUnsavedNow()
 void Session::dropRestored()
 {
     // The window's own file, or a finished save, holds their ids now.
-    m_restored.removeIf([](const QString &path) { return removeDurably(path).ok; });
+    m_restored.erase(std::remove_if(m_restored.begin(), m_restored.end(),
+                         [](const Offer &offer) { return removeDurably(offer.path).ok; }),
+        m_restored.end());
 }
 
 void Session::setRecoveryListener(std::function<void(const Status &written)> listener)
@@ -174,12 +176,12 @@ Status Session::decline()
     ids.push_back(m_recoveryId);
     const Status removed = m_recovery->writeNow({});
     dropRestored();
-    if ((removed.ok || recoveryPath().isEmpty()) && m_restored.isEmpty())
+    if ((removed.ok || recoveryPath().isEmpty()) && m_restored.empty())
         return Status::success();
     // Still there, they are offered no more once their ids are noted.
     const Status noted = noteDeclined(m_dataPath, m_computer, ids);
     return noted.ok  ? noted
-        : removed.ok ? fileFailure(m_restored.value(0), QStringLiteral("cannot delete the file"))
+        : removed.ok ? fileFailure(m_restored[0].path, QStringLiteral("cannot delete the file"))
                      : removed;
 }
 
@@ -249,7 +251,8 @@ Applied Session::answer(Offer &offer, OfferAnswer answer, Status *problem)
         m_consumes.push_back(offer.recovery.id);
         m_consumes.insert(
             m_consumes.end(), offer.recovery.consumes.begin(), offer.recovery.consumes.end());
-        m_restored.append(offer.path);
+        // Locked until it goes: no other window offers what this one holds.
+        m_restored.push_back({offer.path, offer.lock});
         status = keepUnsavedNow();
     }
     offer.lock.reset();

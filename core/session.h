@@ -108,7 +108,7 @@ private:
     bool m_changed = false;
     std::string m_recoveryId; // new after each save
     std::vector<std::string> m_consumes; // the recovery files restored into the window
-    QStringList m_restored; // their paths, until they are gone
+    std::vector<Offer> m_restored; // their files and locks, until they are gone
     std::unique_ptr<RecoveryFile> m_recovery;
 };
 

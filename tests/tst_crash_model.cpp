@@ -709,11 +709,21 @@ void Run::handEdit(bool rename)
     }
     // Bytes equal to those a save that crashed before its rename meant to
     // write are, to the logs, that save done: a coincidence no log can tell.
-    Log own;
-    parseLog(readAll(m_data + ".log-" + QString::fromStdString(m_computer.id)).toStdString(), own);
-    for (const Entry &entry : own.entries)
-        if (!m_world && entry.after == versionHash(bytesOf(m_file).toStdString()))
-            return add(m_made, contribution({m_file, was, {}})), void(m_file = was);
+    const QByteArray bytes = bytesOf(m_file);
+    const bool written = m_world
+        && std::any_of(m_world->wrote.begin(), m_world->wrote.end(), [&](const auto &w) { return w.first == bytes; });
+    std::vector<QByteArray> logs;
+    // Another computer's log may bring such a save later.
+    for (const QString &folder : {QFileInfo(m_data).path(), m_world ? m_world->folders[!m_side] : QString()})
+        for (const auto &[path, text] : filesIn(folder, {"data.txt.log-*"}))
+            logs.push_back(text);
+    for (const QByteArray &text : logs) {
+        Log logged;
+        parseLog(text.toStdString(), logged);
+        for (const Entry &entry : logged.entries)
+            if (!written && entry.after == versionHash(bytes.toStdString()))
+                return add(m_made, contribution({m_file, was, {}})), void(m_file = was);
+    }
     if (m_world && !key({was, m_file, {}}).empty()) {
         m_world->made.push_back({was, m_file, {}});
         m_world->data(m_side).held.insert(int(m_world->made.size()) - 1);
