@@ -707,13 +707,15 @@ void Run::handEdit(bool rename)
         (m_file.*kList[l]).setEntry(i, name, (m_file.*kList[l]).count(i) + d);
         m_made[std::size_t(l ? i : 3 + i)] += d;
     }
-    // Bytes equal to those a save that crashed before its rename meant to
-    // write are, to the logs, that save done: a coincidence no log can tell.
+    // Bytes equal to those a save wrote, or meant to write before a crash,
+    // are that save's version to the logs, on this computer or, once its log
+    // arrives, the other: a coincidence no log can tell. Only putting back
+    // an earlier save's bytes on purpose makes them.
     const QByteArray bytes = bytesOf(m_file);
-    const bool written = m_world
-        && std::any_of(m_world->wrote.begin(), m_world->wrote.end(), [&](const auto &w) { return w.first == bytes; });
+    const bool back = m_world
+        && std::any_of(m_world->wrote.begin(), m_world->wrote.end(),
+            [&](const auto &w) { return w.first == bytes && w.second == m_side; });
     std::vector<QByteArray> logs;
-    // Another computer's log may bring such a save later.
     for (const QString &folder : {QFileInfo(m_data).path(), m_world ? m_world->folders[!m_side] : QString()})
         for (const auto &[path, text] : filesIn(folder, {"data.txt.log-*"}))
             logs.push_back(text);
@@ -721,7 +723,7 @@ void Run::handEdit(bool rename)
         Log logged;
         parseLog(text.toStdString(), logged);
         for (const Entry &entry : logged.entries)
-            if (!written && entry.after == versionHash(bytes.toStdString()))
+            if (!back && entry.after == versionHash(bytes.toStdString()) && !(was == m_file))
                 return add(m_made, contribution({m_file, was, {}})), void(m_file = was);
     }
     if (m_world && !key({was, m_file, {}}).empty()) {
