@@ -1600,10 +1600,11 @@ void TestMainForm::messages_data()
     same.missingFrom = {"beta"};
     QTest::newRow("the same bytes from saves that counted differently")
         << messages::saveQuestion(same, "/d/data.txt")
-        << QStringLiteral(u"data.txt is what saves made on more than one computer wrote, though "
-                          u"they did not count the same, so these counts saved on beta may be "
-                          u"missing from it:\n\n• Event “Quiz”: 4 to 5\n\nYes adds them to "
-                          u"data.txt. No takes data.txt as it is.");
+        << QStringLiteral(u"Saves on more than one computer wrote the same data.txt, each with "
+                          u"counts of its own, so these counts saved on beta may be missing from "
+                          u"it:\n\n• Event “Quiz”: 4 to 5\n\nYes adds them to data.txt. No takes "
+                          u"data.txt as it is: choose No when both computers counted the same "
+                          u"visits.");
 }
 
 // The words of the window's boxes that are built from what happened.

@@ -155,10 +155,11 @@ QString saveQuestion(const hostally::SaveResult &asked, const QString &path)
         for (const hostally::BatchLine &line : asked.missing)
             lines.append(lineName(line.league, line.name, true)
                 + QStringLiteral(": %1 to %2").arg(line.before).arg(line.after));
-        return QStringLiteral("data.txt is what saves made on more than one computer wrote, "
-                              "though they did not count the same, so these counts saved on %1 "
-                              "may be missing from it:\n\n%2\n\nYes adds them to data.txt. "
-                              "No takes data.txt as it is.")
+        return QStringLiteral("Saves on more than one computer wrote the same data.txt, each "
+                              "with counts of its own, so these counts saved on %1 may be "
+                              "missing from it:\n\n%2\n\nYes adds them to data.txt. No takes "
+                              "data.txt as it is: choose No when both computers counted the "
+                              "same visits.")
             .arg(asked.missingFrom.join(QStringLiteral(" and ")), bulletList(lines, kChangesShown));
     }
     if (asked.question == SaveQuestion::Missing)
