@@ -42,8 +42,11 @@ Log &ownLog(std::vector<Log> &logs, const Computer &computer)
 {
     auto own = std::find_if(
         logs.begin(), logs.end(), [&](const Log &log) { return log.computer == computer.id; });
-    if (own == logs.end())
-        own = logs.insert(logs.end(), Log {computer.id});
+    if (own == logs.end()) {
+        Log fresh;
+        fresh.computer = computer.id;
+        own = logs.insert(logs.end(), fresh);
+    }
     own->name = computer.name;
     for (const Log &log : logs) {
         for (const Entry &entry : log.entries) {

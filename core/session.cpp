@@ -252,7 +252,10 @@ Applied Session::answer(Offer &offer, OfferAnswer answer, Status *problem)
         m_consumes.insert(
             m_consumes.end(), offer.recovery.consumes.begin(), offer.recovery.consumes.end());
         // Locked until it goes: no other window offers what this one holds.
-        m_restored.push_back({offer.path, offer.lock});
+        Offer kept;
+        kept.path = offer.path;
+        kept.lock = offer.lock;
+        m_restored.push_back(kept);
         status = keepUnsavedNow();
     }
     offer.lock.reset();
