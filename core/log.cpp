@@ -176,7 +176,8 @@ Reading readAt(const std::vector<Log> &logs, std::uint64_t hash, const std::stri
         if (last == log.entries.rend())
             continue;
         // Read and replaced by a later save: only a hand edit makes it again,
-        // or a sync program that brings a later version last.
+        // or a sync program that brings a later version last. Either way no
+        // log can tell what it holds.
         if (last->after != hash)
             return {};
         own = log.computer == me ? int(candidates.size()) : own;
@@ -207,13 +208,14 @@ Reading readAt(const std::vector<Log> &logs, std::uint64_t hash, const std::stri
         }
         return unknown;
     }
+    // Two histories, of one root or two, that wrote the same bytes.
     Held all;
     all.root = candidates[std::size_t(std::max(own, 0))].root;
-    for (const Held &held : candidates) {
-        if (held.root != all.root) // two roots are no common history
-            return {};
+    for (const Held &held : candidates)
         all.ids.insert(held.ids.begin(), held.ids.end());
-    }
+    if (std::any_of(candidates.begin(), candidates.end(),
+            [&](const Held &h) { return h.root != all.root; }))
+        return {false, candidates[std::size_t(std::max(own, 0))]};
     // The one holding every other's batches is the version, as an Add and a
     // Remove since write the same counts; else it is ambiguous.
     for (std::size_t i = 0; i < candidates.size(); ++i) {
@@ -238,18 +240,35 @@ std::vector<BatchId> mayBeDropped(
     std::vector<std::pair<std::uint64_t, BatchId>> read {{view, {}}};
     for (const Log &log : logs) {
         for (const Entry &entry : log.entries) {
-            if (held.ids.count(entry.id(log.computer)) && entry.held.root == held.root)
-                read.push_back({entry.before, entry.id(log.computer)});
+            const BatchId id = entry.id(log.computer);
+            if (held.ids.count(id) && entry.held.root == held.root && entry.held.root != id)
+                read.push_back({entry.before, id});
         }
     }
+    // Of those, the ones this history wrote: bytes another history wrote
+    // too may have been taken for them by a sync program, even in a root
+    // named by bytes, which starts where this one's bytes are.
+    const auto ours = [&](std::uint64_t bytes) {
+        return std::any_of(logs.begin(), logs.end(), [&](const Log &log) {
+            return std::any_of(log.entries.begin(), log.entries.end(),
+                [&](const Entry &e) { return e.after == bytes && e.held.root == held.root; });
+        });
+    };
+    // Of a computer's saves that touched some bytes, its latest tells: its
+    // later save read something else, and no sync program brought that back.
+    const auto latest = [](const Log &log, const Entry &entry, std::uint64_t bytes) {
+        return std::none_of(&entry + 1, log.entries.data() + log.entries.size(),
+            [&](const Entry &e) { return e.after == bytes || e.before == bytes; });
+    };
     Held missing;
     for (const Log &log : logs) {
         for (const Entry &entry : log.entries) {
             // A save after the one that read those bytes wrote them again.
-            if (entry.held.root == held.root
-                && std::any_of(read.begin(), read.end(), [&](const auto &r) {
-                       return r.first == entry.after && !entry.held.ids.count(r.second);
-                   }))
+            if (std::any_of(read.begin(), read.end(), [&](const auto &r) {
+                    return r.first == entry.after && !entry.held.ids.count(r.second)
+                        && (entry.held.root == held.root
+                            || (ours(r.first) && latest(log, entry, r.first)));
+                }))
                 missing.ids.insert(entry.held.ids.begin(), entry.held.ids.end());
         }
     }

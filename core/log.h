@@ -92,7 +92,7 @@ struct Reading {
 
 // Reads the version `hash` from every computer's `logs`, as computer `me`
 // finds it: of each computer the latest entry that wrote it counts, and a
-// version some save read and replaced since is none the logs know.
+// version a later save of `me`'s read and replaced is none the logs know.
 Reading readVersion(const std::vector<Log> &logs, std::uint64_t hash, const std::string &me);
 
 // The batches a sync program may have dropped from data.txt, the version
