@@ -342,7 +342,7 @@ done
 report "two windows on one data.txt: both windows' counts add up" "$dir.stderr"
 
 # --- Two windows save at once, one of them on a slow disk ------------------------
-# Every sync of the first takes 2.5 s, as on a USB stick or a network share.
+# Every sync of the first takes 1.5 s, as on a USB stick or a network share.
 # Both count Quiz; the second saves while the first is still saving, waits
 # for it, and adds its count to what the first saved. An editor that ignores
 # the lock changes Relay while the first is syncing its new file: the first
@@ -351,7 +351,7 @@ report "two windows on one data.txt: both windows' counts add up" "$dir.stderr"
 problems=()
 dir="$(make_program_dir "$old")"
 launch "$dir" strace -E ASAN_OPTIONS=detect_leaks=0 -f -qq -o "$dir/strace.log" \
-  -e trace=fsync,fdatasync,rename,renameat,renameat2 -e inject=fsync,fdatasync:delay_enter=2500000
+  -e trace=fsync,fdatasync,rename,renameat,renameat2 -e inject=fsync,fdatasync:delay_enter=1500000
 slow=$app slow_main=$main slow_launcher=$launcher
 "$dir/hostally" 2>>"$dir.stderr" &
 fast_launcher=$!
