@@ -430,6 +430,7 @@ struct World {
     std::set<int> consented; // made, but a Reset the user let go refused
     // The bytes each save wrote, and its side.
     std::vector<std::pair<QByteArray, int>> wrote;
+    std::map<QByteArray, Held> heldBy; // what the latest save that wrote some bytes held
     std::set<QByteArray> handMade; // data.txt's bytes that hand edits made
     bool twoHistories = false;
     // Which contribution each batch a log names is: "<computer> <number>", -1 for none.
@@ -558,6 +559,7 @@ struct World {
     void saved(int side, const QByteArray &bytes, int made = -1)
     {
         wrote.push_back({bytes, side});
+        heldBy[bytes] = data(side).held;
         // A save that writes the bytes a hand edit made, on either computer,
         // is to the logs what wrote them there: no log can tell the two
         // histories apart.
@@ -851,6 +853,18 @@ bool Run::copiesAdd(const std::vector<CopyReport> &copies, const Tallies &actual
     World &world = *m_world;
     std::vector<Tallies> views {m_file};
     World::Held held = world.data(m_side).held;
+    // Bytes a later save wrote again, after an Add and a Remove, hold what
+    // it held, whichever of the two a sync program brought.
+    const auto later = world.heldBy.find(bytesOf(m_file));
+    if (later != world.heldBy.end()
+        && std::includes(later->second.begin(), later->second.end(), held.begin(), held.end())) {
+        Tallies v = m_file;
+        for (const int c : later->second)
+            if (!held.count(c))
+                v = merge(world.made[std::size_t(c)], v, true).out;
+        if (v == m_file)
+            held = later->second;
+    }
     for (const CopyReport &copy : copies) {
         const QString name = QFileInfo(copy.path).fileName();
         if (copy.kind != CopyReport::Kind::Merged || !world.files[m_side].count(name))
@@ -1306,6 +1320,7 @@ void eachSeed(int runs, bool synced, std::initializer_list<const char *> reached
                 ? QStringLiteral("/dev/shm/tst_crash_model-XXXXXX")
                 : QDir::tempPath() + QStringLiteral("/tst_crash_model-XXXXXX"));
         QVERIFY(folder.isValid());
+        folder.setAutoRemove(!qEnvironmentVariableIsSet("MODEL_KEEP")); // to look at a failure
         std::string log, error;
         if (synced)
             runSynced(seed, folder.path(), log, error);
