@@ -166,6 +166,19 @@ Status parseLog(std::string_view text, Log &log)
 
 namespace {
 
+// Whether a computer that read `bytes` as none the logs knew, starting
+// `root`, wrote those bytes again later: the root's are the earlier ones.
+bool writtenAgain(const std::vector<Log> &logs, std::uint64_t bytes, const BatchId &root)
+{
+    return std::any_of(logs.begin(), logs.end(), [&](const Log &log) {
+        const auto first = std::find_if(log.entries.begin(), log.entries.end(),
+            [&](const Entry &e) { return e.held.root == root && e.before == bytes; });
+        return first != log.entries.end()
+            && std::any_of(std::next(first), log.entries.end(),
+                [&](const Entry &e) { return e.after == bytes; });
+    });
+}
+
 Reading readAt(const std::vector<Log> &logs, std::uint64_t hash, const std::string &me, int depth)
 {
     std::vector<Held> candidates;
@@ -186,7 +199,8 @@ Reading readAt(const std::vector<Log> &logs, std::uint64_t hash, const std::stri
         // a log tells, as when a sync program brings that log after data.txt.
         std::uint64_t start = 0;
         if (depth > 0 && held.root.seq == 0 && held.root.computer.size() == 17
-            && fromHex(held.root.computer.substr(1), start)) {
+            && fromHex(held.root.computer.substr(1), start)
+            && !writtenAgain(logs, start, held.root)) {
             Reading known = readAt(logs, start, me, depth - 1);
             if (known.known && known.held.root != held.root) {
                 known.held.ids.insert(held.ids.begin(), held.ids.end());

@@ -149,6 +149,10 @@ void TestMerge::copies_data()
     // One some save replaced since: a hand edit may have put it back, which no log can tell.
     row("a copy of a version since saved over", "a+2 a>b a.log>b b+3 a!b b*", "", "L", 8);
     row("a copy no log knows", "a=5 b+3 a!b b*", "", "L", 6);
+    // a's Remove puts back the bytes its first save read, which b's save
+    // had replaced: those are not the bytes b's copy started from.
+    row("a copy from bytes a save wrote again", "a+1 a>b a.log>b b+2 b.log>a a-1 b!a a*", "", "L",
+        3);
     row("copies from two computers", "a+2 c+1 b+3 a!b a.log>b c!b c.log>b b*", "", "MM", 9);
     row("a copy of a copy: only what is new in it",
         "a+2 a>c a.log>c c+2 b+3 a!b a.log>b c!b c.log>b b*", "", "LM", 10);
