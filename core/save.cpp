@@ -169,6 +169,16 @@ bool addMissing(const std::vector<Log> &logs, std::uint64_t view, const Answers 
     return false;
 }
 
+// Whether the log of `computer` on the disk names `newFile` in its last entry.
+bool lastNames(const QString &target, const Computer &computer, const std::string &newFile)
+{
+    const std::vector<Log> logs = readLogs(target);
+    return std::any_of(logs.begin(), logs.end(), [&](const Log &log) {
+        return log.computer == computer.id && !log.entries.empty()
+            && log.entries.back().newFile == newFile;
+    });
+}
+
 // One save as the files are now; `again` says data.txt changed under it, to
 // be merged anew.
 SaveResult attempt(
@@ -282,9 +292,11 @@ SaveResult attempt(
         }
         if (!renamed) {
             // The log forgets it before its new file goes, the file that
-            // shows the rename never happened.
+            // shows the rename never happened. A log whose write failed
+            // may be on the disk all the same: what is there decides.
+            const std::string name = own.entries.back().newFile;
             own.entries.pop_back();
-            if (!logged || writeLog(target, own).ok)
+            if (writeLog(target, own).ok || (!logged && !lastNames(target, computer, name)))
                 QFile::remove(newPath);
             return failed(committed);
         }
