@@ -34,9 +34,11 @@ QString fromNameBytes(const std::string &bytes, unsigned codePage)
         return fromWindows1252(bytes);
 #ifdef Q_OS_WIN
     const int size = static_cast<int>(bytes.size());
-    if (const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0); length > 0) {
+    if (const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+        length > 0) {
         QString text(length, Qt::Uninitialized);
-        MultiByteToWideChar(codePage, 0, bytes.data(), size, reinterpret_cast<wchar_t *>(text.data()), length);
+        MultiByteToWideChar(
+            codePage, 0, bytes.data(), size, reinterpret_cast<wchar_t *>(text.data()), length);
         return text;
     }
 #endif
