@@ -58,6 +58,19 @@ QStringList findConflictCopies(const QString &target, const std::vector<Log> &lo
     return copies;
 }
 
+QStringList hostsOf(const std::vector<Log> &logs, const std::vector<BatchId> &ids)
+{
+    QStringList names;
+    for (const Log &log : logs) {
+        const QString name = QString::fromStdString(log.name);
+        if (!names.contains(name) && std::any_of(ids.begin(), ids.end(), [&](const BatchId &id) {
+                return id.computer == log.computer;
+            }))
+            names.append(name);
+    }
+    return names;
+}
+
 bool replay(const std::vector<Log> &logs, const std::vector<BatchId> &ids, Tallies &tallies,
     std::vector<Refusal> &refused)
 {
@@ -103,13 +116,7 @@ Reconciled mergeCopies(const std::vector<Log> &logs, const std::string &me, cons
             continue; // Left, told with the lines that differ
         }
         report.counted = differingLines(out.tallies, merged);
-        for (const Log &log : logs) {
-            const QString name = QString::fromStdString(log.name);
-            if (!report.computers.contains(name)
-                && std::any_of(missing.begin(), missing.end(),
-                    [&](const BatchId &id) { return id.computer == log.computer; }))
-                report.computers.append(name);
-        }
+        report.computers = hostsOf(logs, missing);
         report.kind = report.refused.empty() || takeRefused ? CopyReport::Kind::Merged
                                                             : CopyReport::Kind::Refused;
         if (report.kind == CopyReport::Kind::Merged) {

@@ -54,6 +54,9 @@ struct Reconciled {
 Reconciled mergeCopies(const std::vector<Log> &logs, const std::string &me, const Tallies &view,
     const Held &held, const QStringList &paths, bool takeRefused);
 
+// The host names of the computers whose batches `ids` holds, each once.
+QStringList hostsOf(const std::vector<Log> &logs, const std::vector<BatchId> &ids);
+
 // Replays the batches `ids` from `logs` onto `tallies`, the refusals into
 // `refused`; false, with `tallies` untouched, when one is kept no more.
 bool replay(const std::vector<Log> &logs, const std::vector<BatchId> &ids, Tallies &tallies,

@@ -157,11 +157,7 @@ bool addMissing(const std::vector<Log> &logs, std::uint64_t view, const Answers 
         result.question = SaveQuestion::SameBytes;
         result.missing = differingLines(tallies, added);
         result.missingIds = missing;
-        for (const Log &log : logs) {
-            if (std::any_of(missing.begin(), missing.end(),
-                    [&](const BatchId &id) { return id.computer == log.computer; }))
-                result.missingFrom.append(QString::fromStdString(log.name));
-        }
+        result.missingFrom = hostsOf(logs, missing);
         return true;
     }
     tallies = std::move(added);
@@ -200,10 +196,10 @@ SaveResult attempt(
 
     // What the view holds, with the copies' batches it lacks.
     const Tallies read = tallies;
-    Held held;
+    Held known, held;
     bool copiesMerged = false;
     if (view) {
-        held = readVersion(logs, *view, computer.id).held;
+        held = known = readVersion(logs, *view, computer.id).held;
         if (addMissing(logs, *view, answers, tallies, held, result))
             return result;
         Reconciled reconciled = mergeCopies(logs, computer.id, tallies, held,
@@ -257,7 +253,7 @@ SaveResult attempt(
         tallies.events, (view ? now.bytes : request.base).startsWith(kByteOrderMark.data())));
     const bool changed = !view || bytes != now.bytes;
     // Batches the logs did not know these bytes hold: answers, or copies.
-    const bool noted = view && !(held == readVersion(logs, *view, computer.id).held);
+    const bool noted = view && !(held == known);
     if (request.onlyCopies && !changed && !copiesMerged && !noted)
         return result; // a start that found nothing to merge
     Entry entry {own.next++, view.value_or(0), versionHash(bytes.toStdString()), held,
