@@ -10,8 +10,10 @@ namespace hostally {
 namespace {
 
 constexpr std::string_view kFirstLine = "Hostally log, form 1";
-// No computer saves this often: a range longer is a damaged file.
+// No computer saves this often: a range longer, or a number larger, is a
+// damaged file, and the numbers stay far from overflowing.
 constexpr std::int64_t kLongestRange = 1000000;
+constexpr std::int64_t kLargestSeq = 1000000000000;
 
 std::string hex(std::uint64_t value)
 {
@@ -29,17 +31,11 @@ bool fromHex(std::string_view text, std::uint64_t &value)
 // "held <computer> 1-4,7": the numbers of one computer's batches, as ranges.
 void formatHeld(const Held &held, std::string &out)
 {
-    for (auto at = held.ids.begin(); at != held.ids.end();) {
-        const std::string &computer = at->computer;
+    for (const auto &[computer, ranges] : held.ids.ranges()) {
         std::string line = "held " + computer + " ";
-        while (at != held.ids.end() && at->computer == computer) {
-            const std::int64_t first = at->seq;
-            std::int64_t last = first;
-            while (++at != held.ids.end() && at->computer == computer && at->seq == last + 1)
-                ++last;
+        for (const auto &[first, last] : ranges)
             line += (line.back() == ' ' ? "" : ",") + std::to_string(first)
                 + (last == first ? "" : "-" + std::to_string(last));
-        }
         out.append(line).append(kLineEnd);
     }
 }
@@ -54,10 +50,9 @@ bool parseHeld(std::string_view text, const std::string &computer, Held &held)
         if (!toNumber(range.substr(0, dash), first)
             || !toNumber(dash < range.size() ? range.substr(dash + 1) : range, last) || first < 1
             || (previous > 0 && first <= previous + 1) || last < first
-            || last - first > kLongestRange)
+            || last - first > kLongestRange || last > kLargestSeq)
             return false;
-        for (std::int64_t seq = first; seq <= last; ++seq)
-            held.ids.insert({computer, seq});
+        held.ids.insert(computer, first, last);
         previous = last;
         text.remove_prefix(std::min(range.size() + 1, text.size()));
     }
@@ -80,11 +75,49 @@ bool words(std::string_view line, std::string_view *word, int n)
 
 } // namespace
 
+bool IdSet::contains(const BatchId &id) const
+{
+    const auto ranges = m_ranges.find(id.computer);
+    if (ranges == m_ranges.end())
+        return false;
+    const auto after = std::upper_bound(ranges->second.begin(), ranges->second.end(), id.seq,
+        [](std::int64_t seq, const Range &r) { return seq < r.first; });
+    return after != ranges->second.begin() && std::prev(after)->second >= id.seq;
+}
+
+void IdSet::insert(const std::string &computer, std::int64_t first, std::int64_t last)
+{
+    std::vector<Range> &ranges = m_ranges[computer];
+    // The ranges that overlap or touch [first, last] become one.
+    auto at = std::lower_bound(ranges.begin(), ranges.end(), first,
+        [](const Range &r, std::int64_t seq) { return r.second + 1 < seq; });
+    auto end = at;
+    for (; end != ranges.end() && end->first <= last + 1; ++end)
+        first = std::min(first, end->first), last = std::max(last, end->second);
+    ranges.insert(ranges.erase(at, end), {first, last});
+}
+
+void IdSet::insert(const IdSet &other)
+{
+    for (const auto &[computer, ranges] : other.m_ranges)
+        for (const auto &[first, last] : ranges)
+            insert(computer, first, last);
+}
+
+std::int64_t IdSet::last(const std::string &computer) const
+{
+    const auto ranges = m_ranges.find(computer);
+    return ranges == m_ranges.end() ? 0 : ranges->second.back().second;
+}
+
 std::vector<BatchId> minus(const Held &a, const Held &b)
 {
     std::vector<BatchId> out;
-    std::set_difference(
-        a.ids.begin(), a.ids.end(), b.ids.begin(), b.ids.end(), std::back_inserter(out));
+    for (const auto &[computer, ranges] : a.ids.ranges())
+        for (const auto &[first, last] : ranges)
+            for (std::int64_t seq = first; seq <= last; ++seq)
+                if (!b.ids.contains({computer, seq}))
+                    out.push_back({computer, seq});
     return out;
 }
 
@@ -127,7 +160,7 @@ Status parseLog(std::string_view text, Log &log)
     if (!reader.line(line) || line != kFirstLine)
         return Status::failure(0, "it is not a log Hostally wrote");
     if (!reader.line(line) || !words(line, w, 3) || w[0] != "computer"
-        || !reader.number("next", read.next) || read.next < 1)
+        || !reader.number("next", read.next) || read.next < 1 || read.next > kLargestSeq)
         return damaged;
     read.computer = std::string(w[1]);
     read.name = std::string(w[2]);
@@ -203,7 +236,7 @@ Reading readAt(const std::vector<Log> &logs, std::uint64_t hash, const std::stri
             && !writtenAgain(logs, start, held.root)) {
             Reading known = readAt(logs, start, me, depth - 1);
             if (known.known && known.held.root != held.root) {
-                known.held.ids.insert(held.ids.begin(), held.ids.end());
+                known.held.ids.insert(held.ids);
                 held = known.held;
             }
         }
@@ -226,7 +259,7 @@ Reading readAt(const std::vector<Log> &logs, std::uint64_t hash, const std::stri
     Held all;
     all.root = candidates[std::size_t(std::max(own, 0))].root;
     for (const Held &held : candidates)
-        all.ids.insert(held.ids.begin(), held.ids.end());
+        all.ids.insert(held.ids);
     if (std::any_of(candidates.begin(), candidates.end(),
             [&](const Held &h) { return h.root != all.root; }))
         return {false, candidates[std::size_t(std::max(own, 0))]};
@@ -255,7 +288,7 @@ std::vector<BatchId> mayBeDropped(
     for (const Log &log : logs) {
         for (const Entry &entry : log.entries) {
             const BatchId id = entry.id(log.computer);
-            if (held.ids.count(id) && entry.held.root == held.root && entry.held.root != id)
+            if (held.ids.contains(id) && entry.held.root == held.root && entry.held.root != id)
                 read.push_back({entry.before, id});
         }
     }
@@ -279,11 +312,11 @@ std::vector<BatchId> mayBeDropped(
         for (const Entry &entry : log.entries) {
             // A save after the one that read those bytes wrote them again.
             if (std::any_of(read.begin(), read.end(), [&](const auto &r) {
-                    return r.first == entry.after && !entry.held.ids.count(r.second)
+                    return r.first == entry.after && !entry.held.ids.contains(r.second)
                         && (entry.held.root == held.root
                             || (ours(r.first) && latest(log, entry, r.first)));
                 }))
-                missing.ids.insert(entry.held.ids.begin(), entry.held.ids.end());
+                missing.ids.insert(entry.held.ids);
         }
     }
     return minus(missing, held);

@@ -4,10 +4,11 @@
 #include "status.h"
 
 #include <cstdint>
-#include <set>
+#include <map>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 // Each computer keeps a log of its saves beside data.txt, written by it
@@ -31,12 +32,41 @@ struct BatchId {
     friend bool operator!=(const BatchId &a, const BatchId &b) { return !(a == b); }
 };
 
+// A set of batch ids, kept as each computer's ranges of numbers: a version
+// holds every batch since its root, thousands after some years, and every
+// save reads a hundred entries of each log.
+class IdSet {
+public:
+    using Range = std::pair<std::int64_t, std::int64_t>; // first and last, both held
+
+    // Whether `id` is in the set.
+    bool contains(const BatchId &id) const;
+    // Adds the numbers `first` to `last` of `computer`'s batches.
+    void insert(const std::string &computer, std::int64_t first, std::int64_t last);
+    void insert(const BatchId &id) { insert(id.computer, id.seq, id.seq); }
+    void insert(const IdSet &other);
+    template<class It> void insert(It first, It last)
+    {
+        for (; first != last; ++first)
+            insert(*first);
+    }
+    // The highest number of `computer`'s batches in the set, 0 for none.
+    std::int64_t last(const std::string &computer) const;
+    // Each computer's ranges, in order, apart and not touching.
+    const std::map<std::string, std::vector<Range>> &ranges() const { return m_ranges; }
+
+    friend bool operator==(const IdSet &a, const IdSet &b) { return a.m_ranges == b.m_ranges; }
+
+private:
+    std::map<std::string, std::vector<Range>> m_ranges; // no computer without a range
+};
+
 // The batches a version of data.txt holds since its root: the first save
 // from a version no log knew (a hand edit, say), which holds what came
 // before in ways no log can tell.
 struct Held {
     BatchId root;
-    std::set<BatchId> ids;
+    IdSet ids;
 
     friend bool operator==(const Held &a, const Held &b)
     {

@@ -121,7 +121,7 @@ Reconciled mergeCopies(const std::vector<Log> &logs, const std::string &me, cons
                                                             : CopyReport::Kind::Refused;
         if (report.kind == CopyReport::Kind::Merged) {
             out.tallies = std::move(merged);
-            out.held.ids.insert(reading.held.ids.begin(), reading.held.ids.end());
+            out.held.ids.insert(reading.held.ids);
         }
     }
     return out;

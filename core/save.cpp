@@ -49,10 +49,8 @@ Log &ownLog(std::vector<Log> &logs, const Computer &computer)
     }
     own->name = computer.name;
     for (const Log &log : logs) {
-        for (const Entry &entry : log.entries) {
-            for (const BatchId &id : entry.held.ids)
-                own->next = std::max(own->next, id.computer == computer.id ? id.seq + 1 : 0);
-        }
+        for (const Entry &entry : log.entries)
+            own->next = std::max(own->next, entry.held.ids.last(computer.id) + 1);
     }
     return *own;
 }
@@ -315,7 +313,7 @@ Fate fateOf(
     const BatchId id = entry.id(me);
     for (const Log &log : logs) {
         for (const Entry &other : log.entries) {
-            if (other.id(log.computer) != id && other.held.ids.count(id))
+            if (other.id(log.computer) != id && other.held.ids.contains(id))
                 return Fate::Done;
         }
     }

@@ -5,6 +5,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <random>
+#include <set>
+
 namespace {
 
 // Tables written "North=4, South=0, West=-1 | Quiz=3, Relay=0": leagues | events.
@@ -37,6 +40,7 @@ private slots:
     void merge();
     void copies_data();
     void copies();
+    void heldSetsAreSetsOfIds();
 };
 
 void TestMerge::merge_data()
@@ -275,6 +279,42 @@ void TestMerge::copies()
         again += QString("MRLU")[int(copy.kind)];
     QCOMPARE(again, QString(kinds).remove('M'));
     QCOMPARE(readAll(data(last)), bytes(after));
+}
+
+// Held sets kept as ranges, against a plain set of ids: random ranges added,
+// each step checked, and written to a log and read back.
+void TestMerge::heldSetsAreSetsOfIds()
+{
+    std::mt19937 rng(7);
+    for (int run = 0; run < 200; ++run) {
+        hostally::Held held, other;
+        held.root = {"a", 1};
+        std::set<hostally::BatchId> ids, others;
+        for (int step = 0; step < 12; ++step) {
+            const bool mine = rng() % 3 != 0;
+            const std::string computer = rng() % 2 ? "a" : "b";
+            const std::int64_t first = 1 + rng() % 30, last = first + rng() % (rng() % 2 ? 2 : 8);
+            (mine ? held : other).ids.insert(computer, first, last);
+            for (std::int64_t seq = first; seq <= last; ++seq)
+                (mine ? ids : others).insert({computer, seq});
+            for (const std::string c : {"a", "b"}) {
+                for (std::int64_t seq = 0; seq < 42; ++seq)
+                    QCOMPARE(held.ids.contains({c, seq}), ids.count({c, seq}) > 0);
+                const auto top = std::find_if(ids.rbegin(), ids.rend(),
+                    [&](const hostally::BatchId &id) { return id.computer == c; });
+                QCOMPARE(held.ids.last(c), top == ids.rend() ? 0 : top->seq);
+            }
+            std::vector<hostally::BatchId> lacking;
+            std::set_difference(ids.begin(), ids.end(), others.begin(), others.end(),
+                std::back_inserter(lacking));
+            QVERIFY(hostally::minus(held, other) == lacking);
+        }
+        hostally::Log log, read;
+        log.computer = "a", log.name = "here", log.next = 40;
+        log.entries.push_back({1, 2, 3, held, {}, {}, {}});
+        QVERIFY(hostally::parseLog(hostally::formatLog(log), read).ok);
+        QVERIFY(read.entries.at(0).held == held);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMerge)
