@@ -20,14 +20,18 @@ namespace {
 constexpr int kSlots = 99;
 
 // Deletes what a write of the recovery file at `path` that a crash ended
-// left: its slot's lock is held, so no write of it is under way.
+// left: its slot's lock is held, so no write of it is under way. Runs on the
+// writer thread, so without name filters: their matcher keeps data in the
+// thread that Windows frees from another one once it ended, and that crashes.
 void tidyLeftovers(const QString &path)
 {
     const QFileInfo file(path);
+    const QString prefix = file.fileName() + QStringLiteral(".new-");
     for (const QString &name :
-        QDir(file.absolutePath())
-            .entryList({file.fileName() + QStringLiteral(".new-*")}, QDir::Files | QDir::Hidden))
-        QFile::remove(file.absolutePath() + QLatin1Char('/') + name);
+        QDir(file.absolutePath()).entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
+        if (name.startsWith(prefix))
+            QFile::remove(file.absolutePath() + QLatin1Char('/') + name);
+    }
 }
 
 } // namespace
