@@ -388,6 +388,8 @@ private:
     void quit(int w);
     std::vector<Content> resolve(const std::vector<Offer> &offers);
     void restart();
+    // A start's merge wrote data.txt: the copies and the counts `added` went in.
+    void startMerged(const SaveResult &r, const std::set<int> &added);
     // What the copies `merged` add to data.txt as `m_file` is now, in any order of their
     // batches; false when `actual` is none of those.
     bool copiesAdd(const std::vector<CopyReport> &copies, const Tallies &actual,
@@ -1110,14 +1112,8 @@ void Run::restart()
                 same ? m_world->answer(m_side, merged.missingIds, added) : pick(2));
         }
         note(w, "started, " + std::to_string(merged.copies.size()) + " copies", in);
-        const Tallies written = readTallies(m_data);
-        if (merged.saved && !(in.crashed && written == m_file)) {
-            for (const int c : added)
-                m_file = merge(m_world->made[std::size_t(c)], m_file, true).out;
-            m_world->data(m_side).held.insert(added.begin(), added.end());
-            expect(copiesAdd(merged.copies, written),
-                "a start merged other counts than the copies hold");
-            m_world->saved(m_side, readAll(m_data));
+        if (merged.saved && !(in.crashed && readTallies(m_data) == m_file)) {
+            startMerged(merged, added);
             at(w).now = {m_file, m_file, {}};
             expect(at(w).s->tallies() == m_file || in.crashed,
                 "a start shows other counts than it wrote");
@@ -1208,15 +1204,19 @@ void Run::startOnce()
     }
     log += m_computer.name + "." + m_computer.id.substr(0, 1) + " start once, "
         + std::to_string(r.copies.size()) + " copies, " + std::to_string(added.size()) + " added\n";
-    if (r.saved) {
-        for (const int c : added)
-            m_file = merge(m_world->made[std::size_t(c)], m_file, true).out;
-        m_world->data(m_side).held.insert(added.begin(), added.end());
-        expect(copiesAdd(r.copies, readTallies(m_data)),
-            "a start merged other counts than the copies hold");
-        m_world->saved(m_side, readAll(m_data));
-    }
+    if (r.saved)
+        startMerged(r, added);
     m_world->watch(m_side);
+}
+
+void Run::startMerged(const SaveResult &r, const World::Held &added)
+{
+    for (const int c : added)
+        m_file = merge(m_world->made[std::size_t(c)], m_file, true).out;
+    m_world->data(m_side).held.insert(added.begin(), added.end());
+    expect(copiesAdd(r.copies, readTallies(m_data)),
+        "a start merged other counts than the copies hold");
+    m_world->saved(m_side, readAll(m_data));
 }
 
 void Run::mergeLeftByHand()
@@ -1326,9 +1326,7 @@ void eachSeed(int runs, bool synced, std::initializer_list<const char *> reached
             runSynced(seed, folder.path(), log, error);
         else
             Run(seed, folder.path(), log, error, {"cccccccc", "here"}).go(40);
-        if (!error.empty()
-            || qEnvironmentVariableIntValue("MODEL_LOG_SEED")
-                == int(seed)) // QtTest cuts long messages short
+        if (!error.empty()) // QtTest cuts long messages short
             std::fprintf(stderr, "%s", log.c_str());
         QVERIFY2(error.empty(), ("seed " + std::to_string(seed) + ": " + error).c_str());
     }
