@@ -43,8 +43,8 @@ for seconds in 1 10; do
       problems+=("not said that another program has data.txt")
     [[ -n "${SCREENSHOT:-}" ]] && sleep 0.5 && import -window root "$SCREENSHOT"
     cmp -s "$dir/data.txt" <(records 4) || problems+=("data.txt changed")
-    [[ "$(ls -A "$dir" | grep -vxE 'hostally.exe|data.txt(\.unsaved(\.lock)?|\.saved-.*)?')" == "" ]] ||
-      problems+=("a file left behind")
+    left="$(ls -A "$dir" | grep -vxE 'hostally.exe|data.txt(\.unsaved-[0-9a-f]+(-[0-9]+)?(\.lock)?|\.log-[0-9a-f]+)?')"
+    [[ -z "$left" ]] || problems+=("a file left behind: $left")
     press "$box" Return
     wait "$holder"
     choose_menu "$main" Save
